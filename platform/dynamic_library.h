@@ -1,0 +1,37 @@
+// Loading a shared library at run time and looking up its functions.
+#pragma once
+
+#include <string>
+
+namespace meterload {
+
+// The name under which the VISA library is found by the system's search:
+// "visa32.dll" on Windows, "libvisa.so" elsewhere.
+extern const char* const kVisaLibraryName;
+
+class DynamicLibrary {
+public:
+    DynamicLibrary() = default;
+    ~DynamicLibrary();
+    DynamicLibrary(const DynamicLibrary&) = delete;
+    DynamicLibrary& operator=(const DynamicLibrary&) = delete;
+
+    // Loads `name` through the system's library search (a name with a
+    // directory part is taken as a path). False when it cannot be loaded;
+    // LastError() then says why.
+    bool Load(const std::string& name);
+    bool IsLoaded() const { return handle_ != nullptr; }
+
+    // The address of an exported function, or nullptr when it is missing.
+    void* Symbol(const char* name) const;
+
+    void Unload();
+
+    const std::string& LastError() const { return lastError_; }
+
+private:
+    void* handle_ = nullptr;
+    std::string lastError_;
+};
+
+}  // namespace meterload

@@ -1,0 +1,57 @@
+// What the update procedures need from the dialog: the log, the buttons,
+// message boxes, the open-file dialog and message pumping. The Windows dialog
+// implements it for real; tests implement it with a recorder.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace meterload {
+
+// Control identifiers of the main dialog.
+enum ControlId : int {
+    kSelectButton = 1,
+    kLogControl = 1000,
+    kExitButton = 1005,
+};
+
+enum class BoxOwner { Dialog, None };
+enum class BoxButtons { Ok, OkCancel };
+enum class BoxIcon { Exclamation, Question };
+enum class BoxAnswer { Ok, Cancel };
+
+class DialogPort {
+public:
+    virtual ~DialogPort() = default;
+
+    // The log's whole text, lines separated by "\r\n".
+    virtual std::string LogText() = 0;
+    // Replaces the log's text; no caret move, no scrolling.
+    virtual void SetLogText(const std::string& text) = 0;
+    // Puts the caret at the end of the log and scrolls it into view.
+    virtual void ScrollLogToEnd() = 0;
+
+    // Handles every waiting message without blocking. Stops at a quit
+    // message, which is removed and not handled, and then returns false.
+    virtual bool PumpMessages() = 0;
+    // The same, except that a quit message is dropped and the draining goes on.
+    virtual void DrainMessages() = 0;
+
+    virtual void SetCaption(int control, const std::string& caption) = 0;
+    virtual void EnableControl(int control, bool enable) = 0;
+    virtual void HideControl(int control) = 0;
+    // Invalidates the whole client area, background included.
+    virtual void InvalidateAll() = 0;
+
+    // Modal; returns how it was dismissed.
+    virtual BoxAnswer ShowMessageBox(BoxOwner owner, const std::string& text,
+                                     const std::string& caption, BoxButtons buttons,
+                                     BoxIcon icon) = 0;
+
+    // The standard open-file dialog, with the filter in the
+    // "Description|pattern|...||" notation and the read-only box hidden.
+    // The chosen full path; nothing when cancelled or when it failed to open.
+    virtual std::optional<std::string> ChooseFileToOpen(const std::string& filter) = 0;
+};
+
+}  // namespace meterload
