@@ -1,0 +1,182 @@
+#include "link/instrument_connection.h"
+
+#include "link/serial_number.h"
+#include "link/update_link.h"
+
+#include <cstring>
+
+namespace meterload {
+namespace {
+
+// The ZQ6140 as VISA regular expressions: its vendor and product identifiers
+// in hexadecimal first, then in decimal for libraries that enumerate them so.
+constexpr const char* kResourcePatterns[] = {
+    "USB[0-9]*::0x1D47::0x0B62::?*INSTR",
+    "USB[0-9]*::7495::2914::?*INSTR",
+};
+
+constexpr std::uint32_t kTimeoutMs = 10000;
+constexpr auto kWritePause = std::chrono::milliseconds(10);
+
+}  // namespace
+
+InstrumentConnection::InstrumentConnection(Clock& clock, std::string library)
+    : clock_(clock), libraryName_(std::move(library))
+{
+}
+
+InstrumentConnection::~InstrumentConnection()
+{
+    // Procedures close their connections themselves; this only makes sure a
+    // forgotten one never keeps the library loaded.
+    Close();
+}
+
+bool InstrumentConnection::Bind()
+{
+    if (!library_.Load(libraryName_)) {
+        diagnostic_ = library_.LastError();
+        return false;
+    }
+
+    // Every one of the nine is required, in this order, even those never called.
+    struct Binding {
+        const char* name;
+        void** slot;
+    };
+    const Binding bindings[] = {
+        {"viOpenDefaultRM", reinterpret_cast<void**>(&fn_.openDefaultRM)},
+        {"viFindRsrc", reinterpret_cast<void**>(&fn_.findRsrc)},
+        {"viClose", reinterpret_cast<void**>(&fn_.close)},
+        {"viOpen", reinterpret_cast<void**>(&fn_.open)},
+        {"viFindNext", reinterpret_cast<void**>(&fn_.findNext)},
+        {"viQueryf", reinterpret_cast<void**>(&fn_.queryf)},
+        {"viWrite", reinterpret_cast<void**>(&fn_.write)},
+        {"viRead", reinterpret_cast<void**>(&fn_.read)},
+        {"viSetAttribute", reinterpret_cast<void**>(&fn_.setAttribute)},
+    };
+    for (const Binding& binding : bindings) {
+        *binding.slot = library_.Symbol(binding.name);
+        if (*binding.slot == nullptr) {
+            diagnostic_ = libraryName_ + " lacks " + binding.name;
+            library_.Unload();
+            fn_ = Functions{};
+            return false;
+        }
+    }
+    return true;
+}
+
+void InstrumentConnection::Open()
+{
+    foundCount_ = 0;
+    timeout_ = kTimeoutMs;
+    diagnostic_.clear();
+    descriptor_[0] = '\0';
+
+    const bool bound = Bind();
+    state_ = 0;
+    if (!bound) {
+        return;
+    }
+
+    visa::ViStatus status = fn_.openDefaultRM(&resourceManager_);
+    if (status < visa::VI_SUCCESS) {
+        fn_.close(resourceManager_);
+        resourceManager_ = visa::VI_NULL;
+        diagnostic_ = "viOpenDefaultRM failed with status " + std::to_string(status);
+        library_.Unload();
+        return;
+    }
+
+    status = visa::VI_ERROR_RSRC_NFOUND;
+    for (const char* pattern : kResourcePatterns) {
+        foundCount_ = 0;
+        status = fn_.findRsrc(resourceManager_, pattern, &findList_, &foundCount_, descriptor_);
+        if (status >= visa::VI_SUCCESS) {
+            break;
+        }
+    }
+    // The descriptor buffer is ours; never trust the library to terminate it.
+    descriptor_[sizeof descriptor_ - 1] = '\0';
+    if (status < visa::VI_SUCCESS || foundCount_ == 0) {
+        foundCount_ = 0;
+        fn_.close(resourceManager_);
+        resourceManager_ = visa::VI_NULL;
+        diagnostic_ = "no ZQ6140 found (viFindRsrc status " + std::to_string(status) + ")";
+        library_.Unload();
+        return;
+    }
+
+    // The open's own status is not examined: the reads and writes that follow
+    // report a missing instrument soon enough.
+    fn_.open(resourceManager_, descriptor_, visa::VI_NO_LOCK, 0, &instrument_);
+    fn_.setAttribute(instrument_, visa::VI_ATTR_TMO_VALUE, timeout_);
+    state_ = 2;
+}
+
+bool InstrumentConnection::IsOpen() const
+{
+    return state_ == 2 && library_.IsLoaded();
+}
+
+std::uint32_t InstrumentConnection::Write(const void* bytes, std::uint32_t count)
+{
+    if (!IsOpen()) {
+        return 0;
+    }
+    visa::ViUInt32 sent = 0;
+    const visa::ViStatus status =
+        fn_.write(instrument_, static_cast<const visa::ViByte*>(bytes), count, &sent);
+    clock_.Sleep(kWritePause);
+    // Warnings count as failures too: only a plain success means the bytes went out.
+    if (status != visa::VI_SUCCESS) {
+        return 0;
+    }
+    return sent;
+}
+
+std::uint32_t InstrumentConnection::Read(void* buffer, std::uint32_t capacity)
+{
+    if (capacity == 0) {
+        return 0;
+    }
+    auto* bytes = static_cast<visa::ViByte*>(buffer);
+    bytes[0] = 0;
+    if (!IsOpen() || capacity < 2) {
+        return 0;
+    }
+    visa::ViUInt32 received = 0;
+    // A timeout simply yields what arrived, usually nothing.
+    fn_.read(instrument_, bytes, capacity - 1, &received);
+    if (received > capacity - 1) {
+        received = capacity - 1;  // a library that over-reports must not make us write past the buffer
+    }
+    if (received > 0) {
+        bytes[received] = 0;
+    }
+    return received;
+}
+
+std::uint32_t InstrumentConnection::SendEndFrame()
+{
+    return Write(kEndFrame.data(), static_cast<std::uint32_t>(kEndFrame.size()));
+}
+
+std::string InstrumentConnection::SerialNumber() const
+{
+    return SerialNumberFromDescriptor(descriptor_);
+}
+
+void InstrumentConnection::Close()
+{
+    // Unloading the library releases every session it holds.
+    if (IsOpen()) {
+        foundCount_ = 0;
+        resourceManager_ = visa::VI_NULL;
+        library_.Unload();
+        fn_ = Functions{};
+    }
+}
+
+}  // namespace meterload
