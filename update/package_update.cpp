@@ -1,0 +1,261 @@
+#include "update/package_update.h"
+
+#include "firmware/image_header.h"
+#include "firmware/package_validation.h"
+#include "firmware/refusal_texts.h"
+#include "firmware/update_package.h"
+#include "firmware/version_gate.h"
+#include "link/instrument_connection.h"
+#include "link/update_link.h"
+#include "platform/file.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace meterload {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr const char* kCaption = "MeterLoad";
+constexpr const char* kFileCaption = "MeterLoad firmware";
+
+constexpr milliseconds kCommandPause{30};
+constexpr milliseconds kEntryChunkPause{20};  // entries 2 .. entry count
+constexpr milliseconds kLeadChunkPause{10};   // entry 1
+constexpr milliseconds kHeaderSkipPause{10};
+constexpr milliseconds kEntryReplyWait{2000};
+constexpr milliseconds kLeadReplyWait{1000};
+constexpr milliseconds kSettleStep{100};
+constexpr int kSettleRounds = 40;
+
+using Connection = std::unique_ptr<InstrumentConnection>;
+using Buffer = std::array<std::uint8_t, kChunkSize>;
+
+void ShowBox(DialogPort& dialog, const std::string& text, const char* caption)
+{
+    dialog.ShowMessageBox(BoxOwner::None, text, caption, BoxButtons::Ok, BoxIcon::Exclamation);
+}
+
+// Close, then destroy; every way out of InstallPackage goes through here.
+int CloseAndFail(Connection& connection)
+{
+    connection->Close();
+    connection.reset();
+    return 1;
+}
+
+void WriteCommand(InstrumentConnection& connection, std::string_view command)
+{
+    connection.Write(command.data(), static_cast<std::uint32_t>(command.size()));
+}
+
+// Reads exactly `count` bytes; anything less means the package changed
+// under us or could not be read, and the chunk must not go out.
+bool ReadExactly(File& file, std::uint8_t* buffer, std::size_t count)
+{
+    return file.Read(buffer, count) == static_cast<std::int64_t>(count);
+}
+
+// Sends `size` bytes from the file's current position in 240-byte writes,
+// draining the queue and pausing before each full chunk; the last chunk goes
+// out at once. The size of that last chunk (0 when nothing was sent), or
+// nothing when the file brought fewer bytes than planned.
+std::optional<std::uint32_t> SendRun(InstrumentConnection& connection, File& file, Buffer& buffer,
+                                     DialogPort& dialog, Clock& clock, std::uint64_t size,
+                                     milliseconds chunkPause)
+{
+    const ChunkPlan plan = PlanChunks(size);
+    for (std::uint64_t chunk = 0; chunk < plan.fullChunks; ++chunk) {
+        dialog.DrainMessages();
+        if (!ReadExactly(file, buffer.data(), kChunkSize)) {
+            return std::nullopt;
+        }
+        clock.Sleep(chunkPause);
+        connection.Write(buffer.data(), static_cast<std::uint32_t>(kChunkSize));
+    }
+    if (plan.lastChunk > 0) {
+        if (!ReadExactly(file, buffer.data(), plan.lastChunk)) {
+            return std::nullopt;
+        }
+        connection.Write(buffer.data(), plan.lastChunk);
+    }
+    return plan.lastChunk;
+}
+
+// The first reply after an image decides; the one after the EndFrame is read
+// and let go.
+bool ImageAccepted(InstrumentConnection& connection, Buffer& buffer, Clock& clock, milliseconds wait)
+{
+    clock.Sleep(wait);
+    connection.Read(buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+    if (ReplyStatus(buffer.data()) != kReplyAccepted) {
+        return false;
+    }
+    connection.SendEndFrame();
+    connection.Read(buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+    return true;
+}
+
+// Opens the package and moves to `offset`; null when either fails.
+std::unique_ptr<File> OpenAt(const std::string& path, std::int64_t offset)
+{
+    auto file = File::Open(path);
+    if (file && !file->Seek(offset)) {
+        file.reset();
+    }
+    return file;
+}
+
+}  // namespace
+
+int InstallPackage(UpdateContext& context, const std::string& packagePath, const std::string& handOver)
+{
+    DialogPort& dialog = context.dialog;
+    Clock& clock = context.clock;
+
+    PackageHeader packageHeader;
+    PackageEntry entry;
+    Buffer buffer{};
+
+    auto connection = std::make_unique<InstrumentConnection>(clock, context.visaLibrary);
+    connection->Open();
+    if (connection->FoundCount() == 0) {
+        ShowBox(dialog, "ZQ6140 device not found.", kCaption);
+        return CloseAndFail(connection);
+    }
+
+    WriteCommand(*connection, kCommandLocal);
+    clock.Sleep(kCommandPause);
+
+    const std::size_t at = handOver.find('@');
+    if (at == std::string::npos) {
+        ShowBox(dialog, "DMM device serial no miss.", kCaption);
+        return CloseAndFail(connection);
+    }
+    // Everything after the first "@", a second "@" included.
+    const std::string expectedSerial = handOver.substr(at + 1);
+    if (connection->SerialNumber() != expectedSerial) {
+        ShowBox(dialog, "The firmware update device missed.", kCaption);
+        return CloseAndFail(connection);
+    }
+
+    ReadPackageHeader(packagePath, packageHeader);
+    ReadPackageEntry(packagePath, entry, 1);
+
+    auto headerFile = File::Open(packagePath);
+    if (!headerFile) {
+        ShowBox(dialog, "The first bin file not found.", kFileCaption);
+        return CloseAndFail(connection);
+    }
+
+    WriteCommand(*connection, kCommandIdentify);
+    clock.Sleep(kCommandPause);
+
+    char reply[kIdentifyReplyCapacity] = {};
+    const std::uint32_t received =
+        connection->Read(reply, static_cast<std::uint32_t>(kIdentifyReplyCapacity));
+    std::size_t comma = received;
+    while (comma > 0 && reply[comma - 1] != ',') {
+        --comma;
+    }
+    if (comma == 0) {
+        CloseAndFail(connection);
+        headerFile.reset();
+        ShowBox(dialog,
+                "Incorrect mode.\nPlease recycle power on instrument and click \"Select\" to try again.",
+                kCaption);
+        return 1;
+    }
+    // The field runs from after the comma to the end of the reply, not trimmed.
+    char versionField[kIdentifyReplyCapacity] = {};
+    std::memcpy(versionField, reply + comma, received - comma);
+
+    // The whole package is judged before any part of it: an entry that lies
+    // outside the file, or a package without entries, never gets near the
+    // instrument, which stays in its normal mode.
+    if (const auto damage = ValidatePackage(packagePath)) {
+        ShowBox(dialog, *damage, kCaption);
+        headerFile.reset();
+        return CloseAndFail(connection);
+    }
+
+    ImageHeader imageHeader = headerFile->Seek(entry.Offset())
+                                  ? DecodeImageHeader(*headerFile)
+                                  : DecodeImageHeader(nullptr, 0);
+    if (!IdentityMatches(imageHeader)) {
+        ShowBox(dialog, IdentityMismatchBoxText(), kCaption);
+        headerFile.reset();
+        return CloseAndFail(connection);
+    }
+    if (!VersionGate(versionField, imageHeader)) {
+        ShowBox(dialog, GateRefusalBoxText(imageHeader.targetKind), kCaption);
+        headerFile.reset();
+        return CloseAndFail(connection);
+    }
+    headerFile.reset();
+
+    WriteCommand(*connection, kCommandSystemUpdate);
+    for (int round = 0; round < kSettleRounds; ++round) {
+        dialog.DrainMessages();
+        clock.Sleep(kSettleStep);
+    }
+
+    // Entries 2 .. entry count go out whole, in table order.
+    for (std::int32_t n = 2; n <= packageHeader.EntryCount(); ++n) {
+        ReadPackageEntry(packagePath, entry, n);
+        if (entry.Size() < 0) {
+            return CloseAndFail(connection);
+        }
+        auto imageFile = OpenAt(packagePath, entry.Offset());
+        if (!imageFile) {
+            return CloseAndFail(connection);
+        }
+        const auto sent = SendRun(*connection, *imageFile, buffer, dialog, clock,
+                                  static_cast<std::uint64_t>(entry.Size()), kEntryChunkPause);
+        imageFile.reset();
+        if (!sent) {
+            return CloseAndFail(connection);
+        }
+        if (!ImageAccepted(*connection, buffer, clock, kEntryReplyWait)) {
+            return CloseAndFail(connection);
+        }
+    }
+
+    // Entry 1 last, without its header.
+    ReadPackageEntry(packagePath, entry, 1);
+    if (entry.Size() < static_cast<std::int32_t>(kImageHeaderSize)) {
+        return CloseAndFail(connection);
+    }
+    auto leadFile = OpenAt(packagePath, entry.Offset());
+    if (!leadFile || !ReadExactly(*leadFile, buffer.data(), kImageHeaderSize)) {
+        return CloseAndFail(connection);
+    }
+    clock.Sleep(kHeaderSkipPause);
+    const auto lastChunk =
+        SendRun(*connection, *leadFile, buffer, dialog, clock,
+                static_cast<std::uint64_t>(entry.Size()) - kImageHeaderSize, kLeadChunkPause);
+    leadFile.reset();
+    if (!lastChunk) {
+        return CloseAndFail(connection);
+    }
+    // Only the computed size of entry 1's last chunk decides, never what Write reported.
+    if (NeedsPadCommand(*lastChunk)) {
+        std::memcpy(buffer.data(), kPadCommand.data(), kPadCommand.size());
+        connection->Write(buffer.data(), static_cast<std::uint32_t>(kPadCommand.size()));
+    }
+    if (!ImageAccepted(*connection, buffer, clock, kLeadReplyWait)) {
+        return CloseAndFail(connection);
+    }
+
+    connection->Close();
+    connection.reset();
+    return 0;
+}
+
+}  // namespace meterload
