@@ -2,7 +2,15 @@
 // the dialog runs when it opens.
 #pragma once
 
+#include "link/instrument_connection.h"
+#include "platform/file.h"
+#include "update/status_log.h"
 #include "update/update_context.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace meterload {
 
@@ -20,7 +28,31 @@ public:
     int ReadyFlag() const { return ready_; }
 
 private:
+    // What a successful identification hands to the rest of OnOK, which then
+    // owns the open connection.
+    struct Identified {
+        std::unique_ptr<InstrumentConnection> connection;
+        std::string firmwareVersionField;
+        std::string serialLine;
+    };
+
+    std::optional<Identified> IdentifyInstrument();
+    void StopWrongMode(std::unique_ptr<InstrumentConnection>& connection);
+
+    void HandOverPackage(Identified& identified, const std::string& path);
+    void InstallImage(Identified& identified, const std::string& path);
+    void StopRefused(std::unique_ptr<File>& image, std::unique_ptr<InstrumentConnection>& connection);
+    bool Transfer(InstrumentConnection& connection, File& image);
+    void Ending(std::unique_ptr<File>& image, std::unique_ptr<InstrumentConnection>& connection,
+                const std::string& fileName, bool complete);
+    void ReportOutcome(const std::string& fileName, bool complete);
+    void OfferContinue();
+
+    std::unique_ptr<InstrumentConnection> NewConnection();
+    void AppendLines(const std::vector<std::string>& lines);
+
     UpdateContext context_;
+    StatusLog log_;
     int ready_ = 0;
 };
 

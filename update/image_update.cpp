@@ -1,0 +1,168 @@
+// The single-image update: update mode, header checks, the 240-byte stream,
+// the two status replies, and the ending that every finished transfer shares.
+#include "firmware/image_header.h"
+#include "firmware/refusal_texts.h"
+#include "firmware/version_gate.h"
+#include "link/update_link.h"
+#include "update/close_connection.h"
+#include "update/split_path.h"
+#include "update/update_driver.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+
+namespace meterload {
+
+namespace {
+
+constexpr int kSettleSteps = 20;  // x 100 ms, pumping
+constexpr int kReplySteps = 10;   // x 100 ms, pumping
+constexpr auto kChunkPause = std::chrono::milliseconds(5);
+
+using ChunkBuffer = std::array<std::uint8_t, kChunkSize>;
+
+template <typename Bytes>
+std::uint32_t WriteFromChunk(InstrumentConnection& connection, ChunkBuffer& chunk, const Bytes& bytes)
+{
+    std::memcpy(chunk.data(), bytes.data(), bytes.size());
+    return connection.Write(chunk.data(), static_cast<std::uint32_t>(bytes.size()));
+}
+
+}  // namespace
+
+void UpdateDriver::InstallImage(Identified& identified, const std::string& path)
+{
+    std::unique_ptr<InstrumentConnection>& connection = identified.connection;
+    const std::string fileName = SplitPath(path).fileName;
+
+    connection->Write(kCommandSystemUpdate.data(),
+                      static_cast<std::uint32_t>(kCommandSystemUpdate.size()));
+    // From here on the instrument is in its update mode.
+    log_.WaitPumping(kSettleSteps);
+
+    std::unique_ptr<File> image = File::Open(path, File::Sharing::DenyWrite);
+    if (!image) {
+        log_.SetLogText("Couldn't open source file.");
+        CloseAndDestroy(connection);
+        context_.dialog.EnableControl(kSelectButton, true);
+        return;
+    }
+
+    // The header is checked, never sent: the body starts right after it.
+    image->Seek(0);
+    const ImageHeader header = DecodeImageHeader(*image);
+    if (!IdentityMatches(header)) {
+        AppendLines(IdentityMismatchLogLines());
+        StopRefused(image, connection);
+        return;
+    }
+    if (!VersionGate(identified.firmwareVersionField, header)) {
+        AppendLines(GateRefusalLogLines(header.targetKind));
+        StopRefused(image, connection);
+        return;
+    }
+
+    const bool complete = Transfer(*connection, *image);
+    Ending(image, connection, fileName, complete);
+}
+
+void UpdateDriver::StopRefused(std::unique_ptr<File>& image,
+                               std::unique_ptr<InstrumentConnection>& connection)
+{
+    image.reset();
+    CloseAndDestroy(connection);
+    // Only leaving the tool and recycling power brings the instrument back.
+    context_.dialog.HideControl(kSelectButton);
+}
+
+bool UpdateDriver::Transfer(InstrumentConnection& connection, File& image)
+{
+    DialogPort& dialog = context_.dialog;
+    dialog.EnableControl(kExitButton, false);
+    // Repaint now: the window does not respond during the data writes.
+    dialog.InvalidateAll();
+    log_.PumpMessages();
+    log_.WaitPumping(kSettleSteps);
+
+    ChunkBuffer chunk{};
+    bool complete = false;
+    bool wroteData = false;
+    bool writeFailed = false;
+    std::uint32_t lastWriteCount = 0;
+    for (;;) {
+        const std::int64_t k = image.Read(chunk.data(), chunk.size());
+        if (k == 0) {
+            complete = true;
+            break;
+        }
+        if (k < 0) {
+            // A read error is not the end of the image: sending what came
+            // before it would install a partial image.
+            log_.AppendLine("Couldn't read source file.");
+            break;
+        }
+        context_.clock.Sleep(kChunkPause);
+        const std::uint32_t count = static_cast<std::uint32_t>(k);
+        const std::uint32_t w = connection.Write(chunk.data(), count);
+        wroteData = true;
+        lastWriteCount = w;
+        if (w == 0) {
+            log_.AppendLine("the 1st error -- in writing progress.");
+            log_.AppendLine("\r\nUpgrade failure....Please restart ZQ6140 and try again.");
+            writeFailed = true;
+            break;
+        }
+        if (w != count) {
+            log_.AppendLine("the 1-1st Error -- in writing progress.");
+            log_.AppendLine("\r\nUpgrade failure....during writing progress.");
+            break;
+        }
+    }
+
+    if (wroteData && !writeFailed && NeedsPadCommand(lastWriteCount)) {
+        WriteFromChunk(connection, chunk, kPadCommand);
+    }
+    if (!complete) {
+        return false;
+    }
+
+    log_.WaitPumping(kReplySteps);
+    connection.Read(chunk.data(), static_cast<std::uint32_t>(chunk.size()));
+    if (ReplyStatus(chunk.data()) != kReplyAccepted) {
+        log_.AppendLine("the 3nd error -- Checksum error.");
+    } else if (WriteFromChunk(connection, chunk, kEndFrame) != kEndFrame.size()) {
+        // A frame that did not go out whole cannot close the transfer.
+        log_.AppendLine("the 2nd error -- send EOF.");
+        log_.AppendLine("Upgrade failure...Please restart ZQ6140 and try again.");
+    } else {
+        log_.WaitPumping(kReplySteps);
+        connection.Read(chunk.data(), static_cast<std::uint32_t>(chunk.size()));
+        if (ReplyStatus(chunk.data()) == kReplyAccepted) {
+            return true;
+        }
+        log_.AppendLine("the 2nd error -- check EOF.");
+        log_.AppendLine("Upgrade failure...Please restart ZQ6140 and try again.");
+    }
+
+    // Refused: the reply's first byte as received names the error, so a reply
+    // behind the 0xAB prefix (or the frame left in the buffer) names none.
+    if (const char* name = ReplyCodeName(chunk[0])) {
+        log_.AppendLine(name);
+    }
+    return false;
+}
+
+void UpdateDriver::Ending(std::unique_ptr<File>& image,
+                          std::unique_ptr<InstrumentConnection>& connection,
+                          const std::string& fileName, bool complete)
+{
+    image.reset();
+    log_.ClearLog();
+    ReportOutcome(fileName, complete);
+    CloseAndDestroy(connection);
+    OfferContinue();
+}
+
+}  // namespace meterload

@@ -1,0 +1,119 @@
+// The left button's handler: identify, let the user choose a file, and hand it
+// to the single-image or the package procedure; then the common ending.
+#include "update/update_driver.h"
+
+#include "update/close_connection.h"
+#include "update/package_update.h"
+#include "update/split_path.h"
+
+#include <algorithm>
+
+namespace meterload {
+
+namespace {
+
+constexpr const char* kFileFilter =
+    "ZQ6140 Update Files (*.pak;*.bin)|*.pak;*.bin|ZQ6140 Binary Files(*.bin)|*.bin||";
+
+// Case-sensitive on purpose: "FW.PAK" is taken for an image.
+bool IsPackageName(const std::string& fileName)
+{
+    constexpr std::string_view kPackageEnding = ".pak";
+    return fileName.size() >= kPackageEnding.size() &&
+           fileName.compare(fileName.size() - kPackageEnding.size(), kPackageEnding.size(),
+                            kPackageEnding) == 0;
+}
+
+}  // namespace
+
+UpdateDriver::UpdateDriver(UpdateContext context)
+    : context_(context), log_(context_.dialog, context_.clock)
+{
+}
+
+void UpdateDriver::OnOK()
+{
+    if (ready_ == 0) {
+        CheckInstrument();
+        return;
+    }
+
+    std::optional<Identified> identified = IdentifyInstrument();
+    if (!identified) {
+        return;
+    }
+
+    // The connection stays open while the user chooses.
+    const std::optional<std::string> path = context_.dialog.ChooseFileToOpen(kFileFilter);
+    if (!path) {
+        log_.ClearLog();
+        log_.AppendLine("User Abort...");
+        CloseAndDestroy(identified->connection);
+        context_.dialog.EnableControl(kSelectButton, true);
+        return;
+    }
+
+    if (IsPackageName(SplitPath(*path).fileName)) {
+        HandOverPackage(*identified, *path);
+    } else {
+        InstallImage(*identified, *path);
+    }
+}
+
+void UpdateDriver::HandOverPackage(Identified& identified, const std::string& path)
+{
+    // The package procedure opens a connection of its own.
+    CloseAndDestroy(identified.connection);
+    context_.dialog.EnableControl(kSelectButton, false);
+    context_.dialog.EnableControl(kExitButton, false);
+
+    // The serial number goes back out of the serial line: after its first
+    // colon and the blank that follows.
+    const std::string& line = identified.serialLine;
+    const std::size_t colon = line.find(':');
+    const std::string serial =
+        colon == std::string::npos ? std::string() : line.substr(std::min(colon + 2, line.size()));
+    const PathParts parts = SplitPath(path);
+    const std::string handOver = parts.directory + "@" + serial;
+
+    const int result = InstallPackage(context_, path, handOver);
+
+    // The package procedure writes nothing into the log: its outcome follows
+    // the serial line and "Please wait ...".
+    ReportOutcome(parts.fileName, result == 0);
+    OfferContinue();
+}
+
+void UpdateDriver::ReportOutcome(const std::string& fileName, bool complete)
+{
+    if (complete) {
+        log_.AppendLine("\"" + fileName + "\" update completed. Please recycle power on instrument");
+        log_.AppendLine("now.\r\n");
+    } else {
+        log_.AppendLine("\"" + fileName + "\" firmware update failure! Please recycle power on");
+        log_.AppendLine("instrument now and Try again.\r\n");
+    }
+    log_.AppendLine("After instrument power is recycled, if you want to update another binary");
+    log_.AppendLine("file, please press the \"Continue\" button, otherwise press the \"OK\" button");
+    log_.AppendLine("to exit.");
+}
+
+void UpdateDriver::OfferContinue()
+{
+    DialogPort& dialog = context_.dialog;
+    dialog.SetCaption(kSelectButton, "Continue");
+    dialog.SetCaption(kExitButton, "OK");
+    dialog.EnableControl(kExitButton, true);
+    dialog.EnableControl(kSelectButton, true);
+    // The next press of control 1 checks the instrument before another update.
+    ready_ = 0;
+}
+
+void UpdateDriver::AppendLines(const std::vector<std::string>& lines)
+{
+    for (const std::string& line : lines) {
+        log_.AppendLine(line);
+    }
+}
+
+}  // namespace meterload
