@@ -179,7 +179,7 @@ int InstallPackage(UpdateContext& context, const std::string& packagePath, const
     // The whole package is judged before any part of it: an entry that lies
     // outside the file, or a package without entries, never gets near the
     // instrument, which stays in its normal mode.
-    if (const auto damage = ValidatePackage(packagePath)) {
+    if (const auto damage = ValidatePackage(*headerFile)) {
         ShowBox(dialog, *damage, kCaption);
         headerFile.reset();
         return CloseAndFail(connection);
