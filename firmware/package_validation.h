@@ -11,9 +11,13 @@ namespace meterload {
 
 class File;
 
-// Nothing when the package is sound; otherwise one line that says what is
-// wrong with it, for the user.
+// Nothing when the package is sound; otherwise the text of the message box
+// that refuses it: a line saying the package is damaged, then one naming what
+// is wrong. Reads only the header and the table, never the images.
 std::optional<std::string> ValidatePackage(const std::string& path);
+
+// The same on a file already open; leaves it positioned after the table, or
+// wherever the check stopped, so seek before reading from it again.
 std::optional<std::string> ValidatePackage(File& file);
 
 }  // namespace meterload
