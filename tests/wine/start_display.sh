@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Starts what the Wine tests run in: a private X display (Xvfb), a private
+# 32-bit Wine prefix under the build folder and its wine server. Writes the
+# settings to STATE_FILE for run_in_wine.sh and stop_display.sh.
+# Usage: start_display.sh STATE_FILE PREFIX_DIR
+set -euo pipefail
+
+state_file=$1
+prefix=$2
+mkdir -p "$(dirname "$state_file")"
+
+export WINEPREFIX=$prefix
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# Xvfb picks a free display number itself and reports it on fd 3.
+display_file=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$display_file" ] && break
+  if ! kill -0 "$xvfb_pid" 2>/dev/null; then
+    echo "start_display: Xvfb did not start" >&2
+    exit 1
+  fi
+  sleep 0.1
+done
+if [ ! -s "$display_file" ]; then
+  echo "start_display: Xvfb reported no display within 10 s" >&2
+  kill "$xvfb_pid"
+  exit 1
+fi
+display=":$(head -n1 "$display_file")"
+rm -f "$display_file"
+export DISPLAY=$display
+
+cat >"$state_file" <<STATE
+export DISPLAY=$display
+export WINEPREFIX=$prefix
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+XVFB_PID=$xvfb_pid
+STATE
+
+ready_mark=$prefix/.meterload-ready
+if [ ! -f "$ready_mark" ]; then
+  mkdir -p "$prefix"
+  if ! timeout 300 wineboot -i >/dev/null 2>&1; then
+    echo "start_display: wineboot -i failed or took over 300 s" >&2
+    exit 1
+  fi
+  # One virtual desktop: Wine draws the captions and frames itself, as there
+  # is no window manager on the private display, and screenshots show them.
+  timeout 60 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  timeout 60 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  touch "$ready_mark"
+fi
+# Keep one wine server for all the tests instead of one per test.
+wineserver -p 2>/dev/null || true
+timeout 120 wineboot >/dev/null 2>&1 || true
+echo "start_display: DISPLAY=$display WINEPREFIX=$prefix"
