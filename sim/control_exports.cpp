@@ -1,0 +1,32 @@
+// The simulator's own controls, declared in zqsim_control.h.
+#include "sim/export_macros.h"
+#include "sim/simulator.h"
+#include "sim/zqsim_control.h"
+
+#include <cstring>
+
+ZQSIM_EXPORT int zqsim_configure(const char* text)
+{
+    return zqsim::TheSimulator().Configure(text);
+}
+
+ZQSIM_EXPORT void zqsim_power_cycle(void)
+{
+    zqsim::TheSimulator().PowerCycle();
+}
+
+ZQSIM_EXPORT void zqsim_set_clock(zqsim_now_us_fn nowUs, zqsim_sleep_ms_fn sleepMs, void* context)
+{
+    zqsim::TheSimulator().Clock().Use(nowUs, sleepMs, context);
+}
+
+ZQSIM_EXPORT size_t zqsim_transcript(char* buffer, size_t capacity)
+{
+    const std::string& text = zqsim::TheSimulator().TranscriptText();
+    if (buffer != nullptr && capacity > 0) {
+        const std::size_t copied = std::min(text.size(), capacity - 1);
+        std::memcpy(buffer, text.data(), copied);
+        buffer[copied] = 0;
+    }
+    return text.size();
+}

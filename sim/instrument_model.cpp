@@ -1,0 +1,228 @@
+#include "sim/instrument_model.h"
+
+#include "sim/crc32.h"
+#include "sim/visa_constants.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace zqsim {
+namespace {
+
+const unsigned char kEndFrame[10] = {0xAB, 0, 0, 0, 0, 0, 0, 0x01, 0xFF, 0xFF};
+const char kPadCommand[] = "@?\n";
+const char kIdentify[] = "*idn?\n";
+
+std::string Lower(std::string text)
+{
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+std::string TrimLine(const std::string& line)
+{
+    const std::size_t begin = line.find_first_not_of(" \t\r");
+    if (begin == std::string::npos) {
+        return std::string();
+    }
+    const std::size_t end = line.find_last_not_of(" \t\r");
+    return line.substr(begin, end - begin + 1);
+}
+
+// The pad follows only a last data write whose size plus the transport's
+// 12-byte header fills whole 64-byte packets.
+bool NeedsPad(std::uint32_t lastWrite)
+{
+    return lastWrite == 52 || lastWrite == 116 || lastWrite == 180;
+}
+
+}  // namespace
+
+const char* WriteKindName(WriteKind kind)
+{
+    switch (kind) {
+    case WriteKind::Command: return "command";
+    case WriteKind::Identify: return "idn";
+    case WriteKind::Data: return "data";
+    case WriteKind::EndFrame: return "endframe";
+    case WriteKind::Pad: return "pad";
+    }
+    return "?";
+}
+
+InstrumentModel::InstrumentModel(const SimConfig& config, Listener listener)
+    : config_(config), listener_(std::move(listener))
+{
+    PowerCycle();
+}
+
+void InstrumentModel::PowerCycle()
+{
+    instruments_.clear();
+    for (const std::string& serial : config_.serials) {
+        InstrumentState state;
+        state.serial = serial;
+        state.versions = config_.versions;
+        state.updateMode = config_.startInUpdateMode;
+        instruments_.push_back(state);
+    }
+    scriptPosition_ = 0;
+    dirty = true;
+}
+
+std::string InstrumentModel::IdentificationReply(const InstrumentState& state) const
+{
+    if (state.updateMode) {
+        return "KORVALEN,ZQ6140," + state.serial + ",WDL\n";
+    }
+    if (config_.idn) {
+        return *config_.idn;
+    }
+    return "KORVALEN,ZQ6140," + state.serial + "," + state.versions + "\n";
+}
+
+void InstrumentModel::EnterUpdateMode(InstrumentState& state)
+{
+    const bool changed = !state.updateMode;
+    state.updateMode = true;
+    state.queuedReply.clear();
+    state.imageBytes = 0;
+    state.imageCrc = 0;
+    state.updateBytes = 0;
+    state.imagesDone = 0;
+    state.lastDataWrite = 0;
+    state.shortWriteDone = false;
+    dirty = true;
+    if (changed && listener_.modeChanged) {
+        listener_.modeChanged(state);
+    }
+}
+
+WriteOutcome InstrumentModel::Write(std::size_t instrument, const unsigned char* bytes, std::uint32_t count)
+{
+    InstrumentState& state = instruments_.at(instrument);
+    const std::string text(reinterpret_cast<const char*>(bytes), count);
+    if (!state.updateMode) {
+        return WriteInNormalMode(state, text);
+    }
+    WriteOutcome outcome;
+    if (text == kIdentify) {
+        state.queuedReply = IdentificationReply(state);
+        dirty = true;
+        outcome.kind = WriteKind::Identify;
+        outcome.returned = count;
+        return outcome;
+    }
+    if (count == sizeof kEndFrame && std::memcmp(bytes, kEndFrame, sizeof kEndFrame) == 0) {
+        outcome.kind = WriteKind::EndFrame;
+        if (config_.failEndFrame) {
+            outcome.status = VI_ERROR_IO;
+            return outcome;
+        }
+        ++state.imagesDone;
+        if (listener_.imageEnded) {
+            listener_.imageEnded(state, state.imageBytes, state.imageCrc);
+        }
+        state.imageBytes = 0;
+        state.imageCrc = 0;
+        state.lastDataWrite = 0;
+        dirty = true;
+        outcome.returned = count;
+        return outcome;
+    }
+    if (text == kPadCommand && NeedsPad(state.lastDataWrite)) {
+        state.lastDataWrite = 0;
+        outcome.kind = WriteKind::Pad;
+        outcome.returned = count;
+        return outcome;
+    }
+    return WriteImageData(state, bytes, count);
+}
+
+WriteOutcome InstrumentModel::WriteInNormalMode(InstrumentState& state, const std::string& text)
+{
+    WriteOutcome outcome;
+    outcome.returned = static_cast<std::uint32_t>(text.size());
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        const std::string command = Lower(TrimLine(text.substr(start, end - start)));
+        start = end + 1;
+        if (command == "*idn?") {
+            state.queuedReply = IdentificationReply(state);
+            outcome.kind = WriteKind::Identify;
+            dirty = true;
+        } else if (command == "system:update") {
+            EnterUpdateMode(state);
+            return outcome;  // what follows in the same write is not a command any more
+        }
+        // "L0" and anything else are taken without an answer.
+    }
+    return outcome;
+}
+
+WriteOutcome InstrumentModel::WriteImageData(InstrumentState& state, const unsigned char* bytes, std::uint32_t count)
+{
+    WriteOutcome outcome;
+    outcome.kind = WriteKind::Data;
+    const std::uint64_t first = state.updateBytes;
+    const std::uint64_t end = first + count;
+    std::uint32_t accepted = count;
+    if (config_.failWriteAfter && first <= *config_.failWriteAfter && *config_.failWriteAfter < end) {
+        outcome.status = VI_ERROR_IO;
+        state.lastDataWrite = 0;
+        return outcome;
+    }
+    if (config_.shortWriteAfter && !state.shortWriteDone && first <= *config_.shortWriteAfter &&
+        *config_.shortWriteAfter < end) {
+        accepted = static_cast<std::uint32_t>(*config_.shortWriteAfter - first);
+        state.shortWriteDone = true;
+        dirty = true;
+    }
+    state.imageCrc = Crc32Update(state.imageCrc, bytes, accepted);
+    state.imageBytes += accepted;
+    state.updateBytes += accepted;
+    state.lastDataWrite = accepted;
+    outcome.returned = accepted;
+    return outcome;
+}
+
+ReadOutcome InstrumentModel::Read(std::size_t instrument, std::uint32_t count)
+{
+    InstrumentState& state = instruments_.at(instrument);
+    ReadOutcome outcome;
+    if (state.queuedReply.empty()) {
+        if (!state.updateMode) {
+            outcome.timedOut = true;
+            outcome.status = VI_ERROR_TMO;
+            return outcome;
+        }
+        ScriptedReply reply;
+        reply.bytes = "0";
+        if (scriptPosition_ < config_.replies.size()) {
+            reply = config_.replies[scriptPosition_];
+            ++scriptPosition_;
+        }
+        dirty = true;
+        if (reply.silent) {
+            outcome.timedOut = true;
+            outcome.status = VI_ERROR_TMO;
+            return outcome;
+        }
+        state.queuedReply = reply.bytes;
+    }
+    const std::size_t taken = std::min<std::size_t>(count, state.queuedReply.size());
+    outcome.bytes = state.queuedReply.substr(0, taken);
+    state.queuedReply.erase(0, taken);
+    outcome.status = state.queuedReply.empty() ? VI_SUCCESS : VI_SUCCESS_MAX_CNT;
+    dirty = true;
+    return outcome;
+}
+
+}  // namespace zqsim

@@ -1,0 +1,39 @@
+#include "sim/session_table.h"
+
+namespace zqsim {
+
+ViObject SessionTable::Add(const Session& session)
+{
+    const ViObject handle = nextHandle_++;
+    sessions_[handle] = session;
+    return handle;
+}
+
+Session* SessionTable::Find(ViObject handle)
+{
+    const auto it = sessions_.find(handle);
+    return it == sessions_.end() ? nullptr : &it->second;
+}
+
+Session* SessionTable::Find(ViObject handle, Session::Kind kind)
+{
+    Session* session = Find(handle);
+    return session != nullptr && session->kind == kind ? session : nullptr;
+}
+
+bool SessionTable::Close(ViObject handle)
+{
+    const auto it = sessions_.find(handle);
+    if (it == sessions_.end()) {
+        return false;
+    }
+    if (it->second.kind == Session::Kind::ResourceManager) {
+        for (auto child = sessions_.begin(); child != sessions_.end();) {
+            child = child->second.owner == handle ? sessions_.erase(child) : std::next(child);
+        }
+    }
+    sessions_.erase(handle);
+    return true;
+}
+
+}  // namespace zqsim

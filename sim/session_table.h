@@ -1,0 +1,43 @@
+// The handles the library gives out: resource-manager sessions, instrument
+// sessions and find lists, each instrument session and find list belonging to
+// one resource manager.
+#pragma once
+
+#include "sim/visa_constants.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace zqsim {
+
+struct Session {
+    enum class Kind { ResourceManager, Instrument, FindList };
+    Kind kind = Kind::ResourceManager;
+    ViSession owner = VI_NULL;  // the resource manager, for the other kinds
+    // Instruments:
+    std::size_t instrument = 0;
+    std::string name;
+    ViUInt32 timeoutMs = kDefaultTimeoutMs;
+    std::map<ViAttr, ViAttrState> attributes;  // accepted but without effect
+    // Find lists:
+    std::vector<std::string> found;
+    std::size_t next = 0;
+};
+
+class SessionTable {
+public:
+    ViObject Add(const Session& session);
+    // Null for unknown handles.
+    Session* Find(ViObject handle);
+    Session* Find(ViObject handle, Session::Kind kind);
+    // Closing a resource manager closes what belongs to it. False when unknown.
+    bool Close(ViObject handle);
+    void Clear() { sessions_.clear(); }
+
+private:
+    std::map<ViObject, Session> sessions_;
+    ViObject nextHandle_ = 1;
+};
+
+}  // namespace zqsim

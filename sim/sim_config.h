@@ -1,0 +1,54 @@
+// The simulator's configuration: key=value lines from the file named by
+// ZQSIM_CONFIG or from zqsim_configure, each key overridable by ZQSIM_<KEY>.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zqsim {
+
+enum class Enumeration { Hex, Decimal, Both };
+enum class RecordLevel { Full, Counts, Off };
+
+// One item of the reply script: bytes to answer, or no answer at all.
+struct ScriptedReply {
+    bool silent = false;
+    std::string bytes;
+};
+
+struct SimConfig {
+    std::vector<std::string> serials{"ABC123"};
+    Enumeration enumerate = Enumeration::Hex;
+    std::string versions = "02.05-11-07";
+    std::optional<std::string> idn;
+    bool startInUpdateMode = false;
+    std::vector<ScriptedReply> replies;
+    std::optional<std::uint64_t> failWriteAfter;
+    std::optional<std::uint64_t> shortWriteAfter;
+    bool failEndFrame = false;
+    bool noResourceManager = false;
+    std::string statePath;
+    std::string transcriptPath;
+    RecordLevel record = RecordLevel::Full;
+
+    // Everything that shapes the instruments (not where files go): saved
+    // state is only taken back under the same fingerprint.
+    std::string Fingerprint() const;
+};
+
+// Applies the key=value lines of `text` to `config`. On a line it cannot
+// understand it returns false and names the line in `badLine`.
+bool ApplyConfigText(const std::string& text, SimConfig& config, std::string& badLine);
+
+// Defaults, then `text` (or the ZQSIM_CONFIG file when `text` is null), then
+// the environment. Lines of the file or the environment that cannot be
+// understood are skipped and listed in `errors`; a bad line in `text` makes
+// the whole call fail.
+bool LoadConfig(const std::string* text, SimConfig& config, std::vector<std::string>& errors);
+
+// Decodes \n \r \t \\ \" \xHH; false on a malformed escape.
+bool DecodeEscapes(const std::string& text, std::string& decoded);
+
+}  // namespace zqsim

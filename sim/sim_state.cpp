@@ -1,0 +1,168 @@
+#include "sim/sim_state.h"
+
+#include "sim/process_environment.h"
+#include "sim/transcript.h"
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <vector>
+
+namespace zqsim {
+namespace {
+
+const char kEnvironmentStore[] = "ZQSIM_STATE_DATA";
+
+std::string FingerprintHash(const SimConfig& config)
+{
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (const char c : config.Fingerprint()) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ULL;
+    }
+    char text[20];
+    std::snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+std::string ToHex(const std::string& bytes)
+{
+    EventLine line("");
+    line.AddHex("x", reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    return line.Text().substr(3);  // drop " x="
+}
+
+bool FromHex(const std::string& hex, std::string& bytes)
+{
+    if (hex.size() % 2 != 0) {
+        return false;
+    }
+    bytes.clear();
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        unsigned value = 0;
+        if (std::sscanf(hex.substr(i, 2).c_str(), "%2x", &value) != 1) {
+            return false;
+        }
+        bytes.push_back(static_cast<char>(value));
+    }
+    return true;
+}
+
+std::map<std::string, std::string> Fields(const std::string& line)
+{
+    std::map<std::string, std::string> fields;
+    std::istringstream stream(line);
+    std::string word;
+    while (stream >> word) {
+        const std::size_t equals = word.find('=');
+        if (equals != std::string::npos) {
+            fields[word.substr(0, equals)] = word.substr(equals + 1);
+        }
+    }
+    return fields;
+}
+
+std::uint64_t Number(const std::map<std::string, std::string>& fields, const char* key)
+{
+    const auto it = fields.find(key);
+    return it == fields.end() ? 0 : std::strtoull(it->second.c_str(), nullptr, 10);
+}
+
+}  // namespace
+
+std::string SerializeState(const SimConfig& config, InstrumentModel& model)
+{
+    std::ostringstream out;
+    out << "fingerprint=" << FingerprintHash(config) << " script=" << model.ScriptPosition() << '\n';
+    for (const InstrumentState& state : model.Instruments()) {
+        out << "instrument serial=" << ToHex(state.serial) << " update=" << (state.updateMode ? 1 : 0)
+            << " versions=" << ToHex(state.versions) << " queued=" << ToHex(state.queuedReply)
+            << " image_bytes=" << state.imageBytes << " image_crc=" << state.imageCrc
+            << " update_bytes=" << state.updateBytes << " images=" << state.imagesDone
+            << " last_write=" << state.lastDataWrite << " short_done=" << (state.shortWriteDone ? 1 : 0) << '\n';
+    }
+    return out.str();
+}
+
+bool RestoreState(const std::string& text, const SimConfig& config, InstrumentModel& model)
+{
+    std::istringstream in(text);
+    std::string line;
+    if (!std::getline(in, line)) {
+        return false;
+    }
+    const auto header = Fields(line);
+    const auto fingerprint = header.find("fingerprint");
+    if (fingerprint == header.end() || fingerprint->second != FingerprintHash(config)) {
+        return false;
+    }
+    std::vector<InstrumentState> instruments;
+    while (std::getline(in, line)) {
+        const auto fields = Fields(line);
+        InstrumentState state;
+        if (!FromHex(fields.count("serial") ? fields.at("serial") : "", state.serial) ||
+            !FromHex(fields.count("versions") ? fields.at("versions") : "", state.versions) ||
+            !FromHex(fields.count("queued") ? fields.at("queued") : "", state.queuedReply)) {
+            return false;
+        }
+        state.updateMode = Number(fields, "update") != 0;
+        state.imageBytes = Number(fields, "image_bytes");
+        state.imageCrc = static_cast<std::uint32_t>(Number(fields, "image_crc"));
+        state.updateBytes = Number(fields, "update_bytes");
+        state.imagesDone = static_cast<std::uint32_t>(Number(fields, "images"));
+        state.lastDataWrite = static_cast<std::uint32_t>(Number(fields, "last_write"));
+        state.shortWriteDone = Number(fields, "short_done") != 0;
+        instruments.push_back(state);
+    }
+    if (instruments.size() != model.Instruments().size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < instruments.size(); ++i) {
+        if (instruments[i].serial != model.Instruments()[i].serial) {
+            return false;
+        }
+    }
+    model.Instruments() = instruments;
+    model.ScriptPosition() = static_cast<std::size_t>(Number(header, "script"));
+    return true;
+}
+
+void SaveState(const SimConfig& config, InstrumentModel& model)
+{
+    const std::string text = SerializeState(config, model);
+    model.dirty = false;
+    if (config.statePath.empty()) {
+        SetEnvironmentText(kEnvironmentStore, text);
+        return;
+    }
+    std::ofstream file(config.statePath, std::ios::binary | std::ios::trunc);
+    file << text;
+}
+
+bool LoadState(const SimConfig& config, InstrumentModel& model)
+{
+    std::string text;
+    if (config.statePath.empty()) {
+        const auto stored = GetEnvironmentText(kEnvironmentStore);
+        if (!stored) {
+            return false;
+        }
+        text = *stored;
+    } else {
+        std::ifstream file(config.statePath, std::ios::binary);
+        if (!file) {
+            return false;
+        }
+        std::ostringstream content;
+        content << file.rdbuf();
+        text = content.str();
+    }
+    if (!RestoreState(text, config, model)) {
+        return false;
+    }
+    model.dirty = false;
+    return true;
+}
+
+}  // namespace zqsim

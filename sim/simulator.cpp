@@ -1,0 +1,237 @@
+#include "sim/simulator.h"
+
+#include "sim/sim_state.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+namespace zqsim {
+namespace {
+
+InstrumentModel::Listener MakeListener()
+{
+    InstrumentModel::Listener listener;
+    listener.modeChanged = [](const InstrumentState& state) {
+        TheSimulator().Record(
+            EventLine("mode").Add("serial", state.serial).Add("mode", state.updateMode ? "update" : "normal"));
+    };
+    listener.imageEnded = [](const InstrumentState& state, std::uint64_t size, std::uint32_t crc) {
+        char crcText[12];
+        std::snprintf(crcText, sizeof crcText, "%08" PRIX32, crc);
+        TheSimulator().Record(EventLine("image")
+                                  .Add("serial", state.serial)
+                                  .Add("index", state.imagesDone)
+                                  .Add("size", size)
+                                  .Add("crc32", crcText));
+    };
+    return listener;
+}
+
+}  // namespace
+
+Simulator theSimulator;
+
+Simulator& TheSimulator()
+{
+    return theSimulator;
+}
+
+Simulator::Simulator() : model_(config_, MakeListener())
+{
+    std::vector<std::string> errors;
+    SimConfig config;
+    LoadConfig(nullptr, config, errors);
+    config_ = config;
+    transcript_.SetFile(config_.transcriptPath, false);
+    Record(EventLine("load").Add("library", kLibraryFileName));
+    RecordConfigErrors(errors);
+    model_.PowerCycle();
+    if (!LoadState(config_, model_)) {
+        SaveState(config_, model_);
+    }
+}
+
+Simulator::~Simulator()
+{
+    SaveState(config_, model_);
+    Record(EventLine("unload"));
+}
+
+void Simulator::RecordConfigErrors(const std::vector<std::string>& errors)
+{
+    for (const std::string& line : errors) {
+        Record(EventLine("config_error").Add("line", line));
+    }
+}
+
+int Simulator::Configure(const char* text)
+{
+    std::vector<std::string> errors;
+    SimConfig config;
+    const std::string source = text != nullptr ? text : "";
+    if (!LoadConfig(&source, config, errors)) {
+        Record(EventLine("configure").Add("status", "-1").Add("line", errors.empty() ? "" : errors.front()));
+        return -1;
+    }
+    config_ = config;
+    sessions_.Clear();
+    transcript_.ClearMemory();
+    transcript_.SetFile(config_.transcriptPath, true);
+    Record(EventLine("configure").Add("status", "0"));
+    RecordConfigErrors(errors);
+    model_.PowerCycle();
+    SaveState(config_, model_);
+    return 0;
+}
+
+void Simulator::PowerCycle()
+{
+    Record(EventLine("power_cycle"));
+    model_.PowerCycle();
+    SaveState(config_, model_);
+}
+
+void Simulator::Record(const EventLine& line)
+{
+    transcript_.Record(clock_.NowUs(), line);
+}
+
+void Simulator::SaveIfChanged()
+{
+    if (model_.dirty) {
+        SaveState(config_, model_);
+    }
+}
+
+std::vector<std::string> Simulator::ResourceNames() const
+{
+    std::vector<std::string> names;
+    for (const std::string& serial : config_.serials) {
+        if (config_.enumerate != Enumeration::Decimal) {
+            names.push_back(FormatResourceName(serial, IdNotation::Hex));
+        }
+        if (config_.enumerate != Enumeration::Hex) {
+            names.push_back(FormatResourceName(serial, IdNotation::Decimal));
+        }
+    }
+    return names;
+}
+
+std::optional<std::size_t> Simulator::FindInstrument(const ResourceName& name) const
+{
+    if (name.board != 0 || name.manufacturer != kVendorId || name.model != kProductId ||
+        (name.usbInterface != -1 && name.usbInterface != 0)) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < config_.serials.size(); ++i) {
+        if (EqualsIgnoringCase(config_.serials[i], name.serial)) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+ViStatus Simulator::Write(ViSession vi, const ViByte* buffer, ViUInt32 count, ViUInt32* returned, const char* via)
+{
+    if (returned != nullptr) {
+        *returned = 0;
+    }
+    EventLine line("viWrite");
+    line.Add("vi", vi).Add("count", count);
+    if (via != nullptr) {
+        line.Add("via", via);
+    }
+    Session* session = sessions_.Find(vi, Session::Kind::Instrument);
+    ViStatus status = VI_SUCCESS;
+    WriteOutcome outcome;
+    if (session == nullptr) {
+        status = VI_ERROR_INV_OBJECT;
+    } else if (buffer == nullptr && count > 0) {
+        status = VI_ERROR_USER_BUF;
+    } else {
+        outcome = model_.Write(session->instrument, buffer, count);
+        status = outcome.status;
+        if (returned != nullptr) {
+            *returned = outcome.returned;
+        }
+    }
+    if (config_.record != RecordLevel::Off) {
+        line.AddStatus(status).Add("returned", outcome.returned);
+        if (session != nullptr && buffer != nullptr) {
+            line.Add("kind", WriteKindName(outcome.kind));
+            if (config_.record == RecordLevel::Full) {
+                line.AddHex("data", buffer, count);
+            }
+        }
+        Record(line);
+    }
+    // Saving after every piece of a long image would cost more than the
+    // transfer itself; the next other call or the unload saves it.
+    if (outcome.kind != WriteKind::Data) {
+        SaveIfChanged();
+    }
+    return status;
+}
+
+ViStatus Simulator::Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* returned, const char* via)
+{
+    if (returned != nullptr) {
+        *returned = 0;
+    }
+    EventLine line("viRead");
+    line.Add("vi", vi).Add("count", count);
+    if (via != nullptr) {
+        line.Add("via", via);
+    }
+    Session* session = sessions_.Find(vi, Session::Kind::Instrument);
+    ViStatus status = VI_SUCCESS;
+    ReadOutcome outcome;
+    std::uint32_t waited = 0;
+    if (session == nullptr) {
+        status = VI_ERROR_INV_OBJECT;
+    } else if (buffer == nullptr) {
+        status = VI_ERROR_USER_BUF;
+    } else {
+        outcome = model_.Read(session->instrument, count);
+        status = outcome.status;
+        if (outcome.timedOut && session->timeoutMs != VI_TMO_INFINITE) {
+            // Nothing can arrive later in the simulation; waiting out the
+            // timeout keeps the host's timing as it would be.
+            waited = session->timeoutMs;
+            clock_.SleepMs(waited);
+        }
+        std::copy(outcome.bytes.begin(), outcome.bytes.end(), buffer);
+        if (returned != nullptr) {
+            *returned = static_cast<ViUInt32>(outcome.bytes.size());
+        }
+    }
+    if (config_.record != RecordLevel::Off) {
+        line.AddStatus(status).Add("returned", outcome.bytes.size());
+        if (outcome.timedOut) {
+            line.Add("timeout_ms", session != nullptr && session->timeoutMs == VI_TMO_INFINITE
+                                       ? std::string("infinite")
+                                       : std::to_string(waited));
+        }
+        if (config_.record == RecordLevel::Full && !outcome.bytes.empty()) {
+            line.AddHex("data", reinterpret_cast<const unsigned char*>(outcome.bytes.data()), outcome.bytes.size());
+        }
+        Record(line);
+    }
+    SaveIfChanged();
+    return status;
+}
+
+ViStatus Simulator::Clear(ViSession vi)
+{
+    Session* session = sessions_.Find(vi, Session::Kind::Instrument);
+    const ViStatus status = session != nullptr ? VI_SUCCESS : VI_ERROR_INV_OBJECT;
+    if (session != nullptr) {
+        model_.Instruments().at(session->instrument).queuedReply.clear();
+        model_.dirty = true;
+    }
+    Record(EventLine("viClear").Add("vi", vi).AddStatus(status));
+    SaveIfChanged();
+    return status;
+}
+
+}  // namespace zqsim

@@ -1,0 +1,70 @@
+// The one simulator of the loaded library: configuration, instruments,
+// sessions, clock and transcript, and the checked, recorded I/O that the
+// exported VISA functions share.
+#pragma once
+
+#include "sim/instrument_model.h"
+#include "sim/resource_name.h"
+#include "sim/session_table.h"
+#include "sim/sim_clock.h"
+#include "sim/sim_config.h"
+#include "sim/transcript.h"
+#include "sim/visa_constants.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zqsim {
+
+// The file name of this build of the library, for the load event.
+extern const char* const kLibraryFileName;
+
+class Simulator {
+public:
+    Simulator();   // the library's load
+    ~Simulator();  // its unload
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // -1 when `text` is not understood; nothing changes then.
+    int Configure(const char* text);
+    void PowerCycle();
+
+    void Record(const EventLine& line);
+    RecordLevel Recording() const { return config_.record; }
+    // Saves the instrument state when something changed since the last save.
+    void SaveIfChanged();
+
+    const SimConfig& Config() const { return config_; }
+    SessionTable& Sessions() { return sessions_; }
+    SimClock& Clock() { return clock_; }
+    const std::string& TranscriptText() const { return transcript_.Text(); }
+
+    // The names the instruments enumerate under, in search order.
+    std::vector<std::string> ResourceNames() const;
+    // The attached instrument that `name` addresses.
+    std::optional<std::size_t> FindInstrument(const ResourceName& name) const;
+    const InstrumentState& Instrument(std::size_t index) { return model_.Instruments().at(index); }
+
+    // viWrite and viRead with their checks, faults, timeouts and events;
+    // `via` names the formatted-I/O call they serve, if any.
+    ViStatus Write(ViSession vi, const ViByte* buffer, ViUInt32 count, ViUInt32* returned, const char* via);
+    ViStatus Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* returned, const char* via);
+    // A device clear: the instrument drops the reply the host has not read.
+    ViStatus Clear(ViSession vi);
+
+private:
+    void ApplyConfig(const SimConfig& config, bool startOver);
+    void RecordConfigErrors(const std::vector<std::string>& errors);
+
+    SimConfig config_;
+    InstrumentModel model_;
+    SessionTable sessions_;
+    SimClock clock_;
+    Transcript transcript_;
+};
+
+Simulator& TheSimulator();
+
+}  // namespace zqsim

@@ -1,0 +1,246 @@
+// The nine VISA functions MeterLoad binds. A variant of the library built
+// with ZQSIM_WITHOUT_<name> leaves that one out.
+#include "sim/export_macros.h"
+#include "sim/formatted_io.h"
+#include "sim/resource_expression.h"
+#include "sim/simulator.h"
+
+#include <cstdarg>
+#include <cstring>
+
+using namespace zqsim;  // NOLINT: this file only forwards to the simulator
+
+namespace zqsim {
+const char* const kLibraryFileName = ZQSIM_LIBRARY_FILE;
+}
+
+namespace {
+
+void CopyDescriptor(const std::string& name, ViChar* description)
+{
+    const std::size_t length = std::min<std::size_t>(name.size(), VI_FIND_BUFLEN - 1);
+    std::memcpy(description, name.data(), length);
+    description[length] = 0;
+}
+
+}  // namespace
+
+#ifndef ZQSIM_WITHOUT_viOpenDefaultRM
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viOpenDefaultRM(ViSession* rm)
+{
+    Simulator& simulator = TheSimulator();
+    ViStatus status = VI_SUCCESS;
+    ViSession session = VI_NULL;
+    if (rm == nullptr) {
+        status = VI_ERROR_USER_BUF;
+    } else if (simulator.Config().noResourceManager) {
+        status = VI_ERROR_SYSTEM_ERROR;
+        *rm = VI_NULL;
+    } else {
+        session = simulator.Sessions().Add(Session{});
+        *rm = session;
+    }
+    simulator.Record(EventLine("viOpenDefaultRM").AddStatus(status).Add("rm", session));
+    return status;
+}
+#endif
+
+#ifndef ZQSIM_WITHOUT_viFindRsrc
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viFindRsrc(ViSession rm, const ViChar* expr, ViFindList* list,
+                                                   ViUInt32* count, ViChar* description)
+{
+    Simulator& simulator = TheSimulator();
+    EventLine line("viFindRsrc");
+    line.Add("rm", rm).Add("expr", expr != nullptr ? expr : "(null)");
+    if (list != nullptr) {
+        *list = VI_NULL;
+    }
+    if (count != nullptr) {
+        *count = 0;
+    }
+    ViStatus status = VI_SUCCESS;
+    std::vector<std::string> found;
+    ViFindList handle = VI_NULL;
+    std::unique_ptr<ResourceExpression> expression;
+    if (simulator.Sessions().Find(rm, Session::Kind::ResourceManager) == nullptr) {
+        status = VI_ERROR_INV_OBJECT;
+    } else if (expr == nullptr) {
+        status = VI_ERROR_INV_EXPR;
+    } else if (!(expression = ResourceExpression::Parse(expr))) {
+        status = VI_ERROR_INV_EXPR;
+    } else {
+        for (const std::string& name : simulator.ResourceNames()) {
+            if (expression->Matches(name)) {
+                found.push_back(name);
+            }
+        }
+        if (found.empty()) {
+            status = VI_ERROR_RSRC_NFOUND;
+        } else {
+            if (count != nullptr) {
+                *count = static_cast<ViUInt32>(found.size());
+            }
+            if (description != nullptr) {
+                CopyDescriptor(found.front(), description);
+            }
+            if (list != nullptr) {
+                Session session;
+                session.kind = Session::Kind::FindList;
+                session.owner = rm;
+                session.found = found;
+                session.next = 1;
+                handle = simulator.Sessions().Add(session);
+                *list = handle;
+            }
+        }
+    }
+    line.AddStatus(status).Add("list", handle).Add("count", found.size());
+    line.Add("desc", found.empty() ? "" : found.front());
+    simulator.Record(line);
+    return status;
+}
+#endif
+
+#ifndef ZQSIM_WITHOUT_viFindNext
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viFindNext(ViFindList list, ViChar* description)
+{
+    Simulator& simulator = TheSimulator();
+    Session* session = simulator.Sessions().Find(list, Session::Kind::FindList);
+    ViStatus status = VI_SUCCESS;
+    std::string name;
+    if (session == nullptr) {
+        status = VI_ERROR_INV_OBJECT;
+    } else if (description == nullptr) {
+        status = VI_ERROR_USER_BUF;
+    } else if (session->next >= session->found.size()) {
+        status = VI_ERROR_RSRC_NFOUND;
+        description[0] = 0;
+    } else {
+        name = session->found[session->next++];
+        CopyDescriptor(name, description);
+    }
+    simulator.Record(EventLine("viFindNext").Add("list", list).AddStatus(status).Add("desc", name));
+    return status;
+}
+#endif
+
+#ifndef ZQSIM_WITHOUT_viOpen
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viOpen(ViSession rm, const ViChar* name, ViAccessMode mode,
+                                               ViUInt32 timeout, ViSession* vi)
+{
+    Simulator& simulator = TheSimulator();
+    ViStatus status = VI_SUCCESS;
+    ViSession handle = VI_NULL;
+    if (vi != nullptr) {
+        *vi = VI_NULL;
+    }
+    if (simulator.Sessions().Find(rm, Session::Kind::ResourceManager) == nullptr) {
+        status = VI_ERROR_INV_OBJECT;
+    } else if (vi == nullptr) {
+        status = VI_ERROR_USER_BUF;
+    } else if (name == nullptr) {
+        status = VI_ERROR_INV_RSRC_NAME;
+    } else if (mode > 7) {
+        status = VI_ERROR_INV_ACC_MODE;
+    } else if (const auto parsed = ParseResourceName(name); !parsed) {
+        status = VI_ERROR_INV_RSRC_NAME;
+    } else if (const auto instrument = simulator.FindInstrument(*parsed); !instrument) {
+        status = VI_ERROR_RSRC_NFOUND;
+    } else {
+        Session session;
+        session.kind = Session::Kind::Instrument;
+        session.owner = rm;
+        session.instrument = *instrument;
+        session.name = FormatResourceName(simulator.Instrument(*instrument).serial, IdNotation::Hex);
+        handle = simulator.Sessions().Add(session);
+        *vi = handle;
+    }
+    simulator.Record(EventLine("viOpen")
+                         .Add("rm", rm)
+                         .Add("name", name != nullptr ? name : "(null)")
+                         .Add("mode", mode)
+                         .Add("timeout", timeout)
+                         .AddStatus(status)
+                         .Add("vi", handle));
+    return status;
+}
+#endif
+
+#ifndef ZQSIM_WITHOUT_viClose
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viClose(ViObject object)
+{
+    Simulator& simulator = TheSimulator();
+    ViStatus status = VI_SUCCESS;
+    if (object == VI_NULL) {
+        status = VI_WARN_NULL_OBJECT;
+    } else if (!simulator.Sessions().Close(object)) {
+        status = VI_ERROR_INV_OBJECT;
+    }
+    simulator.Record(EventLine("viClose").Add("object", object).AddStatus(status));
+    simulator.SaveIfChanged();
+    return status;
+}
+#endif
+
+#ifndef ZQSIM_WITHOUT_viWrite
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viWrite(ViSession vi, const ViByte* buffer, ViUInt32 count,
+                                                ViUInt32* returned)
+{
+    return TheSimulator().Write(vi, buffer, count, returned, nullptr);
+}
+#endif
+
+#ifndef ZQSIM_WITHOUT_viRead
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viRead(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* returned)
+{
+    return TheSimulator().Read(vi, buffer, count, returned, nullptr);
+}
+#endif
+
+#ifndef ZQSIM_WITHOUT_viQueryf
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNCC viQueryf(ViSession vi, const ViChar* writeFormat,
+                                                  const ViChar* readFormat, ...)
+{
+    va_list args;
+    va_start(args, readFormat);
+    const ViStatus status = FormattedQuery(vi, writeFormat, readFormat, args);
+    va_end(args);
+    TheSimulator().Record(EventLine("viQueryf")
+                              .Add("vi", vi)
+                              .Add("write", writeFormat != nullptr ? writeFormat : "(null)")
+                              .Add("read", readFormat != nullptr ? readFormat : "(null)")
+                              .AddStatus(status));
+    return status;
+}
+#endif
+
+#ifndef ZQSIM_WITHOUT_viSetAttribute
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viSetAttribute(ViObject object, ViAttr attribute, ViAttrState value)
+{
+    Simulator& simulator = TheSimulator();
+    Session* session = simulator.Sessions().Find(object);
+    ViStatus status = VI_SUCCESS;
+    if (session == nullptr) {
+        status = VI_ERROR_INV_OBJECT;
+    } else if (session->kind == Session::Kind::FindList) {
+        status = VI_ERROR_NSUP_ATTR;
+    } else if (attribute == VI_ATTR_RSRC_CLASS || attribute == VI_ATTR_RSRC_NAME || attribute == VI_ATTR_INTF_TYPE ||
+               attribute == VI_ATTR_INTF_NUM || attribute == VI_ATTR_MANF_ID || attribute == VI_ATTR_MODEL_CODE ||
+               attribute == VI_ATTR_USB_SERIAL_NUM || attribute == VI_ATTR_RSRC_IMPL_VERSION ||
+               attribute == VI_ATTR_RSRC_SPEC_VERSION || attribute == VI_ATTR_RSRC_MANF_ID) {
+        status = VI_ERROR_ATTR_READONLY;
+    } else if (attribute == VI_ATTR_TMO_VALUE) {
+        session->timeoutMs = static_cast<ViUInt32>(value);
+    } else {
+        session->attributes[attribute] = value;
+    }
+    char attributeText[16];
+    std::snprintf(attributeText, sizeof attributeText, "0x%08lX", static_cast<unsigned long>(attribute));
+    simulator.Record(EventLine("viSetAttribute")
+                         .Add("vi", object)
+                         .Add("attr", attributeText)
+                         .Add("value", static_cast<std::uint64_t>(value))
+                         .AddStatus(status));
+    return status;
+}
+#endif

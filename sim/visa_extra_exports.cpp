@@ -1,0 +1,369 @@
+// VISA functions beyond the nine MeterLoad binds, for clients such as PyVISA:
+// resource parsing, attribute queries, status texts, and the operations that
+// are harmless no-ops for this instrument.
+#include "sim/export_macros.h"
+#include "sim/formatted_io.h"
+#include "sim/simulator.h"
+#include "sim/status_text.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+using namespace zqsim;  // NOLINT: this file only forwards to the simulator
+
+namespace {
+
+using ViUInt8 = unsigned char;
+using ViBoolean = ViUInt16;
+
+void CopyText(const std::string& text, ViChar* target)
+{
+    const std::size_t length = std::min<std::size_t>(text.size(), VI_FIND_BUFLEN - 1);
+    std::memcpy(target, text.data(), length);
+    target[length] = 0;
+}
+
+std::string AttributeText(ViAttr attribute)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(attribute));
+    return text;
+}
+
+ViStatus ParseForClient(ViSession rm, const ViChar* name, ResourceName& parsed)
+{
+    if (TheSimulator().Sessions().Find(rm, Session::Kind::ResourceManager) == nullptr) {
+        return VI_ERROR_INV_OBJECT;
+    }
+    if (name == nullptr) {
+        return VI_ERROR_INV_RSRC_NAME;
+    }
+    const auto result = ParseResourceName(name);
+    if (!result) {
+        return VI_ERROR_INV_RSRC_NAME;
+    }
+    parsed = *result;
+    return VI_SUCCESS;
+}
+
+ViStatus RecordSimple(const char* function, ViObject object, ViStatus status)
+{
+    TheSimulator().Record(EventLine(function).Add("vi", object).AddStatus(status));
+    return status;
+}
+
+ViStatus CheckInstrument(ViObject object)
+{
+    return TheSimulator().Sessions().Find(object, Session::Kind::Instrument) != nullptr ? VI_SUCCESS
+                                                                                         : VI_ERROR_INV_OBJECT;
+}
+
+// What an unsupported operation gives: a bad handle stays a bad handle.
+ViStatus Unsupported(const char* function, ViObject object)
+{
+    const ViStatus status =
+        TheSimulator().Sessions().Find(object) != nullptr ? VI_ERROR_NSUP_OPER : VI_ERROR_INV_OBJECT;
+    return RecordSimple(function, object, status);
+}
+
+}  // namespace
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viParseRsrc(ViSession rm, const ViChar* name, ViUInt16* interfaceType,
+                                                    ViUInt16* interfaceNumber)
+{
+    ResourceName parsed;
+    ViStatus status = ParseForClient(rm, name, parsed);
+    if (status == VI_SUCCESS) {
+        if (interfaceType != nullptr) {
+            *interfaceType = VI_INTF_USB;
+        }
+        if (interfaceNumber != nullptr) {
+            *interfaceNumber = static_cast<ViUInt16>(parsed.board);
+        }
+    }
+    TheSimulator().Record(
+        EventLine("viParseRsrc").Add("rm", rm).Add("name", name != nullptr ? name : "(null)").AddStatus(status));
+    return status;
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viParseRsrcEx(ViSession rm, const ViChar* name, ViUInt16* interfaceType,
+                                                      ViUInt16* interfaceNumber, ViChar* resourceClass,
+                                                      ViChar* expandedName, ViChar* alias)
+{
+    ResourceName parsed;
+    ViStatus status = ParseForClient(rm, name, parsed);
+    if (status == VI_SUCCESS) {
+        if (interfaceType != nullptr) {
+            *interfaceType = VI_INTF_USB;
+        }
+        if (interfaceNumber != nullptr) {
+            *interfaceNumber = static_cast<ViUInt16>(parsed.board);
+        }
+        if (resourceClass != nullptr) {
+            CopyText("INSTR", resourceClass);
+        }
+        if (expandedName != nullptr) {
+            char text[VI_FIND_BUFLEN];
+            std::snprintf(text, sizeof text, "USB%u::0x%04X::0x%04X::%s::INSTR", parsed.board,
+                          static_cast<unsigned>(parsed.manufacturer), static_cast<unsigned>(parsed.model),
+                          parsed.serial.c_str());
+            CopyText(text, expandedName);
+        }
+        if (alias != nullptr) {
+            alias[0] = 0;
+        }
+    }
+    TheSimulator().Record(
+        EventLine("viParseRsrcEx").Add("rm", rm).Add("name", name != nullptr ? name : "(null)").AddStatus(status));
+    return status;
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viGetAttribute(ViObject object, ViAttr attribute, void* value)
+{
+    Simulator& simulator = TheSimulator();
+    Session* session = simulator.Sessions().Find(object);
+    ViStatus status = VI_SUCCESS;
+    const auto putText = [&](const std::string& text) { CopyText(text, static_cast<ViChar*>(value)); };
+    const auto put16 = [&](ViUInt16 number) { *static_cast<ViUInt16*>(value) = number; };
+    const auto put32 = [&](ViUInt32 number) { *static_cast<ViUInt32*>(value) = number; };
+    if (session == nullptr) {
+        status = VI_ERROR_INV_OBJECT;
+    } else if (value == nullptr) {
+        status = VI_ERROR_USER_BUF;
+    } else if (attribute == VI_ATTR_TMO_VALUE && session->kind != Session::Kind::FindList) {
+        put32(session->timeoutMs);
+    } else if (attribute == VI_ATTR_RSRC_IMPL_VERSION) {
+        put32(0x00100000);
+    } else if (attribute == VI_ATTR_RSRC_SPEC_VERSION) {
+        put32(0x00500800);
+    } else if (attribute == VI_ATTR_RSRC_MANF_NAME) {
+        putText("MeterLoad simulated instrument");
+    } else if (attribute == VI_ATTR_RSRC_MANF_ID) {
+        put16(0x3FFF);
+    } else if (attribute == VI_ATTR_RSRC_LOCK_STATE) {
+        put32(VI_NO_LOCK);
+    } else if (session->kind == Session::Kind::ResourceManager) {
+        if (attribute == VI_ATTR_RSRC_NAME) {
+            putText("::INSTR0");
+        } else if (attribute == VI_ATTR_RSRC_CLASS) {
+            putText("");
+        } else {
+            status = VI_ERROR_NSUP_ATTR;
+        }
+    } else if (session->kind != Session::Kind::Instrument) {
+        status = VI_ERROR_NSUP_ATTR;
+    } else {
+        const InstrumentState& instrument = simulator.Instrument(session->instrument);
+        const auto stored = session->attributes.find(attribute);
+        switch (attribute) {
+        case VI_ATTR_RSRC_NAME: putText(session->name); break;
+        case VI_ATTR_RSRC_CLASS: putText("INSTR"); break;
+        case VI_ATTR_INTF_TYPE: put16(VI_INTF_USB); break;
+        case VI_ATTR_INTF_NUM: put16(0); break;
+        case VI_ATTR_INTF_INST_NAME: putText("USB0"); break;
+        case VI_ATTR_MANF_ID: put16(kVendorId); break;
+        case VI_ATTR_MODEL_CODE: put16(kProductId); break;
+        case VI_ATTR_MANF_NAME: putText("KORVALEN"); break;
+        case VI_ATTR_MODEL_NAME: putText("ZQ6140"); break;
+        case VI_ATTR_USB_SERIAL_NUM: putText(instrument.serial); break;
+        case VI_ATTR_USB_INTFC_NUM: put16(0); break;
+        case VI_ATTR_USB_PROTOCOL: put16(1); break;
+        case VI_ATTR_TERMCHAR:
+            *static_cast<ViUInt8*>(value) = stored != session->attributes.end() ? static_cast<ViUInt8>(stored->second)
+                                                                                 : static_cast<ViUInt8>('\n');
+            break;
+        case VI_ATTR_TERMCHAR_EN:
+        case VI_ATTR_SUPPRESS_END_EN:
+            put16(stored != session->attributes.end() ? static_cast<ViBoolean>(stored->second != 0) : 0);
+            break;
+        case VI_ATTR_SEND_END_EN:
+            put16(stored != session->attributes.end() ? static_cast<ViBoolean>(stored->second != 0) : 1);
+            break;
+        case VI_ATTR_IO_PROT: put16(1); break;
+        default: status = VI_ERROR_NSUP_ATTR; break;
+        }
+    }
+    simulator.Record(
+        EventLine("viGetAttribute").Add("vi", object).Add("attr", AttributeText(attribute)).AddStatus(status));
+    return status;
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viStatusDesc(ViObject object, ViStatus status, ViChar* description)
+{
+    (void)object;
+    if (description == nullptr) {
+        return VI_ERROR_USER_BUF;
+    }
+    const char* text = StatusText(status);
+    if (text == nullptr) {
+        char unknown[64];
+        std::snprintf(unknown, sizeof unknown, "Unknown status 0x%08lX.",
+                      static_cast<unsigned long>(static_cast<ViUInt32>(status)));
+        CopyText(unknown, description);
+        return VI_WARN_UNKNOWN_STATUS;
+    }
+    CopyText(text, description);
+    return VI_SUCCESS;
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNCC viVQueryf(ViSession vi, const ViChar* writeFormat, const ViChar* readFormat,
+                                                   va_list args)
+{
+    const ViStatus status = FormattedQuery(vi, writeFormat, readFormat, args);
+    return RecordSimple("viVQueryf", vi, status);
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viBufWrite(ViSession vi, const ViByte* buffer, ViUInt32 count,
+                                                   ViUInt32* returned)
+{
+    return TheSimulator().Write(vi, buffer, count, returned, "viBufWrite");
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viBufRead(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* returned)
+{
+    return TheSimulator().Read(vi, buffer, count, returned, "viBufRead");
+}
+
+// The instrument has no buffers of its own beyond the queued reply, which a
+// device clear discards as on the real thing.
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viClear(ViSession vi)
+{
+    return TheSimulator().Clear(vi);
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viFlush(ViSession vi, ViUInt16 mask)
+{
+    (void)mask;
+    return RecordSimple("viFlush", vi, CheckInstrument(vi));
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viSetBuf(ViSession vi, ViUInt16 mask, ViUInt32 size)
+{
+    (void)mask;
+    (void)size;
+    return RecordSimple("viSetBuf", vi, CheckInstrument(vi));
+}
+
+// No events are ever raised, so there are none to enable, disable or drop.
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viDisableEvent(ViSession vi, ViEventType event, ViUInt16 mechanism)
+{
+    (void)event;
+    (void)mechanism;
+    const ViStatus status = TheSimulator().Sessions().Find(vi) != nullptr ? VI_SUCCESS_EVENT_DIS : VI_ERROR_INV_OBJECT;
+    return RecordSimple("viDisableEvent", vi, status);
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viDiscardEvents(ViSession vi, ViEventType event, ViUInt16 mechanism)
+{
+    (void)event;
+    (void)mechanism;
+    const ViStatus status = TheSimulator().Sessions().Find(vi) != nullptr ? VI_SUCCESS_QUEUE_EMPTY : VI_ERROR_INV_OBJECT;
+    return RecordSimple("viDiscardEvents", vi, status);
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viEnableEvent(ViSession vi, ViEventType event, ViUInt16 mechanism,
+                                                      ViUInt32 context)
+{
+    (void)event;
+    (void)mechanism;
+    (void)context;
+    return Unsupported("viEnableEvent", vi);
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viWaitOnEvent(ViSession vi, ViEventType event, ViUInt32 timeout,
+                                                      ViEventType* outType, ViObject* outContext)
+{
+    (void)event;
+    (void)timeout;
+    if (outType != nullptr) {
+        *outType = 0;
+    }
+    if (outContext != nullptr) {
+        *outContext = VI_NULL;
+    }
+    return Unsupported("viWaitOnEvent", vi);
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viInstallHandler(ViSession vi, ViEventType event, void* handler,
+                                                         void* userHandle)
+{
+    (void)event;
+    (void)handler;
+    (void)userHandle;
+    return Unsupported("viInstallHandler", vi);
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viUninstallHandler(ViSession vi, ViEventType event, void* handler,
+                                                           void* userHandle)
+{
+    (void)event;
+    (void)handler;
+    (void)userHandle;
+    return Unsupported("viUninstallHandler", vi);
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viLock(ViSession vi, ViAccessMode mode, ViUInt32 timeout,
+                                               const ViChar* requestedKey, ViChar* accessKey)
+{
+    (void)mode;
+    (void)timeout;
+    (void)requestedKey;
+    if (accessKey != nullptr) {
+        accessKey[0] = 0;
+    }
+    return Unsupported("viLock", vi);
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viUnlock(ViSession vi)
+{
+    return Unsupported("viUnlock", vi);
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viReadSTB(ViSession vi, ViUInt16* statusByte)
+{
+    if (statusByte != nullptr) {
+        *statusByte = 0;
+    }
+    return Unsupported("viReadSTB", vi);
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viAssertTrigger(ViSession vi, ViUInt16 protocol)
+{
+    (void)protocol;
+    return Unsupported("viAssertTrigger", vi);
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viGpibControlREN(ViSession vi, ViUInt16 mode)
+{
+    (void)mode;
+    return Unsupported("viGpibControlREN", vi);
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viTerminate(ViSession vi, ViUInt16 degree, ViUInt32 jobId)
+{
+    (void)degree;
+    (void)jobId;
+    return Unsupported("viTerminate", vi);
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viReadAsync(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* jobId)
+{
+    (void)buffer;
+    (void)count;
+    if (jobId != nullptr) {
+        *jobId = 0;
+    }
+    return Unsupported("viReadAsync", vi);
+}
+
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viWriteAsync(ViSession vi, const ViByte* buffer, ViUInt32 count,
+                                                     ViUInt32* jobId)
+{
+    (void)buffer;
+    (void)count;
+    if (jobId != nullptr) {
+        *jobId = 0;
+    }
+    return Unsupported("viWriteAsync", vi);
+}
