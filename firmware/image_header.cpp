@@ -21,7 +21,9 @@ ImageHeader DecodeImageHeader(const std::uint8_t* stored, std::size_t count)
     ImageHeader header;
     // Bytes a short file does not hold stay 0xFF and so decode to zero.
     std::fill_n(header.work.begin(), kImageHeaderSize, std::uint8_t{0xFF});
-    std::copy_n(stored, std::min(count, kImageHeaderSize), header.work.begin());
+    if (count > 0) {  // a file that holds nothing may come with no buffer at all
+        std::copy_n(stored, std::min(count, kImageHeaderSize), header.work.begin());
+    }
     for (std::size_t i = 0; i < kImageHeaderSize; ++i) {
         header.work[i] = static_cast<std::uint8_t>(~header.work[i]);
     }

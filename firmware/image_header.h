@@ -21,7 +21,8 @@ struct ImageHeader {
     std::uint8_t targetKind = 0;                            // decoded byte 46
 };
 
-// Decodes up to 50 stored bytes; missing bytes decode to 0x00.
+// Decodes up to 50 stored bytes; missing bytes decode to 0x00. `stored` may
+// be null when `count` is 0.
 ImageHeader DecodeImageHeader(const std::uint8_t* stored, std::size_t count);
 
 // Reads up to 50 bytes from the file's current position and decodes them; the

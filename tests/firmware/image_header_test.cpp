@@ -123,6 +123,13 @@ TEST(DecodeImageHeaderWorkTest, MissingBytesDecodeToZero)
     EXPECT_EQ(Bytes(header.work.begin(), header.work.end()), expected);
 }
 
+TEST(DecodeImageHeaderWorkTest, NoBufferDecodesAsAllZero)
+{
+    const ImageHeader header = DecodeImageHeader(nullptr, 0);
+    EXPECT_EQ(Bytes(header.work.begin(), header.work.end()), Bytes(kImageHeaderSize + 1, 0));
+    EXPECT_FALSE(IdentityMatches(header));
+}
+
 // The caller reads the image body right after the header.
 TEST(DecodeImageHeaderFileTest, LeavesFileAtTheBody)
 {
