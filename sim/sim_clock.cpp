@@ -11,6 +11,8 @@ void SimClock::Use(zqsim_now_us_fn nowUs, zqsim_sleep_ms_fn sleepMs, void* conte
     nowUs_ = nowUs;
     sleepMs_ = sleepMs;
     context_ = context;
+    // A new clock is a new time base; monotonic from here on.
+    last_ = 0;
 }
 
 std::uint64_t SimClock::NowUs()

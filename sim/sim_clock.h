@@ -1,5 +1,6 @@
 // The simulator's time: the system's clock, or a test's clock handed over
-// through zqsim_set_clock. Timestamps never go backwards, even across a switch.
+// through zqsim_set_clock. Timestamps never go backwards while one clock is
+// in use.
 #pragma once
 
 #include "sim/zqsim_control.h"

@@ -96,6 +96,11 @@ void Simulator::Record(const EventLine& line)
     transcript_.Record(clock_.NowUs(), line);
 }
 
+void Simulator::Record(const EventLine& line, std::uint64_t timeUs)
+{
+    transcript_.Record(timeUs, line);
+}
+
 void Simulator::SaveIfChanged()
 {
     if (model_.dirty) {
@@ -178,6 +183,9 @@ ViStatus Simulator::Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32*
     if (returned != nullptr) {
         *returned = 0;
     }
+    // Stamped when the read began, so that a timeout shows as the gap to
+    // the next event.
+    const std::uint64_t started = clock_.NowUs();
     EventLine line("viRead");
     line.Add("vi", vi).Add("count", count);
     if (via != nullptr) {
@@ -215,7 +223,7 @@ ViStatus Simulator::Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32*
         if (config_.record == RecordLevel::Full && !outcome.bytes.empty()) {
             line.AddHex("data", reinterpret_cast<const unsigned char*>(outcome.bytes.data()), outcome.bytes.size());
         }
-        Record(line);
+        Record(line, started);
     }
     SaveIfChanged();
     return status;

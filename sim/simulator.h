@@ -32,6 +32,7 @@ public:
     void PowerCycle();
 
     void Record(const EventLine& line);
+    void Record(const EventLine& line, std::uint64_t timeUs);
     RecordLevel Recording() const { return config_.record; }
     // Saves the instrument state when something changed since the last save.
     void SaveIfChanged();

@@ -1,0 +1,163 @@
+// What survives unloading the library: update mode, versions, the reply
+// script's position; and what a power cycle resets.
+#include "tests/sim/scoped_environment.h"
+#include "tests/sim/visa_api.h"
+#include "tests/support/sim_instrument.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+namespace meterload::testing {
+namespace {
+
+// Each step loads the library afresh, as every connection of MeterLoad does,
+// with its configuration from a file named by ZQSIM_CONFIG.
+class PersistenceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        directory_ = std::filesystem::temp_directory_path() /
+                     ("zqsim-persist-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(directory_);
+        environment_.Set("ZQSIM_STATE_DATA", "");
+        environment_.Set("ZQSIM_STATE", "");
+        environment_.Set("ZQSIM_TRANSCRIPT", (directory_ / "transcript.txt").string());
+    }
+
+    void TearDown() override
+    {
+        std::error_code error;
+        std::filesystem::remove_all(directory_, error);
+    }
+
+    void WriteConfig(const std::string& text)
+    {
+        const auto path = directory_ / "zqsim.conf";
+        std::ofstream(path) << text;
+        environment_.Set("ZQSIM_CONFIG", path.string());
+    }
+
+    std::string StatePath() const { return (directory_ / "state.txt").string(); }
+
+    // Loads the library, identifies the instrument, reads one status, unloads.
+    std::pair<std::string, std::string> IdentifyAndReadStatus(const std::string& command = "")
+    {
+        VisaApi api(SimLibraryPath());
+        const ViSession vi = api.OpenInstrument();
+        if (!command.empty()) {
+            api.WriteText(vi, command);
+        }
+        std::string identity;
+        std::string status;
+        api.WriteText(vi, "*idn?\n");
+        api.ReadText(vi, identity, 63);
+        api.setAttribute(vi, visa::VI_ATTR_TMO_VALUE, 1);
+        api.ReadText(vi, status);
+        return {identity, status};
+    }
+
+    std::string Transcript() const
+    {
+        std::ifstream file(directory_ / "transcript.txt");
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    }
+
+    std::filesystem::path directory_;
+    ScopedEnvironment environment_;
+};
+
+TEST_F(PersistenceTest, UpdateModeAndScriptPositionSurviveReload)
+{
+    WriteConfig("replies=1,2,3\nversions=02.10-05-12\nstate=" + StatePath() + "\n");
+    const auto first = IdentifyAndReadStatus("system:update\n");
+    EXPECT_EQ(first.first, "KORVALEN,ZQ6140,ABC123,WDL\n");
+    EXPECT_EQ(first.second, "1");
+    const auto second = IdentifyAndReadStatus();
+    EXPECT_EQ(second.first, "KORVALEN,ZQ6140,ABC123,WDL\n") << "update mode was lost on reload";
+    EXPECT_EQ(second.second, "2") << "the script started over on reload";
+
+    {
+        VisaApi api(SimLibraryPath());
+        api.powerCycle();
+    }
+    const auto third = IdentifyAndReadStatus();
+    EXPECT_EQ(third.first, "KORVALEN,ZQ6140,ABC123,02.10-05-12\n");
+    EXPECT_EQ(third.second, "") << "a status read in normal mode times out";
+    const auto loads = ParseTranscript(Transcript());
+    std::size_t loadCount = 0;
+    std::size_t unloadCount = 0;
+    for (const WireEvent& event : loads) {
+        loadCount += event.name == "load" ? 1U : 0U;
+        unloadCount += event.name == "unload" ? 1U : 0U;
+    }
+    EXPECT_EQ(loadCount, 4U) << Transcript();
+    EXPECT_EQ(unloadCount, 4U) << Transcript();
+}
+
+TEST_F(PersistenceTest, WithoutStateFileTheProcessKeepsTheState)
+{
+    WriteConfig("replies=1,2\n");
+    EXPECT_EQ(IdentifyAndReadStatus("system:update\n").second, "1");
+    EXPECT_EQ(IdentifyAndReadStatus().second, "2");
+}
+
+TEST_F(PersistenceTest, AnotherConfigurationStartsFromPowerOn)
+{
+    WriteConfig("replies=1,2\nstate=" + StatePath() + "\n");
+    EXPECT_EQ(IdentifyAndReadStatus("system:update\n").second, "1");
+    WriteConfig("replies=5,6\nstate=" + StatePath() + "\n");
+    const auto after = IdentifyAndReadStatus();
+    EXPECT_EQ(after.first, "KORVALEN,ZQ6140,ABC123,02.05-11-07\n");
+    EXPECT_EQ(IdentifyAndReadStatus("system:update\n").second, "5");
+}
+
+TEST_F(PersistenceTest, ImageInProgressSurvivesReload)
+{
+    WriteConfig("state=" + StatePath() + "\n");
+    {
+        VisaApi api(SimLibraryPath());
+        const ViSession vi = api.OpenInstrument();
+        api.WriteText(vi, "system:update\n");
+        api.WriteText(vi, "1234");
+    }
+    {
+        VisaApi api(SimLibraryPath());
+        const ViSession vi = api.OpenInstrument();
+        api.WriteText(vi, "56789");
+        api.WriteText(vi, std::string("\xAB\x00\x00\x00\x00\x00\x00\x01\xFF\xFF", 10));
+    }
+    std::vector<WireEvent> images;
+    for (const WireEvent& event : ParseTranscript(Transcript())) {
+        if (event.name == "image") {
+            images.push_back(event);
+        }
+    }
+    ASSERT_EQ(images.size(), 1U) << Transcript();
+    EXPECT_EQ(images[0].Field("size"), "9");
+    EXPECT_EQ(images[0].Field("crc32"), "CBF43926");
+}
+
+TEST(PowerCycleTest, FixturePowerCycleLeavesUpdateMode)
+{
+    SimInstrument sim("replies=4");
+    VisaApi api(sim.LibraryPath());
+    const ViSession vi = api.OpenInstrument();
+    api.WriteText(vi, "system:update\n");
+    sim.PowerCycle();
+    std::string reply;
+    api.WriteText(vi, "*idn?\n");
+    api.ReadText(vi, reply, 63);
+    EXPECT_EQ(reply, "KORVALEN,ZQ6140,ABC123,02.05-11-07\n");
+    api.WriteText(vi, "system:update\n");
+    api.ReadText(vi, reply);
+    EXPECT_EQ(reply, "4") << "the script starts over";
+    const auto cycles = sim.Events("power_cycle");
+    EXPECT_EQ(cycles.size(), 1U);
+}
+
+}  // namespace
+}  // namespace meterload::testing
