@@ -1,0 +1,188 @@
+// Packages that go through: the order and cut of every image on the wire, the
+// pauses, drains and replies around them, and the replies that stop a run.
+#include "tests/package/package_fixture.h"
+
+#include <ostream>
+
+namespace meterload::testing {
+namespace {
+
+template <typename Case>
+std::string CaseName(const ::testing::TestParamInfo<Case>& param)
+{
+    return param.param.name;
+}
+
+struct Layout {
+    const char* name;
+    std::size_t leadSize;                 // entry 1, header included
+    std::vector<std::size_t> otherSizes;  // entries 2 .. entry count
+};
+
+std::ostream& operator<<(std::ostream& out, const Layout& layout)
+{
+    return out << layout.name;
+}
+
+class PackageLayoutTest : public PackageUpdateTest, public ::testing::WithParamInterface<Layout> {};
+
+TEST_P(PackageLayoutTest, SendsEveryImageInOrderWithItsPauses)
+{
+    const Layout& layout = GetParam();
+    Configure("serials=ABC123\n");
+    const Bytes lead = LeadImage(layout.leadSize);
+    std::vector<Bytes> others;
+    for (std::size_t i = 0; i < layout.otherSizes.size(); ++i) {
+        others.push_back(PlainImage(layout.otherSizes[i], static_cast<std::uint8_t>(i + 2)));
+    }
+    WritePackage(lead, others);
+
+    EXPECT_EQ(Install(), 0);
+
+    EXPECT_EQ(Actual(), ExpectedInstall(lead, others).Text());
+    EXPECT_TRUE(recorder_.MessageBoxes().empty()) << recorder_.EventLog();
+    // The instrument saw each image whole, entries 2 .. n first, entry 1 last.
+    const auto images = sim_.Events("image");
+    ASSERT_EQ(images.size(), others.size() + 1);
+    for (std::size_t i = 0; i < others.size(); ++i) {
+        EXPECT_EQ(images[i].Field("size"), std::to_string(others[i].size())) << "entry " << i + 2;
+    }
+    EXPECT_EQ(images.back().Field("size"), std::to_string(lead.size() - kTestImageHeaderSize));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, PackageLayoutTest,
+    ::testing::Values(
+        // Entry 1 alone: no body at all; a body of 52 (one write, then the
+        // PadCommand); a full chunk and a last one of 52.
+        Layout{"Lead50Alone", 50, {}},
+        Layout{"Lead102Alone", 102, {}},
+        Layout{"Lead342Alone", 342, {}},
+        // 240 bytes go out as one write without drain or pause, 480 as one
+        // full chunk and a last one of 240.
+        Layout{"ThreeEntries240And480", 342, {240, 480}},
+        // Last chunks of 52, 116 and 180 among entries 2 .. n bring no
+        // PadCommand; nor does entry 1's last chunk of 3.
+        Layout{"OthersEndingInPadSizes", 293, {292, 356, 420}},
+        Layout{"ThreeEntriesLeadWithoutBody", 50, {1, 241}}),
+    CaseName<Layout>);
+
+struct ReplyCase {
+    const char* name;
+    std::vector<std::string> replies;  // the instrument's status replies, in order
+    int result;
+};
+
+std::ostream& operator<<(std::ostream& out, const ReplyCase& replyCase)
+{
+    return out << replyCase.name;
+}
+
+class PackageReplyTest : public PackageUpdateTest, public ::testing::WithParamInterface<ReplyCase> {};
+
+// Three entries; replies come in pairs per image: the image's, then the
+// EndFrame's. Only the first of each pair decides.
+TEST_P(PackageReplyTest, OnlyTheReplyToEachImageDecides)
+{
+    const ReplyCase& replyCase = GetParam();
+    Configure("serials=ABC123\n" + RepliesConfig(replyCase.replies));
+    const Bytes lead = LeadImage(342);
+    const std::vector<Bytes> others = {PlainImage(300, 2), PlainImage(500, 3)};
+    WritePackage(lead, others);
+
+    EXPECT_EQ(Install(), replyCase.result);
+
+    EXPECT_EQ(Actual(), ExpectedInstall(lead, others, replyCase.replies).Text());
+    EXPECT_TRUE(recorder_.MessageBoxes().empty()) << recorder_.EventLog();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, PackageReplyTest,
+    ::testing::Values(
+        ReplyCase{"AllAccepted", {"0", "0", "0", "0", "0", "0"}, 0},
+        ReplyCase{"PrefixedZeroAccepted", {"ab0", "0", "ab0", "0", "ab0", "0"}, 0},
+        ReplyCase{"EndFrameRepliesIgnored", {"0", "5", "0", "none", "0", "2"}, 0},
+        ReplyCase{"RefusedAfterEntry2", {"2"}, 1},
+        ReplyCase{"PrefixedRefusalAfterEntry2", {"ab2"}, 1},
+        ReplyCase{"SilenceAfterEntry2", {"none"}, 1},
+        ReplyCase{"RefusedAfterEntry3", {"0", "0", "1"}, 1},
+        ReplyCase{"RefusedAfterEntry1", {"0", "0", "0", "0", "6"}, 1},
+        ReplyCase{"SilenceAfterEntry1", {"0", "0", "0", "0", "none"}, 1}),
+    CaseName<ReplyCase>);
+
+TEST_F(PackageUpdateTest, SilentInstrumentIsWaitedForTheConnectionTimeout)
+{
+    Configure("serials=ABC123\nreplies=none\n");
+    WritePackage(LeadImage(100), {PlainImage(10, 2)});
+
+    EXPECT_EQ(Install(), 1);
+
+    const auto reads = sim_.Events("viRead");
+    ASSERT_FALSE(reads.empty());
+    EXPECT_EQ(reads.back().Field("timeout_ms"), "10000");
+}
+
+struct GateCase {
+    const char* name;
+    const char* versions;  // what the instrument reports
+    const char* imageVersion;
+    std::uint8_t targetKind;
+};
+
+std::ostream& operator<<(std::ostream& out, const GateCase& gateCase)
+{
+    return out << gateCase.name;
+}
+
+class PackageGateTest : public PackageUpdateTest, public ::testing::WithParamInterface<GateCase> {};
+
+TEST_P(PackageGateTest, GateLetsThePackageThrough)
+{
+    const GateCase& gateCase = GetParam();
+    Configure(std::string("serials=ABC123\nversions=") + gateCase.versions + "\n");
+    const Bytes lead = LeadImage(150, gateCase.imageVersion, gateCase.targetKind);
+    WritePackage(lead);
+
+    EXPECT_EQ(Install(), 0);
+
+    const std::string idn = std::string("KORVALEN,ZQ6140,ABC123,") + gateCase.versions + "\n";
+    EXPECT_EQ(Actual(), ExpectedInstall(lead, {}, {}, idn).Text());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Gate, PackageGateTest,
+    ::testing::Values(GateCase{"ExemptInstrumentTakesOlderDsp", "02.xx-11-07", "01.00", 0},
+                      GateCase{"ExemptInstrumentTakesEqualPanel", "02.xx-11-07", "11.00", 1},
+                      GateCase{"NewerPanel", "02.05-11-07", "12.00", 1},
+                      GateCase{"NewerMsp430", "02.05-11-07", "08.00", 2},
+                      GateCase{"TargetKind3IsNotCompared", "02.05-11-07", "00.00", 3},
+                      GateCase{"TargetKind255IsNotCompared", "02.05-11-07", "02.05", 255}),
+    CaseName<GateCase>);
+
+TEST_F(PackageUpdateTest, SecondAtSignBelongsToTheSerialNumber)
+{
+    Configure("serials=AB@123\n");
+    const Bytes lead = LeadImage(120);
+    WritePackage(lead);
+
+    EXPECT_EQ(Install("C:\\fw\\@AB@123"), 0);
+
+    EXPECT_EQ(Actual(), ExpectedInstall(lead, {}, {}, "KORVALEN,ZQ6140,AB@123,02.05-11-07\n").Text());
+}
+
+TEST_F(PackageUpdateTest, SecondInstrumentIsLeftAlone)
+{
+    Configure("serials=ABC123,DEF456\n");
+    const Bytes lead = LeadImage(300);
+    WritePackage(lead, {PlainImage(250, 2)});
+
+    EXPECT_EQ(Install(), 0);
+
+    for (const WireEvent& image : sim_.Events("image")) {
+        EXPECT_EQ(image.Field("serial"), "ABC123");
+    }
+    EXPECT_EQ(sim_.Events("image").size(), 2u);
+}
+
+}  // namespace
+}  // namespace meterload::testing
