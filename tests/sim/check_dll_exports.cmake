@@ -1,15 +1,27 @@
 # Checks that visa32.dll exports the VISA functions under their plain names,
 # that each variant lacks exactly its one function, and that no runtime DLL
 # besides the system's is needed.
+cmake_minimum_required(VERSION 3.25)
 function(read_exports dll out_names out_imports)
   execute_process(COMMAND ${OBJDUMP} -p ${dll} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "objdump failed on ${dll}")
   endif()
-  string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]*" entries "${dump}")
+  # Only the export name table: from its heading to the next empty line.
+  string(FIND "${dump}" "Name Pointer] Table" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "${dll} has no export name table")
+  endif()
+  string(SUBSTRING "${dump}" ${at} -1 table)
+  string(FIND "${table}" "\n\n" end)
+  string(SUBSTRING "${table}" 0 ${end} table)
+  string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]*" entries "${table}")
   set(names "")
   foreach(entry IN LISTS entries)
-    string(REGEX REPLACE "^\\[ *[0-9]+\\] +(\\+base\\[ *[0-9]+\\] +[0-9a-fA-F]+ +)?" "" name "${entry}")
+    if(entry MATCHES "\\+base")
+      continue()  # the address table, not the name table
+    endif()
+    string(REGEX REPLACE "^\\[ *[0-9]+\\] +" "" name "${entry}")
     string(STRIP "${name}" name)
     list(APPEND names "${name}")
   endforeach()
