@@ -1,19 +1,9 @@
 #!/usr/bin/env bash
-# Stops what start_display.sh started and turns the screenshots that the
-# tests left as BMP files into PNG files beside them.
-# Usage: stop_display.sh STATE_FILE [SCREENSHOT_DIR]
+# Stops what start_display.sh started.
+# Usage: stop_display.sh STATE_FILE
 set -uo pipefail
 
 state_file=$1
-shots=${2:-}
-
-if [ -n "$shots" ] && [ -d "$shots" ] && command -v convert >/dev/null; then
-  for bmp in "$shots"/*.bmp; do
-    [ -e "$bmp" ] || continue
-    convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
-  done
-fi
-
 [ -f "$state_file" ] || exit 0
 # shellcheck disable=SC1090
 . "$state_file"

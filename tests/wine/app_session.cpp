@@ -1,0 +1,390 @@
+#include "tests/wine/app_session.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace meterload::wine {
+
+namespace {
+
+constexpr int kOpenFileNameCombo = 0x47C;  // cmb13
+constexpr int kOpenFileNameEdit = 0x480;   // edt1
+constexpr int kOpenFileTypeCombo = 0x470;  // cmb1
+constexpr UINT kSendTimeoutMs = 10000;
+
+std::string WindowClass(HWND window) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+DWORD ProcessOf(HWND window) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    return process;
+}
+
+struct DialogSearch {
+    DWORD process;
+    std::string windowClass;
+    const std::string* caption;  // any caption when null
+    HWND found;
+};
+
+BOOL CALLBACK FindDialogProc(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<DialogSearch*>(data);
+    if (ProcessOf(window) == search->process && IsWindowVisible(window) &&
+        WindowClass(window) == search->windowClass &&
+        (search->caption == nullptr || AppSession::Text(window) == *search->caption)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK CollectChildren(HWND window, LPARAM data) {
+    reinterpret_cast<std::vector<HWND>*>(data)->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> Children(HWND parent) {
+    std::vector<HWND> children;
+    EnumChildWindows(parent, &CollectChildren, reinterpret_cast<LPARAM>(&children));
+    return children;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+std::string WindowsPath(const std::string& unixPath) {
+    using ToDos = WCHAR* (*)(const char*);
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    const auto toDos = reinterpret_cast<ToDos>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_dos_file_name")));
+    if (toDos != nullptr) {
+        if (WCHAR* wide = toDos(unixPath.c_str())) {
+            char narrow[MAX_PATH * 4] = {};
+            WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr, nullptr);
+            HeapFree(GetProcessHeap(), 0, wide);
+            return narrow;
+        }
+    }
+    std::string path = "Z:" + unixPath;
+    for (char& c : path) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    return path;
+}
+
+bool WaitUntil(const std::function<bool()>& done, milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end) {
+            return false;
+        }
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+    return true;
+}
+
+AppSession::AppSession(const std::string& name) {
+    const std::string runs = WindowsPath(METERLOAD_WINE_RUNS);
+    CreateDirectoryA(runs.c_str(), nullptr);
+    runDir_ = runs + "\\" + name;
+    CreateDirectoryA(runDir_.c_str(), nullptr);
+    for (const char* old : {"zqsim.conf", "zqsim.state", "transcript.txt"}) {
+        DeleteFileA((runDir_ + "\\" + old).c_str());
+    }
+    transcriptPath_ = runDir_ + "\\transcript.txt";
+}
+
+AppSession::~AppSession() {
+    if (process_.hProcess != nullptr) {
+        if (Running()) {
+            TerminateProcess(process_.hProcess, 1);
+            WaitForSingleObject(process_.hProcess, 10000);
+        }
+        CloseHandle(process_.hThread);
+        CloseHandle(process_.hProcess);
+    }
+}
+
+std::string AppSession::WriteRunFile(const std::string& name,
+                                     const std::vector<unsigned char>& bytes) {
+    const std::string path = runDir_ + "\\" + name;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+    return path;
+}
+
+void AppSession::Start(const std::string& simConfig) {
+    const std::string config = simConfig + "\nstate=" + runDir_ + "\\zqsim.state\ntranscript=" +
+                               transcriptPath_ + "\n";
+    const std::string configPath = WriteRunFile("zqsim.conf", {config.begin(), config.end()});
+
+    // The program's environment: ours without settings for the simulator,
+    // plus the run's configuration file.
+    std::string environment;
+    const LPCH inherited = GetEnvironmentStringsA();
+    for (const char* entry = inherited; *entry != '\0'; entry += std::strlen(entry) + 1) {
+        if (_strnicmp(entry, "ZQSIM_", 6) != 0) {
+            environment.append(entry).push_back('\0');
+        }
+    }
+    FreeEnvironmentStringsA(inherited);
+    environment.append("ZQSIM_CONFIG=" + configPath).push_back('\0');
+    environment.push_back('\0');
+
+    const std::string stage = WindowsPath(METERLOAD_WINE_STAGE);
+    const std::string program = stage + "\\meterload.exe";
+    std::string commandLine = "\"" + program + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                        environment.data(), stage.c_str(), &startup, &process_)) {
+        throw std::runtime_error("cannot start " + program + ": error " +
+                                 std::to_string(GetLastError()));
+    }
+}
+
+bool AppSession::Running() const {
+    return process_.hProcess != nullptr && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+bool AppSession::WaitForExit(milliseconds timeout) const {
+    return WaitForSingleObject(process_.hProcess, static_cast<DWORD>(timeout.count())) ==
+           WAIT_OBJECT_0;
+}
+
+DWORD AppSession::ExitCode() const {
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process_.hProcess, &code);
+    return code;
+}
+
+HWND AppSession::FindDialog(const std::string& caption) const {
+    DialogSearch search{process_.dwProcessId, "#32770", &caption, nullptr};
+    EnumWindows(&FindDialogProc, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND AppSession::WaitForPopupMenu(milliseconds timeout) const {
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            DialogSearch search{process_.dwProcessId, "#32768", nullptr, nullptr};
+            EnumWindows(&FindDialogProc, reinterpret_cast<LPARAM>(&search));
+            return (found = search.found) != nullptr;
+        },
+        timeout);
+    return found;
+}
+
+HWND AppSession::WaitForDialog(const std::string& caption, milliseconds timeout) const {
+    HWND found = nullptr;
+    WaitUntil([&] { return (found = FindDialog(caption)) != nullptr || !Running(); }, timeout);
+    return found;
+}
+
+bool AppSession::WaitForNoDialog(const std::string& caption, milliseconds timeout) const {
+    return WaitUntil([&] { return FindDialog(caption) == nullptr; }, timeout);
+}
+
+HWND AppSession::Control(int id) const {
+    return GetDlgItem(MainDialog(), id);
+}
+
+std::string AppSession::Text(HWND window) {
+    if (window == nullptr) {
+        return "<no window>";
+    }
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                             &length)) {
+        return "<no answer>";
+    }
+    std::vector<char> text(length + 1, '\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                             SMTO_ABORTIFHUNG, kSendTimeoutMs, &copied)) {
+        return "<no answer>";
+    }
+    return std::string(text.data(), copied);
+}
+
+std::string AppSession::LogText() const {
+    return Text(Control(1000));
+}
+
+std::vector<std::string> AppSession::LogLines() const {
+    const std::string text = LogText();
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start));
+            return lines;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+}
+
+void AppSession::Click(int id) const {
+    PostMessageA(Control(id), BM_CLICK, 0, 0);
+}
+
+std::string AppSession::BoxText(HWND box) const {
+    std::string text;
+    for (HWND child : Children(box)) {
+        // An icon's static carries the icon's resource name, not a text.
+        const auto style = static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE));
+        if (WindowClass(child) == "Static" && (style & SS_TYPEMASK) != SS_ICON) {
+            const std::string part = Text(child);
+            if (!part.empty()) {
+                text += (text.empty() ? "" : "\n") + part;
+            }
+        }
+    }
+    return text;
+}
+
+void AppSession::Press(HWND dialog, int button) const {
+    PostMessageA(GetDlgItem(dialog, button), BM_CLICK, 0, 0);
+}
+
+bool AppSession::OpenFile(const std::string& path) const {
+    const HWND open = WaitForDialog("Open");
+    if (open == nullptr) {
+        return false;
+    }
+    HWND name = GetDlgItem(open, kOpenFileNameCombo);
+    if (name != nullptr && WindowClass(name) != "Edit") {
+        HWND edit = FindWindowExA(name, nullptr, "Edit", nullptr);
+        if (edit == nullptr) {
+            if (HWND inner = FindWindowExA(name, nullptr, "ComboBox", nullptr)) {
+                edit = FindWindowExA(inner, nullptr, "Edit", nullptr);
+            }
+        }
+        name = edit;
+    }
+    if (name == nullptr) {
+        name = GetDlgItem(open, kOpenFileNameEdit);
+    }
+    if (name == nullptr) {
+        return false;
+    }
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),
+                        SMTO_ABORTIFHUNG, kSendTimeoutMs, &ignored);
+    Press(open, IDOK);
+    return WaitForNoDialog("Open");
+}
+
+std::vector<std::string> AppSession::OpenDialogFileTypes() const {
+    std::vector<std::string> types;
+    const HWND open = FindDialog("Open");
+    const HWND combo = open != nullptr ? GetDlgItem(open, kOpenFileTypeCombo) : nullptr;
+    DWORD_PTR count = 0;
+    if (combo == nullptr ||
+        !SendMessageTimeoutA(combo, CB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &count)) {
+        return types;
+    }
+    // The dialog's controls are Unicode windows; ask in their terms.
+    for (WPARAM i = 0; i < count; ++i) {
+        WCHAR wide[512] = {};
+        DWORD_PTR length = 0;
+        SendMessageTimeoutW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide),
+                            SMTO_ABORTIFHUNG, kSendTimeoutMs, &length);
+        char text[1024] = {};
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+        types.emplace_back(text);
+    }
+    return types;
+}
+
+std::vector<WireEvent> AppSession::Transcript() const {
+    std::vector<WireEvent> events;
+    std::istringstream lines(ReadWholeFile(transcriptPath_));
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        std::istringstream words(line);
+        std::string time;
+        WireEvent event;
+        event.line = line;
+        if (!(words >> time >> event.event)) {
+            continue;
+        }
+        std::string word;
+        while (words >> word) {
+            const std::size_t equals = word.find('=');
+            if (equals != std::string::npos) {
+                event.fields[word.substr(0, equals)] = word.substr(equals + 1);
+            }
+        }
+        events.push_back(std::move(event));
+    }
+    return events;
+}
+
+std::vector<WireEvent> AppSession::Events(const std::string& event) const {
+    std::vector<WireEvent> matching;
+    for (WireEvent& e : Transcript()) {
+        if (e.event == event) {
+            matching.push_back(std::move(e));
+        }
+    }
+    return matching;
+}
+
+std::string AppSession::Screenshot(HWND window, const std::string& name) const {
+    RECT area;
+    if (!GetWindowRect(window, &area) || area.right <= area.left || area.bottom <= area.top) {
+        return {};
+    }
+    // The X server's picture, frame and caption included: Wine starts Unix
+    // programs too, and the tests' Wine desktop lies at the display's origin.
+    const std::string path = std::string(METERLOAD_WINE_SHOTS) + "/" + name + ".png";
+    const std::string mkdir = "/bin/mkdir -p " + std::string(METERLOAD_WINE_SHOTS);
+    std::string command = "/usr/bin/import -window root -crop " +
+                          std::to_string(area.right - area.left) + "x" +
+                          std::to_string(area.bottom - area.top) + "+" +
+                          std::to_string(area.left) + "+" + std::to_string(area.top) +
+                          " +repage " + path;
+    for (std::string line : {mkdir, command}) {
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION helper{};
+        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &helper)) {
+            return {};
+        }
+        if (WaitForSingleObject(helper.hProcess, 30000) != WAIT_OBJECT_0) {
+            TerminateProcess(helper.hProcess, 1);
+        }
+        CloseHandle(helper.hThread);
+        CloseHandle(helper.hProcess);
+    }
+    return path;
+}
+
+}  // namespace meterload::wine

@@ -1,0 +1,386 @@
+// meterload.exe end to end under Wine: its real dialog, driven through its
+// windows, against the simulated ZQ6140, checking what the user sees and what
+// crossed the wire in the same run.
+#include "tests/wine/app_session.h"
+#include "tests/wine/firmware_files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <functional>
+#include <thread>
+#include <vector>
+
+namespace meterload::wine {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+constexpr int kSelect = 1;
+constexpr int kLog = 1000;
+constexpr int kExit = 1005;
+constexpr UINT kAboutCommand = 0x0010;
+constexpr milliseconds kUpdateTimeout{90000};
+constexpr char kEndFrameHex[] = "AB00000000000001FFFF";
+
+// Key message parameters: a repeat count of 1, and for a release the
+// previous-state and transition bits.
+constexpr LPARAM kAltHeld = LPARAM{1} << 29;
+LPARAM KeyUp() {
+    return static_cast<LPARAM>(static_cast<LONG>(0xC0000001u));
+}
+
+const Lines kStartHints = {
+    "Click \"Select\" button and find the file you want to update.",
+    "",
+    "  5407 for DSP firmware.",
+    "  1232 for 430 firmware.",
+};
+
+Lines ClosingLines() {
+    return {"After instrument power is recycled, if you want to update another binary",
+            "file, please press the \"Continue\" button, otherwise press the \"OK\" button",
+            "to exit."};
+}
+
+Lines SuccessLog(const std::string& fileName) {
+    Lines lines = {"\"" + fileName + "\" update completed. Please recycle power on instrument",
+                   "now.", ""};
+    for (const std::string& line : ClosingLines()) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+Lines FailureLog(const std::string& fileName) {
+    Lines lines = {"\"" + fileName + "\" firmware update failure! Please recycle power on",
+                   "instrument now and Try again.", ""};
+    for (const std::string& line : ClosingLines()) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string Hex(const std::string& text) {
+    std::string hex;
+    char digits[3];
+    for (char c : text) {
+        std::snprintf(digits, sizeof digits, "%02X", static_cast<unsigned>(static_cast<unsigned char>(c)));
+        hex += digits;
+    }
+    return hex;
+}
+
+std::string Crc32Text(const Bytes& bytes) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(Crc32(bytes.data(), bytes.size())));
+    return text;
+}
+
+std::string TestName() {
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name();
+    name += ".";
+    name += ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (char& c : name) {
+        if (c == '/') {
+            c = '_';
+        }
+    }
+    return name;
+}
+
+class MeterLoadApp : public ::testing::Test {
+protected:
+    MeterLoadApp() : app_(TestName()) {}
+
+    // Starts the program with the instrument attached and waits for the hints.
+    void StartWithInstrument(const std::string& config = "serials=ABC123") {
+        app_.Start(config);
+        ASSERT_NE(app_.WaitForDialog(kMainCaption, kStartTimeout), nullptr)
+            << "the main dialog did not appear";
+        ASSERT_TRUE(WaitUntil([&] { return app_.LogLines() == kStartHints; }, kWindowTimeout))
+            << "log: " << app_.LogText();
+    }
+
+    // Presses Select and answers the file dialog with `path`.
+    void SelectFile(const std::string& path) {
+        app_.Click(kSelect);
+        ASSERT_TRUE(app_.OpenFile(path)) << "the open-file dialog did not take " << path;
+    }
+
+    void WaitForContinue() {
+        ASSERT_TRUE(WaitUntil([&] { return app_.Caption(kSelect) == "Continue"; }, kUpdateTimeout))
+            << "the update did not end; log: " << app_.LogText();
+    }
+
+    // The bytes of each viWrite, in hex, in order.
+    std::vector<std::string> WrittenData() const {
+        std::vector<std::string> data;
+        for (const WireEvent& write : app_.Events("viWrite")) {
+            data.push_back(write.fields.count("data") ? write.fields.at("data") : "");
+        }
+        return data;
+    }
+
+    // Asks for Exit, answers Cancel, and checks the dialog is still there: a
+    // barrier behind messages posted before.
+    void ExitThenCancel() {
+        app_.Click(kExit);
+        const HWND box = app_.WaitForDialog("ZQ6140 firmware update");
+        ASSERT_NE(box, nullptr) << "no quit confirmation";
+        EXPECT_EQ(app_.BoxText(box), "Are you sure, you want to quit?");
+        app_.Press(box, IDCANCEL);
+        ASSERT_TRUE(app_.WaitForNoDialog("ZQ6140 firmware update"));
+        std::this_thread::sleep_for(milliseconds(500));
+        EXPECT_TRUE(app_.Running());
+        EXPECT_NE(app_.MainDialog(), nullptr);
+    }
+
+    AppSession app_;
+};
+
+TEST_F(MeterLoadApp, StartsWithTheInstrumentReadyToSelect) {
+    StartWithInstrument();
+    EXPECT_EQ(app_.Caption(kSelect), "Select");
+    EXPECT_EQ(app_.Caption(kExit), "Exit");
+    EXPECT_TRUE(IsWindowEnabled(app_.Control(kSelect)));
+    EXPECT_TRUE(IsWindowEnabled(app_.Control(kExit)));
+    // The check only looks for the instrument.
+    EXPECT_TRUE(WrittenData().empty());
+    std::this_thread::sleep_for(milliseconds(500));
+    app_.Screenshot(app_.MainDialog(), "start");
+}
+
+TEST_F(MeterLoadApp, StartsWithoutInstrumentWithABoxAndSelectDisabled) {
+    app_.Start("serials=");
+    const HWND box = app_.WaitForDialog("MeterLoad firmware", kStartTimeout);
+    ASSERT_NE(box, nullptr) << "no \"not found\" box";
+    EXPECT_EQ(app_.BoxText(box), "ZQ6140 USBTMC device not found.");
+    app_.Press(box, IDOK);
+    ASSERT_NE(app_.WaitForDialog(kMainCaption), nullptr);
+    EXPECT_EQ(app_.LogText(), "");
+    EXPECT_FALSE(IsWindowEnabled(app_.Control(kSelect)));
+    EXPECT_EQ(app_.Caption(kExit), "Exit");
+    EXPECT_TRUE(IsWindowEnabled(app_.Control(kExit)));
+}
+
+struct CloseRequest {
+    const char* name;
+    std::function<void(HWND dialog, HWND log)> send;
+};
+
+class CloseRequestIgnored : public MeterLoadApp,
+                            public ::testing::WithParamInterface<CloseRequest> {};
+
+TEST_P(CloseRequestIgnored, LeavesTheDialogOpen) {
+    StartWithInstrument();
+    GetParam().send(app_.MainDialog(), app_.Control(kLog));
+    ExitThenCancel();
+    EXPECT_EQ(app_.LogLines(), kStartHints);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, CloseRequestIgnored,
+    ::testing::Values(
+        CloseRequest{"Escape",
+                     [](HWND, HWND log) {
+                         PostMessageA(log, WM_KEYDOWN, VK_ESCAPE, 1);
+                         PostMessageA(log, WM_KEYUP, VK_ESCAPE, KeyUp());
+                     }},
+        CloseRequest{"CloseBox",
+                     [](HWND dialog, HWND) { PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+        CloseRequest{"WmClose", [](HWND dialog, HWND) { PostMessageA(dialog, WM_CLOSE, 0, 0); }},
+        CloseRequest{"AltF4",
+                     [](HWND, HWND log) {
+                         // Alt held: the context bit of the key message.
+                         PostMessageA(log, WM_SYSKEYDOWN, VK_F4, kAltHeld | 1);
+                         PostMessageA(log, WM_SYSKEYUP, VK_F4, KeyUp() | kAltHeld);
+                     }}),
+    [](const ::testing::TestParamInfo<CloseRequest>& param) { return param.param.name; });
+
+TEST_F(MeterLoadApp, ExitAsksFirstAndOkEndsTheProgram) {
+    StartWithInstrument();
+    ExitThenCancel();
+    EXPECT_EQ(app_.LogLines(), kStartHints);
+
+    app_.Click(kExit);
+    const HWND box = app_.WaitForDialog("ZQ6140 firmware update");
+    ASSERT_NE(box, nullptr);
+    app_.Press(box, IDOK);
+    ASSERT_TRUE(app_.WaitForExit(kWindowTimeout)) << "the program did not end";
+    EXPECT_EQ(app_.ExitCode(), 0u);
+    EXPECT_TRUE(WrittenData().empty()) << "the instrument was touched";
+}
+
+struct AboutWay {
+    const char* name;
+    std::function<void(AppSession&)> open;
+};
+
+class AboutBox : public MeterLoadApp, public ::testing::WithParamInterface<AboutWay> {};
+
+TEST_P(AboutBox, OpensFromTheSystemMenuAndCloses) {
+    StartWithInstrument();
+    GetParam().open(app_);
+    const HWND about = app_.WaitForDialog("About MeterLoad");
+    ASSERT_NE(about, nullptr) << "no About box";
+    EXPECT_EQ(app_.BoxText(about),
+              "ZQ6140 Update Version 2.06 - Korvalen Corp.\nCopyright (C) Korvalen Corp.");
+    std::this_thread::sleep_for(milliseconds(300));
+    app_.Screenshot(about, std::string("about_") + GetParam().name);
+    app_.Press(about, IDOK);
+    EXPECT_TRUE(app_.WaitForNoDialog("About MeterLoad"));
+    EXPECT_TRUE(app_.Running());
+    EXPECT_NE(app_.MainDialog(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, AboutBox,
+    ::testing::Values(
+        AboutWay{"Command",
+                 [](AppSession& app) {
+                     PostMessageA(app.MainDialog(), WM_SYSCOMMAND, kAboutCommand, 0);
+                 }},
+        // Alt+Space opens the system menu; End picks its last item, which
+        // must be the About item.
+        AboutWay{"MenuLastItem",
+                 [](AppSession& app) {
+                     const HWND dialog = app.MainDialog();
+                     PostMessageA(dialog, WM_SYSCOMMAND, SC_KEYMENU, ' ');
+                     const HWND menu = app.WaitForPopupMenu();
+                     ASSERT_NE(menu, nullptr) << "the system menu did not open";
+                     std::this_thread::sleep_for(milliseconds(300));
+                     app.Screenshot(dialog, "system_menu_dialog");
+                     app.Screenshot(menu, "system_menu");
+                     PostMessageA(dialog, WM_KEYDOWN, VK_END, 1);
+                     PostMessageA(dialog, WM_KEYDOWN, VK_RETURN, 1);
+                 }}),
+    [](const ::testing::TestParamInfo<AboutWay>& param) { return param.param.name; });
+
+struct SelectWay {
+    const char* name;
+    std::function<void(AppSession&)> press;
+};
+
+class SelectThenCancel : public MeterLoadApp, public ::testing::WithParamInterface<SelectWay> {};
+
+TEST_P(SelectThenCancel, AbortsAfterIdentifying) {
+    StartWithInstrument();
+    GetParam().press(app_);
+    const HWND open = app_.WaitForDialog("Open");
+    ASSERT_NE(open, nullptr) << "no open-file dialog; log: " << app_.LogText();
+    EXPECT_EQ(app_.LogLines(), (Lines{"Serial No: ABC123", "Please wait ..."}));
+    EXPECT_FALSE(IsWindowEnabled(app_.Control(kSelect)));
+    EXPECT_EQ(app_.OpenDialogFileTypes(),
+              (Lines{"ZQ6140 Update Files (*.pak;*.bin)", "ZQ6140 Binary Files(*.bin)"}));
+
+    app_.Press(open, IDCANCEL);
+    ASSERT_TRUE(WaitUntil([&] { return app_.LogLines() == Lines{"User Abort..."}; }, kWindowTimeout))
+        << "log: " << app_.LogText();
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(app_.Control(kSelect)) != FALSE; },
+                          kWindowTimeout));
+    EXPECT_EQ(app_.Caption(kSelect), "Select");
+    EXPECT_EQ(WrittenData(), (std::vector<std::string>{Hex("L0\n"), Hex("*idn?\n")}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, SelectThenCancel,
+    ::testing::Values(SelectWay{"Click", [](AppSession& app) { app.Click(kSelect); }},
+                      SelectWay{"EnterInTheLog",
+                                [](AppSession& app) {
+                                    PostMessageA(app.Control(kLog), WM_KEYDOWN, VK_RETURN, 1);
+                                    PostMessageA(app.Control(kLog), WM_KEYUP, VK_RETURN, KeyUp());
+                                }}),
+    [](const ::testing::TestParamInfo<SelectWay>& param) { return param.param.name; });
+
+TEST_F(MeterLoadApp, SingleImageUpdateSucceedsAndOffersContinue) {
+    StartWithInstrument();
+    const Bytes body = ImageBody(1000, 3);
+    SelectFile(app_.WriteRunFile("main.bin", SingleImage("02.06", 0, body)));
+    WaitForContinue();
+
+    EXPECT_EQ(app_.LogLines(), SuccessLog("main.bin"));
+    EXPECT_EQ(app_.Caption(kExit), "OK");
+    EXPECT_TRUE(IsWindowEnabled(app_.Control(kSelect)));
+    EXPECT_TRUE(IsWindowEnabled(app_.Control(kExit)));
+
+    const std::vector<WireEvent> images = app_.Events("image");
+    ASSERT_EQ(images.size(), 1u) << "image events in the transcript";
+    EXPECT_EQ(images[0].fields.at("size"), "1000");
+    EXPECT_EQ(images[0].fields.at("crc32"), Crc32Text(body));
+    const std::vector<std::string> writes = WrittenData();
+    ASSERT_GE(writes.size(), 3u);
+    EXPECT_EQ(writes[2], Hex("system:update\n"));
+    EXPECT_EQ(writes.back(), kEndFrameHex);
+
+    std::this_thread::sleep_for(milliseconds(500));
+    app_.Screenshot(app_.MainDialog(), "after_update");
+
+    // Continue checks the instrument again instead of updating.
+    app_.Click(kSelect);
+    EXPECT_TRUE(WaitUntil([&] { return app_.LogLines() == kStartHints; }, kWindowTimeout))
+        << "log: " << app_.LogText();
+    EXPECT_EQ(app_.Caption(kSelect), "Select");
+    EXPECT_EQ(app_.Caption(kExit), "Exit");
+}
+
+TEST_F(MeterLoadApp, VersionGateRefusesAnImageOfTheInstalledVersion) {
+    StartWithInstrument("serials=ABC123\nversions=02.05-11-07");
+    SelectFile(app_.WriteRunFile("same.bin", SingleImage("02.05", 0, ImageBody(300, 1))));
+    const Lines expected = {
+        "Serial No: ABC123",
+        "Please wait ...",
+        "Firmware Update Not Possible (DSP). Binary file version is older than ",
+        "instrument version.",
+        "Please press the \"Exit\" button to exit and recycle power on instrument.",
+    };
+    ASSERT_TRUE(WaitUntil([&] { return app_.LogLines() == expected; }, kUpdateTimeout))
+        << "log: " << app_.LogText();
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(app_.Control(kSelect)) == FALSE; },
+                          kWindowTimeout));
+    EXPECT_FALSE(IsWindowEnabled(app_.Control(kSelect)));
+    EXPECT_TRUE(IsWindowEnabled(app_.Control(kExit)));
+    EXPECT_EQ(app_.Caption(kExit), "Exit");
+    EXPECT_EQ(WrittenData(), (std::vector<std::string>{Hex("L0\n"), Hex("*idn?\n"),
+                                                       Hex("system:update\n")}));
+    EXPECT_TRUE(app_.Events("image").empty());
+}
+
+TEST_F(MeterLoadApp, PackageInstallsEveryImageLeadLast) {
+    StartWithInstrument();
+    const Bytes leadBody = ImageBody(700, 5);
+    const Bytes second = ImageBody(500, 9);
+    SelectFile(app_.WriteRunFile("fw.pak", Package(SingleImage("02.06", 0, leadBody), {second})));
+    WaitForContinue();
+
+    Lines expected = {"Serial No: ABC123", "Please wait ..."};
+    for (const std::string& line : SuccessLog("fw.pak")) {
+        expected.push_back(line);
+    }
+    EXPECT_EQ(app_.LogLines(), expected);
+    EXPECT_EQ(app_.Caption(kExit), "OK");
+
+    const std::vector<WireEvent> images = app_.Events("image");
+    ASSERT_EQ(images.size(), 2u) << "image events in the transcript";
+    EXPECT_EQ(images[0].fields.at("size"), "500");
+    EXPECT_EQ(images[0].fields.at("crc32"), Crc32Text(second));
+    EXPECT_EQ(images[1].fields.at("size"), "700");
+    EXPECT_EQ(images[1].fields.at("crc32"), Crc32Text(leadBody));
+}
+
+TEST_F(MeterLoadApp, ChecksumRefusalAfterUpdateModeReportsFailure) {
+    StartWithInstrument("serials=ABC123\nreplies=2");
+    SelectFile(app_.WriteRunFile("main.bin", SingleImage("02.06", 0, ImageBody(500, 2))));
+    WaitForContinue();
+
+    EXPECT_EQ(app_.LogLines(), FailureLog("main.bin"));
+    EXPECT_EQ(app_.Caption(kExit), "OK");
+    for (const std::string& data : WrittenData()) {
+        EXPECT_NE(data, kEndFrameHex) << "an EndFrame followed a refused image";
+    }
+    EXPECT_TRUE(app_.Events("image").empty());
+}
+
+}  // namespace
+}  // namespace meterload::wine
