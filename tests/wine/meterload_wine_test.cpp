@@ -199,6 +199,38 @@ INSTANTIATE_TEST_SUITE_P(
                      }}),
     [](const ::testing::TestParamInfo<CloseRequest>& param) { return param.param.name; });
 
+std::string ClipboardText() {
+    std::string text;
+    if (!OpenClipboard(nullptr)) {
+        return "<clipboard busy>";
+    }
+    if (HANDLE data = GetClipboardData(CF_TEXT)) {
+        if (const auto* chars = static_cast<const char*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+TEST_F(MeterLoadApp, LogDiscardsTypingButCopies) {
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    EmptyClipboard();
+    CloseClipboard();
+    StartWithInstrument();
+    const HWND log = app_.Control(kLog);
+    for (WPARAM typed : {WPARAM{'x'}, WPARAM{'\b'}, WPARAM{'\r'}, WPARAM{0x16} /* Ctrl+V */}) {
+        PostMessageA(log, WM_CHAR, typed, 1);
+    }
+    // Ctrl+A, then Ctrl+C.
+    PostMessageA(log, WM_CHAR, 0x01, 1);
+    PostMessageA(log, WM_CHAR, 0x03, 1);
+    ExitThenCancel();
+    EXPECT_EQ(app_.LogLines(), kStartHints);
+    EXPECT_EQ(ClipboardText(), app_.LogText());
+}
+
 TEST_F(MeterLoadApp, ExitAsksFirstAndOkEndsTheProgram) {
     StartWithInstrument();
     ExitThenCancel();
