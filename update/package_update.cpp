@@ -42,7 +42,7 @@ void ShowBox(DialogPort& dialog, const std::string& text, const char* caption)
     dialog.ShowMessageBox(BoxOwner::None, text, caption, BoxButtons::Ok, BoxIcon::Exclamation);
 }
 
-// Close, then destroy; every way out of InstallPackage goes through here.
+// Close, then destroy; every failing way out of InstallPackage ends here.
 int CloseAndFail(Connection& connection)
 {
     connection->Close();
