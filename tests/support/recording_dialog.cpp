@@ -1,5 +1,7 @@
 #include "tests/support/recording_dialog.h"
 
+#include "tests/support/log_lines.h"
+
 #include <sstream>
 #include <utility>
 
@@ -196,20 +198,7 @@ std::optional<std::string> RecordingDialog::ChooseFileToOpen(const std::string& 
 
 std::vector<std::string> RecordingDialog::LogLines() const
 {
-    std::vector<std::string> lines;
-    if (log_.empty()) {
-        return lines;
-    }
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = log_.find("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(log_.substr(start));
-            return lines;
-        }
-        lines.push_back(log_.substr(start, end - start));
-        start = end + 2;
-    }
+    return SplitLogLines(log_);
 }
 
 std::string RecordingDialog::Caption(int control) const

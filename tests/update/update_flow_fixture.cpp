@@ -1,5 +1,6 @@
 #include "tests/update/update_flow_fixture.h"
 
+#include "tests/support/log_lines.h"
 #include "tests/update/library_tracking.h"
 
 #include <algorithm>
@@ -36,24 +37,6 @@ std::vector<std::chrono::microseconds> TimesOf(const std::vector<WireEvent>& eve
         times.emplace_back(static_cast<std::chrono::microseconds::rep>(event.time));
     }
     return times;
-}
-
-std::vector<std::string> Split(const std::string& text)
-{
-    std::vector<std::string> lines;
-    if (text.empty()) {
-        return lines;
-    }
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start));
-            return lines;
-        }
-        lines.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
 }
 
 }  // namespace
@@ -200,7 +183,7 @@ std::vector<std::string> UpdateFlowTest::LogLinesBeforeEnding() const
     }
     for (std::size_t i = clear; i-- > 0;) {
         if (events[i].kind == DialogEvent::Kind::SetLogText) {
-            return Split(events[i].text);
+            return SplitLogLines(events[i].text);
         }
     }
     return {};

@@ -1,5 +1,7 @@
 #include "tests/wine/app_session.h"
 
+#include "tests/support/log_lines.h"
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -232,18 +234,7 @@ std::string AppSession::LogText() const {
 }
 
 std::vector<std::string> AppSession::LogLines() const {
-    const std::string text = LogText();
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start));
-            return lines;
-        }
-        lines.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
+    return testing::SplitLogLines(LogText());
 }
 
 void AppSession::Click(int id) const {
