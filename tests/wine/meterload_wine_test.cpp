@@ -148,8 +148,6 @@ TEST_F(MeterLoadApp, StartsWithTheInstrumentReadyToSelect) {
     EXPECT_TRUE(IsWindowEnabled(app_.Control(kExit)));
     // The check only looks for the instrument.
     EXPECT_TRUE(WrittenData().empty());
-    std::this_thread::sleep_for(milliseconds(500));
-    app_.Screenshot(app_.MainDialog(), "start");
 }
 
 TEST_F(MeterLoadApp, StartsWithoutInstrumentWithABoxAndSelectDisabled) {
