@@ -311,36 +311,13 @@ std::vector<std::string> AppSession::OpenDialogFileTypes() const {
 }
 
 std::vector<WireEvent> AppSession::Transcript() const {
-    std::vector<WireEvent> events;
-    std::istringstream lines(ReadWholeFile(transcriptPath_));
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        std::istringstream words(line);
-        std::string time;
-        WireEvent event;
-        event.line = line;
-        if (!(words >> time >> event.event)) {
-            continue;
-        }
-        std::string word;
-        while (words >> word) {
-            const std::size_t equals = word.find('=');
-            if (equals != std::string::npos) {
-                event.fields[word.substr(0, equals)] = word.substr(equals + 1);
-            }
-        }
-        events.push_back(std::move(event));
-    }
-    return events;
+    return testing::ParseTranscript(ReadWholeFile(transcriptPath_));
 }
 
 std::vector<WireEvent> AppSession::Events(const std::string& event) const {
     std::vector<WireEvent> matching;
     for (WireEvent& e : Transcript()) {
-        if (e.event == event) {
+        if (e.name == event) {
             matching.push_back(std::move(e));
         }
     }

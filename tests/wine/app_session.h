@@ -4,6 +4,8 @@
 // simulator's transcript.
 #pragma once
 
+#include "tests/support/transcript.h"
+
 #include <windows.h>
 
 #include <chrono>
@@ -26,12 +28,7 @@ std::string WindowsPath(const std::string& unixPath);
 // Polls `done` every 20 ms until it holds or `timeout` has passed.
 bool WaitUntil(const std::function<bool()>& done, milliseconds timeout);
 
-// One line of the simulator's transcript.
-struct WireEvent {
-    std::string event;
-    std::map<std::string, std::string> fields;
-    std::string line;
-};
+using testing::WireEvent;
 
 class AppSession {
 public:
