@@ -50,7 +50,7 @@ struct LifetimeCase {
     const char* name;
     std::string config;
     std::string handOver;
-    Bytes lead;
+    Bytes lead;  // empty: no package file at all
     int result;
     std::function<void(ExpectedTimeline&)> expect;  // null: the update ran on
 };
@@ -88,7 +88,9 @@ TEST_P(ConnectionLifetimeTest, LibraryIsUnloadedOnEveryWayOut)
 {
     const LifetimeCase& lifetime = GetParam();
     const std::string package = (directory_ / "update.pak").string();
-    PackageBuilder().Image(lifetime.lead).Image(PlainImage(100, 2)).WriteTo(package);
+    if (!lifetime.lead.empty()) {
+        PackageBuilder().Image(lifetime.lead).Image(PlainImage(100, 2)).WriteTo(package);
+    }
 
     Timeline timeline([this] { return ReadWhole(transcript_); });
     VirtualClock virtualClock;
@@ -133,6 +135,29 @@ INSTANTIATE_TEST_SUITE_P(
                              .Box("Incorrect mode.\nPlease recycle power on instrument and click \"Select\" to try "
                                   "again.",
                                   "MeterLoad");
+                     }},
+        LifetimeCase{"PackageCannotBeOpened", "serials=ABC123\n", kHandOver, {}, 1,
+                     [](ExpectedTimeline& e) {
+                         e.Local().Box("The first bin file not found.", "MeterLoad firmware").Line("unload");
+                     }},
+        // Entry 1 shorter than its image header.
+        LifetimeCase{"DamagedPackage", "serials=ABC123\n", kHandOver, PlainImage(40, 1), 1,
+                     [](ExpectedTimeline& e) {
+                         e.Local()
+                             .Identify(kIdnReply)
+                             .Box("The update package is damaged and cannot be installed.\nEntry 1 is 40 bytes "
+                                  "long, too short for its 50-byte image header.",
+                                  "MeterLoad")
+                             .Line("unload");
+                     }},
+        LifetimeCase{"IdentityDiffers", "serials=ABC123\n", kHandOver, PlainImage(100, 1), 1,
+                     [](ExpectedTimeline& e) {
+                         e.Local()
+                             .Identify(kIdnReply)
+                             .Box("Firmware update was not successful.\nPlease be sure you selected the correct "
+                                  "firmware file in the installation process.",
+                                  "MeterLoad")
+                             .Line("unload");
                      }},
         LifetimeCase{"GateRefuses", "serials=ABC123\n", kHandOver, LeadImage(100, "02.05"), 1,
                      [](ExpectedTimeline& e) {
