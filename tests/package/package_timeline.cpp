@@ -72,6 +72,49 @@ void TimelineClock::Sleep(std::chrono::milliseconds duration)
     clock_.Sleep(duration);
 }
 
+void TimelineDialog::SetLogText(const std::string& text)
+{
+    dialog_.SetLogText(text);
+    timeline_.Add(Describe(dialog_.Events().back()));
+}
+
+void TimelineDialog::ScrollLogToEnd()
+{
+    dialog_.ScrollLogToEnd();
+    timeline_.Add(Describe(dialog_.Events().back()));
+}
+
+void TimelineDialog::SetCaption(int control, const std::string& caption)
+{
+    dialog_.SetCaption(control, caption);
+    timeline_.Add(Describe(dialog_.Events().back()));
+}
+
+void TimelineDialog::EnableControl(int control, bool enable)
+{
+    dialog_.EnableControl(control, enable);
+    timeline_.Add(Describe(dialog_.Events().back()));
+}
+
+void TimelineDialog::HideControl(int control)
+{
+    dialog_.HideControl(control);
+    timeline_.Add(Describe(dialog_.Events().back()));
+}
+
+void TimelineDialog::InvalidateAll()
+{
+    dialog_.InvalidateAll();
+    timeline_.Add(Describe(dialog_.Events().back()));
+}
+
+std::optional<std::string> TimelineDialog::ChooseFileToOpen(const std::string& filter)
+{
+    auto chosen = dialog_.ChooseFileToOpen(filter);
+    timeline_.Add(Describe(dialog_.Events().back()));
+    return chosen;
+}
+
 bool TimelineDialog::PumpMessages()
 {
     timeline_.Add("pump");

@@ -60,27 +60,25 @@ private:
     Timeline& timeline_;
 };
 
-// The procedure's dialog: forwards to the recorder and puts drains and boxes
-// on the record.
+// The procedure's dialog: forwards to the recorder and puts every call that
+// changes what the user sees on the record (the package update itself only
+// drains and shows boxes; anything else is a line no expected record holds).
 class TimelineDialog final : public DialogPort {
 public:
     TimelineDialog(RecordingDialog& dialog, Timeline& timeline) : dialog_(dialog), timeline_(timeline) {}
 
     std::string LogText() override { return dialog_.LogText(); }
-    void SetLogText(const std::string& text) override { dialog_.SetLogText(text); }
-    void ScrollLogToEnd() override { dialog_.ScrollLogToEnd(); }
+    void SetLogText(const std::string& text) override;
+    void ScrollLogToEnd() override;
     bool PumpMessages() override;
     void DrainMessages() override;
-    void SetCaption(int control, const std::string& caption) override { dialog_.SetCaption(control, caption); }
-    void EnableControl(int control, bool enable) override { dialog_.EnableControl(control, enable); }
-    void HideControl(int control) override { dialog_.HideControl(control); }
-    void InvalidateAll() override { dialog_.InvalidateAll(); }
+    void SetCaption(int control, const std::string& caption) override;
+    void EnableControl(int control, bool enable) override;
+    void HideControl(int control) override;
+    void InvalidateAll() override;
     BoxAnswer ShowMessageBox(BoxOwner owner, const std::string& text, const std::string& caption,
                              BoxButtons buttons, BoxIcon icon) override;
-    std::optional<std::string> ChooseFileToOpen(const std::string& filter) override
-    {
-        return dialog_.ChooseFileToOpen(filter);
-    }
+    std::optional<std::string> ChooseFileToOpen(const std::string& filter) override;
 
 private:
     RecordingDialog& dialog_;
