@@ -7,6 +7,7 @@
 #include "update/split_path.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace meterload {
 

@@ -4,6 +4,7 @@
 #include "tests/update/update_flow_fixture.h"
 
 #include "tests/update/read_fault.h"
+#include "tests/update/write_holder.h"
 
 #include <algorithm>
 
@@ -382,11 +383,27 @@ TEST_F(UpdateFlowTest, AnUpperCasePakNameIsTakenForAnImage)
     EXPECT_EQ(ImageEvents(), std::vector<std::string>{"size=292"});
 }
 
-TEST_F(UpdateFlowTest, AFileThatCannotBeOpenedLeavesOnlyItsMessage)
+struct OpenFailureCase {
+    const char* name;
+    bool heldForWriting;  // false: the file does not exist
+};
+
+class OpenFailureTest : public UpdateFlowTest, public ::testing::WithParamInterface<OpenFailureCase> {};
+
+TEST_P(OpenFailureTest, AFileThatCannotBeOpenedLeavesOnlyItsMessage)
 {
     Configure();
     StartReady();
-    Press(PathOf("missing.bin"));
+    if (GetParam().heldForWriting) {
+        ImageSpec spec;
+        spec.bodySize = 100;
+        const std::string path = WriteImage("main.bin", spec);
+        WriteHolder writer(path);
+        ASSERT_TRUE(writer.Holding());
+        Press(path);
+    } else {
+        Press(PathOf("missing.bin"));
+    }
 
     EXPECT_EQ(dialog.LogText(), "Couldn't open source file.");
     EXPECT_EQ(HexList(Writes()), HexList({kLocal, kIdentify, kSystemUpdate}));
@@ -400,6 +417,11 @@ TEST_F(UpdateFlowTest, AFileThatCannotBeOpenedLeavesOnlyItsMessage)
     EXPECT_EQ(events[events.size() - 2].kind, DialogEvent::Kind::SetLogText) << dialog.EventLog();
     EXPECT_EQ(events.back().kind, DialogEvent::Kind::Enable) << dialog.EventLog();
 }
+
+INSTANTIATE_TEST_SUITE_P(Files, OpenFailureTest,
+                         ::testing::Values(OpenFailureCase{"Missing", false},
+                                           OpenFailureCase{"HeldOpenForWriting", true}),
+                         [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST_F(UpdateFlowTest, AReadErrorInTheBodyIsAFailureNotAnEnd)
 {

@@ -161,7 +161,6 @@ struct ModeCase {
     const char* name;
     const char* config;
     bool accepted;
-    std::string field;  // for accepted replies, checked through the gate below
 };
 
 class IdentificationReplyTest : public UpdateFlowTest, public ::testing::WithParamInterface<ModeCase> {};
@@ -188,12 +187,12 @@ TEST_P(IdentificationReplyTest, RefusesAnInstrumentInTheWrongMode)
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, IdentificationReplyTest,
-    ::testing::Values(ModeCase{"UpdateModeWdl", "mode=update", false, ""},
-                      ModeCase{"NoComma", "idn=KORVALEN ZQ6140 ABC123\\n", false, ""},
-                      ModeCase{"LastFieldWdl", "versions=WDL-11-07", false, ""},
-                      ModeCase{"LowerCaseWdl", "versions=wdl", true, ""},
-                      ModeCase{"WdOtherLetter", "versions=WDX", true, ""},
-                      ModeCase{"EndsInComma", "idn=KORVALEN,ZQ6140,ABC123,", true, ""}),
+    ::testing::Values(ModeCase{"UpdateModeWdl", "mode=update", false},
+                      ModeCase{"NoComma", "idn=KORVALEN ZQ6140 ABC123\\n", false},
+                      ModeCase{"LastFieldWdl", "versions=WDL-11-07", false},
+                      ModeCase{"LowerCaseWdl", "versions=wdl", true},
+                      ModeCase{"WdOtherLetter", "versions=WDX", true},
+                      ModeCase{"EndsInComma", "idn=KORVALEN,ZQ6140,ABC123,", true}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST_F(UpdateFlowTest, SilentInstrumentIsInTheWrongModeAfterTheTimeout)
