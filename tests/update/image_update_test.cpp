@@ -94,6 +94,24 @@ TEST_F(UpdateFlowTest, PausesWhereTheInstrumentNeedsTime)
     EXPECT_GE(reads[1] - writes[7], 1000ms) << "last data write to the first status reply";
     EXPECT_GE(reads[2] - writes[8], 1000ms) << "EndFrame to the second status reply";
 
+    // The waits keep the window alive: pumps every 100 ms (after Write's own
+    // 10 ms), never one long sleep.
+    const auto longestWithoutPump = [&](std::chrono::microseconds from, std::chrono::microseconds to) {
+        std::chrono::microseconds last = from;
+        std::chrono::microseconds longest{0};
+        for (const auto& at : pumps) {
+            if (at > from && at <= to) {
+                longest = std::max(longest, at - last);
+                last = at;
+            }
+        }
+        return std::max(longest, to - last);
+    };
+    // In microseconds.
+    EXPECT_LE(longestWithoutPump(writes[2], writes[3]).count(), 110'000) << "system:update to the first data write";
+    EXPECT_LE(longestWithoutPump(writes[7], reads[1]).count(), 110'000) << "last data write to the first status reply";
+    EXPECT_LE(longestWithoutPump(writes[8], reads[2]).count(), 110'000) << "EndFrame to the second status reply";
+
     // The window is repainted just before the data writes and not during them.
     for (const auto& at : pumps) {
         EXPECT_FALSE(at > writes[3] && at < writes[7] + 10ms)

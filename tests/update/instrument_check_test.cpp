@@ -2,6 +2,7 @@
 // dialog and the way back through "Continue".
 #include "tests/update/update_flow_fixture.h"
 
+#include "tests/support/log_lines.h"
 #include "tests/update/library_tracking.h"
 
 namespace meterload::testing {
@@ -26,17 +27,7 @@ std::vector<std::string> LinesAtFileDialog(const RecordingDialog& dialog)
             break;
         }
     }
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (!log.empty()) {
-        const std::size_t end = log.find("\r\n", start);
-        lines.push_back(log.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos) {
-            break;
-        }
-        start = end + 2;
-    }
-    return lines;
+    return SplitLogLines(log);
 }
 
 TEST_F(UpdateFlowTest, StartWithTheInstrumentShowsTheHints)
