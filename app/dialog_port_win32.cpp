@@ -87,6 +87,9 @@ std::optional<std::string> DialogPortWin32::ChooseFileToOpen(const std::string& 
     request.lStructSize = sizeof request;
     request.hwndOwner = dialog_;
     request.lpstrFilter = filterText.c_str();
+    // Empty rather than none: a name typed without an extension gets the
+    // chosen file type's first one.
+    request.lpstrDefExt = "";
     request.nFilterIndex = 1;
     request.lpstrFile = path.data();
     request.nMaxFile = static_cast<DWORD>(path.size());

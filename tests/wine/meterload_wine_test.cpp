@@ -23,6 +23,9 @@ constexpr int kExit = 1005;
 constexpr UINT kAboutCommand = 0x0010;
 constexpr milliseconds kUpdateTimeout{90000};
 constexpr char kEndFrameHex[] = "AB00000000000001FFFF";
+// Controls of the open-file dialog.
+constexpr int kOpenFileTypeCombo = 0x470;  // cmb1
+constexpr int kOpenReadOnlyBox = 0x410;    // chx1
 
 // Key message parameters: a repeat count of 1, and for a release the
 // previous-state and transition bits.
@@ -123,6 +126,26 @@ protected:
         return data;
     }
 
+    // The caret stands at the end of the log and its last line is in view.
+    void ExpectLogEndShown() const {
+        const HWND log = app_.Control(kLog);
+        const auto length = static_cast<DWORD>(app_.LogText().size());
+        const auto selection = static_cast<DWORD>(SendMessageA(log, EM_GETSEL, 0, 0));
+        EXPECT_EQ(LOWORD(selection), length) << "selection start";
+        EXPECT_EQ(HIWORD(selection), length) << "selection end";
+        const auto lines = static_cast<WPARAM>(SendMessageA(log, EM_GETLINECOUNT, 0, 0));
+        const LRESULT lastLineStart = SendMessageA(log, EM_LINEINDEX, lines - 1, 0);
+        const auto position = static_cast<DWORD>(
+            SendMessageA(log, EM_POSFROMCHAR, static_cast<WPARAM>(lastLineStart), 0));
+        RECT client{};
+        GetClientRect(log, &client);
+        const int y = static_cast<short>(HIWORD(position));
+        EXPECT_GE(y, 0) << "the last line lies above the view";
+        EXPECT_LT(y, client.bottom) << "the last line lies below the view";
+        EXPECT_GT(SendMessageA(log, EM_GETFIRSTVISIBLELINE, 0, 0), 0)
+            << "the log does not scroll; the test needs more lines than it shows";
+    }
+
     // Asks for Exit, answers Cancel, and checks the dialog is still there: a
     // barrier behind messages posted before.
     void ExitThenCancel() {
@@ -130,6 +153,7 @@ protected:
         const HWND box = app_.WaitForDialog("ZQ6140 firmware update");
         ASSERT_NE(box, nullptr) << "no quit confirmation";
         EXPECT_EQ(app_.BoxText(box), "Are you sure, you want to quit?");
+        EXPECT_EQ(GetWindow(box, GW_OWNER), app_.MainDialog());
         app_.Press(box, IDCANCEL);
         ASSERT_TRUE(app_.WaitForNoDialog("ZQ6140 firmware update"));
         std::this_thread::sleep_for(milliseconds(500));
@@ -155,6 +179,8 @@ TEST_F(MeterLoadApp, StartsWithoutInstrumentWithABoxAndSelectDisabled) {
     const HWND box = app_.WaitForDialog("MeterLoad firmware", kStartTimeout);
     ASSERT_NE(box, nullptr) << "no \"not found\" box";
     EXPECT_EQ(app_.BoxText(box), "ZQ6140 USBTMC device not found.");
+    // Owned by the dialog, which is not on screen yet.
+    EXPECT_EQ(AppSession::Text(GetWindow(box, GW_OWNER)), kMainCaption);
     app_.Press(box, IDOK);
     ASSERT_NE(app_.WaitForDialog(kMainCaption), nullptr);
     EXPECT_EQ(app_.LogText(), "");
@@ -304,6 +330,11 @@ TEST_P(SelectThenCancel, AbortsAfterIdentifying) {
     EXPECT_FALSE(IsWindowEnabled(app_.Control(kSelect)));
     EXPECT_EQ(app_.OpenDialogFileTypes(),
               (Lines{"ZQ6140 Update Files (*.pak;*.bin)", "ZQ6140 Binary Files(*.bin)"}));
+    EXPECT_EQ(SendMessageA(GetDlgItem(open, kOpenFileTypeCombo), CB_GETCURSEL, 0, 0), 0)
+        << "the first file type is not the one selected";
+    const HWND readOnly = GetDlgItem(open, kOpenReadOnlyBox);
+    EXPECT_TRUE(readOnly == nullptr || !IsWindowVisible(readOnly)) << "the read-only box shows";
+    EXPECT_EQ(GetWindow(open, GW_OWNER), app_.MainDialog());
 
     app_.Press(open, IDCANCEL);
     ASSERT_TRUE(WaitUntil([&] { return app_.LogLines() == Lines{"User Abort..."}; }, kWindowTimeout))
@@ -381,7 +412,10 @@ TEST_F(MeterLoadApp, PackageInstallsEveryImageLeadLast) {
     StartWithInstrument();
     const Bytes leadBody = ImageBody(700, 5);
     const Bytes second = ImageBody(500, 9);
-    SelectFile(app_.WriteRunFile("fw.pak", Package(SingleImage("02.06", 0, leadBody), {second})));
+    const std::string path =
+        app_.WriteRunFile("fw.pak", Package(SingleImage("02.06", 0, leadBody), {second}));
+    // Typed without its extension: the dialog adds the first file type's.
+    SelectFile(path.substr(0, path.size() - std::string(".pak").size()));
     WaitForContinue();
 
     Lines expected = {"Serial No: ABC123", "Please wait ..."};
@@ -389,6 +423,7 @@ TEST_F(MeterLoadApp, PackageInstallsEveryImageLeadLast) {
         expected.push_back(line);
     }
     EXPECT_EQ(app_.LogLines(), expected);
+    ExpectLogEndShown();
     EXPECT_EQ(app_.Caption(kExit), "OK");
 
     const std::vector<WireEvent> images = app_.Events("image");
