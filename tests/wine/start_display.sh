@@ -55,6 +55,10 @@ if [ ! -f "$ready_mark" ]; then
   # is no window manager on the private display, and screenshots show them.
   timeout 60 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
   timeout 60 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  # The desktop that the set-up started has no such window; a new wine
+  # server starts a new one that reads the setting.
+  timeout 30 wineserver -k >/dev/null 2>&1 || true
+  timeout 30 wineserver -w >/dev/null 2>&1 || true
   touch "$ready_mark"
 fi
 # Keep one wine server for all the tests instead of one per test.

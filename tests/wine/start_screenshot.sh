@@ -34,7 +34,8 @@ for _ in $(seq 60); do
   sleep 0.5
   import -window root "$shot" 2>/dev/null || continue
   read -r r g b <<<"$(grey_at 5 200)"
-  if [ "$r" = "$g" ] && [ "$g" = "$b" ] && [ "$r" -lt 200 ]; then
+  # Black is the bare X screen before Wine's desktop shows.
+  if [ "$r" = "$g" ] && [ "$g" = "$b" ] && [ "$r" -gt 64 ] && [ "$r" -lt 200 ]; then
     shown=yes
     break
   fi
