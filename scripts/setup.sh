@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest
   g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
-  wine wine32:i386 xvfb xauth x11-apps imagemagick
+  wine wine32:i386 fonts-wine xvfb xauth x11-apps imagemagick
   python3 python3-pyvisa
 )
 
