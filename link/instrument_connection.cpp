@@ -59,8 +59,7 @@ bool InstrumentConnection::Bind()
         *binding.slot = library_.Symbol(binding.name);
         if (*binding.slot == nullptr) {
             diagnostic_ = libraryName_ + " lacks " + binding.name;
-            library_.Unload();
-            fn_ = Functions{};
+            Unbind();
             return false;
         }
     }
@@ -85,7 +84,7 @@ void InstrumentConnection::Open()
         fn_.close(resourceManager_);
         resourceManager_ = visa::VI_NULL;
         diagnostic_ = "viOpenDefaultRM failed with status " + std::to_string(status);
-        library_.Unload();
+        Unbind();
         return;
     }
 
@@ -104,7 +103,7 @@ void InstrumentConnection::Open()
         fn_.close(resourceManager_);
         resourceManager_ = visa::VI_NULL;
         diagnostic_ = "no ZQ6140 found (viFindRsrc status " + std::to_string(status) + ")";
-        library_.Unload();
+        Unbind();
         return;
     }
 
@@ -174,9 +173,15 @@ void InstrumentConnection::Close()
     if (IsOpen()) {
         foundCount_ = 0;
         resourceManager_ = visa::VI_NULL;
-        library_.Unload();
-        fn_ = Functions{};
+        Unbind();
     }
+}
+
+void InstrumentConnection::Unbind()
+{
+    // No pointer into the library may outlive it.
+    library_.Unload();
+    fn_ = Functions{};
 }
 
 }  // namespace meterload

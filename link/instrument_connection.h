@@ -55,6 +55,7 @@ public:
 
 private:
     bool Bind();
+    void Unbind();
 
     Clock& clock_;
     std::string libraryName_;

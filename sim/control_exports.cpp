@@ -7,21 +7,25 @@
 
 ZQSIM_EXPORT int zqsim_configure(const char* text)
 {
+    const zqsim::CallGuard guard;
     return zqsim::TheSimulator().Configure(text);
 }
 
 ZQSIM_EXPORT void zqsim_power_cycle(void)
 {
+    const zqsim::CallGuard guard;
     zqsim::TheSimulator().PowerCycle();
 }
 
 ZQSIM_EXPORT void zqsim_set_clock(zqsim_now_us_fn nowUs, zqsim_sleep_ms_fn sleepMs, void* context)
 {
+    const zqsim::CallGuard guard;
     zqsim::TheSimulator().Clock().Use(nowUs, sleepMs, context);
 }
 
 ZQSIM_EXPORT size_t zqsim_transcript(char* buffer, size_t capacity)
 {
+    const zqsim::CallGuard guard;
     const std::string& text = zqsim::TheSimulator().TranscriptText();
     if (buffer != nullptr && capacity > 0) {
         const std::size_t copied = std::min(text.size(), capacity - 1);

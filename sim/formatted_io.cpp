@@ -11,6 +11,8 @@
 namespace zqsim {
 namespace {
 
+constexpr unsigned kMaxWidth = 0x7FFFFFFF;
+
 struct Directive {
     bool sized = false;  // the # modifier
     bool isLong = false;
@@ -26,7 +28,9 @@ bool ParseDirective(const char* format, std::size_t& pos, Directive& directive)
         ++pos;
     }
     while (std::isdigit(static_cast<unsigned char>(format[pos])) != 0) {
-        directive.width = directive.width * 10 + static_cast<unsigned>(format[pos] - '0');
+        // An absurd width stays absurdly large instead of wrapping round to a small one.
+        const unsigned digit = static_cast<unsigned>(format[pos] - '0');
+        directive.width = directive.width > (kMaxWidth - digit) / 10 ? kMaxWidth : directive.width * 10 + digit;
         ++pos;
     }
     if (format[pos] == 'l') {
@@ -103,7 +107,7 @@ ViStatus StoreString(const Directive& directive, va_list& args, const std::strin
         }
         capacity = static_cast<std::size_t>(*sizeArgument);
     } else if (directive.width > 0) {
-        capacity = directive.width + 1;
+        capacity = static_cast<std::size_t>(directive.width) + 1;
     }
     char* target = va_arg(args, char*);
     if (target == nullptr) {

@@ -24,6 +24,18 @@ namespace {
 using Node = ResourceExpression::Node;
 using Continuation = std::function<bool(std::size_t)>;
 
+// Groups nest no deeper than this: the parser and the matcher recurse once
+// per level, and an expression comes from the client.
+constexpr int kMaxNesting = 32;
+
+// Backtracking can take exponential time on expressions such as ?*?*?*...x;
+// past this many steps a name counts as not matching.
+constexpr std::size_t kMaxSteps = 1000000;
+
+struct Steps {
+    std::size_t taken = 0;
+};
+
 char Fold(char c)
 {
     return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -91,9 +103,13 @@ private:
             return ParseClass(node);
         case '(':
             node.kind = Node::Kind::Group;
+            if (++depth_ > kMaxNesting) {
+                return false;
+            }
             if (!ParseAlternatives(node) || pos_ >= text_.size() || text_[pos_] != ')') {
                 return false;
             }
+            --depth_;
             ++pos_;
             return true;
         case ']':
@@ -137,6 +153,7 @@ private:
 
     const std::string& text_;
     std::size_t pos_ = 0;
+    int depth_ = 0;
 };
 
 bool InClass(const Node& node, char c)
@@ -154,15 +171,18 @@ bool InClass(const Node& node, char c)
 }
 
 bool MatchSequence(const std::vector<Node>& sequence, std::size_t index, const std::string& name,
-                   std::size_t pos, const Continuation& next);
+                   std::size_t pos, Steps& steps, const Continuation& next);
 
 // One occurrence of `node` at `pos`, then `next` from wherever it ended.
-bool MatchOnce(const Node& node, const std::string& name, std::size_t pos, const Continuation& next)
+bool MatchOnce(const Node& node, const std::string& name, std::size_t pos, Steps& steps, const Continuation& next)
 {
+    if (++steps.taken > kMaxSteps) {
+        return false;
+    }
     switch (node.kind) {
     case Node::Kind::Group:
         for (const auto& alternative : node.alternatives) {
-            if (MatchSequence(alternative, 0, name, pos, next)) {
+            if (MatchSequence(alternative, 0, name, pos, steps, next)) {
                 return true;
             }
         }
@@ -179,14 +199,14 @@ bool MatchOnce(const Node& node, const std::string& name, std::size_t pos, const
 
 // Greedy repetition; an occurrence that consumes nothing ends it, so that
 // groups which can match empty text do not loop.
-bool MatchRepeated(const Node& node, std::size_t minimum, const std::string& name, std::size_t pos,
+bool MatchRepeated(const Node& node, std::size_t minimum, const std::string& name, std::size_t pos, Steps& steps,
                    const Continuation& next)
 {
-    const bool more = MatchOnce(node, name, pos, [&](std::size_t end) {
+    const bool more = MatchOnce(node, name, pos, steps, [&](std::size_t end) {
         if (end == pos) {
             return false;
         }
-        return MatchRepeated(node, minimum > 0 ? minimum - 1 : 0, name, end, next);
+        return MatchRepeated(node, minimum > 0 ? minimum - 1 : 0, name, end, steps, next);
     });
     if (more) {
         return true;
@@ -194,24 +214,26 @@ bool MatchRepeated(const Node& node, std::size_t minimum, const std::string& nam
     if (minimum == 0) {
         return next(pos);
     }
-    return minimum == 1 && MatchOnce(node, name, pos, [&](std::size_t end) { return end == pos && next(end); });
+    return minimum == 1 && MatchOnce(node, name, pos, steps, [&](std::size_t end) { return end == pos && next(end); });
 }
 
 bool MatchSequence(const std::vector<Node>& sequence, std::size_t index, const std::string& name,
-                   std::size_t pos, const Continuation& next)
+                   std::size_t pos, Steps& steps, const Continuation& next)
 {
     if (index == sequence.size()) {
         return next(pos);
     }
     const Node& node = sequence[index];
-    const Continuation rest = [&](std::size_t end) { return MatchSequence(sequence, index + 1, name, end, next); };
+    const Continuation rest = [&](std::size_t end) {
+        return MatchSequence(sequence, index + 1, name, end, steps, next);
+    };
     switch (node.repeat) {
     case Node::Repeat::Once:
-        return MatchOnce(node, name, pos, rest);
+        return MatchOnce(node, name, pos, steps, rest);
     case Node::Repeat::ZeroOrMore:
-        return MatchRepeated(node, 0, name, pos, rest);
+        return MatchRepeated(node, 0, name, pos, steps, rest);
     case Node::Repeat::OneOrMore:
-        return MatchRepeated(node, 1, name, pos, rest);
+        return MatchRepeated(node, 1, name, pos, steps, rest);
     }
     return false;
 }
@@ -233,7 +255,8 @@ std::unique_ptr<ResourceExpression> ResourceExpression::Parse(const std::string&
 
 bool ResourceExpression::Matches(const std::string& name) const
 {
-    return MatchOnce(*root_, name, 0, [&](std::size_t end) { return end == name.size(); });
+    Steps steps;
+    return MatchOnce(*root_, name, 0, steps, [&](std::size_t end) { return end == name.size(); });
 }
 
 }  // namespace zqsim

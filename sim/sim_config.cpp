@@ -14,6 +14,10 @@ const char* const kKeys[] = {"serials",          "enumerate",         "versions"
                              "short_write_after", "fail_endframe",    "no_rm",         "state",
                              "transcript",       "record"};
 
+// So that "USB0::0x1D47::0x0B62::<serial>::INSTR" fits the 256 bytes that
+// VISA gives a resource descriptor, zero byte included.
+constexpr std::size_t kLongestSerial = 255 - 29;
+
 std::string Trim(const std::string& text)
 {
     std::size_t begin = 0;
@@ -127,7 +131,7 @@ bool ApplyEntry(const std::string& key, const std::string& value, SimConfig& con
     if (key == "serials") {
         std::vector<std::string> serials = SplitList(value);
         for (const std::string& serial : serials) {
-            if (serial.empty() || serial.find(':') != std::string::npos ||
+            if (serial.empty() || serial.size() > kLongestSerial || serial.find(':') != std::string::npos ||
                 serial.find_first_of(" \t") != std::string::npos) {
                 return false;
             }

@@ -3,6 +3,7 @@
 #include "sim/process_environment.h"
 #include "sim/transcript.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -33,6 +34,20 @@ std::string ToHex(const std::string& bytes)
     return line.Text().substr(3);  // drop " x="
 }
 
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
 bool FromHex(const std::string& hex, std::string& bytes)
 {
     if (hex.size() % 2 != 0) {
@@ -40,11 +55,12 @@ bool FromHex(const std::string& hex, std::string& bytes)
     }
     bytes.clear();
     for (std::size_t i = 0; i < hex.size(); i += 2) {
-        unsigned value = 0;
-        if (std::sscanf(hex.substr(i, 2).c_str(), "%2x", &value) != 1) {
+        const int high = HexDigit(hex[i]);
+        const int low = HexDigit(hex[i + 1]);
+        if (high < 0 || low < 0) {
             return false;
         }
-        bytes.push_back(static_cast<char>(value));
+        bytes.push_back(static_cast<char>(high * 16 + low));
     }
     return true;
 }
@@ -63,10 +79,27 @@ std::map<std::string, std::string> Fields(const std::string& line)
     return fields;
 }
 
-std::uint64_t Number(const std::map<std::string, std::string>& fields, const char* key)
+// A field's decimal value, at most `limit`; false when it is missing or is
+// anything else.
+bool Number(const std::map<std::string, std::string>& fields, const char* key, std::uint64_t limit,
+            std::uint64_t& value)
 {
     const auto it = fields.find(key);
-    return it == fields.end() ? 0 : std::strtoull(it->second.c_str(), nullptr, 10);
+    if (it == fields.end() || it->second.empty()) {
+        return false;
+    }
+    value = 0;
+    for (const char c : it->second) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (digit > limit || value > (limit - digit) / 10) {
+            return false;
+        }
+        value = value * 10 + digit;
+    }
+    return true;
 }
 
 }  // namespace
@@ -87,6 +120,10 @@ std::string SerializeState(const SimConfig& config, InstrumentModel& model)
 
 bool RestoreState(const std::string& text, const SimConfig& config, InstrumentModel& model)
 {
+    // Every line is saved whole, so a file cut short ends without its line feed.
+    if (text.empty() || text.back() != '\n') {
+        return false;
+    }
     std::istringstream in(text);
     std::string line;
     if (!std::getline(in, line)) {
@@ -106,13 +143,23 @@ bool RestoreState(const std::string& text, const SimConfig& config, InstrumentMo
             !FromHex(fields.count("queued") ? fields.at("queued") : "", state.queuedReply)) {
             return false;
         }
-        state.updateMode = Number(fields, "update") != 0;
-        state.imageBytes = Number(fields, "image_bytes");
-        state.imageCrc = static_cast<std::uint32_t>(Number(fields, "image_crc"));
-        state.updateBytes = Number(fields, "update_bytes");
-        state.imagesDone = static_cast<std::uint32_t>(Number(fields, "images"));
-        state.lastDataWrite = static_cast<std::uint32_t>(Number(fields, "last_write"));
-        state.shortWriteDone = Number(fields, "short_done") != 0;
+        std::uint64_t update = 0;
+        std::uint64_t crc = 0;
+        std::uint64_t images = 0;
+        std::uint64_t lastWrite = 0;
+        std::uint64_t shortDone = 0;
+        if (!Number(fields, "update", 1, update) || !Number(fields, "image_bytes", UINT64_MAX, state.imageBytes) ||
+            !Number(fields, "image_crc", UINT32_MAX, crc) ||
+            !Number(fields, "update_bytes", UINT64_MAX, state.updateBytes) ||
+            !Number(fields, "images", UINT32_MAX, images) || !Number(fields, "last_write", UINT32_MAX, lastWrite) ||
+            !Number(fields, "short_done", 1, shortDone)) {
+            return false;
+        }
+        state.updateMode = update != 0;
+        state.imageCrc = static_cast<std::uint32_t>(crc);
+        state.imagesDone = static_cast<std::uint32_t>(images);
+        state.lastDataWrite = static_cast<std::uint32_t>(lastWrite);
+        state.shortWriteDone = shortDone != 0;
         instruments.push_back(state);
     }
     if (instruments.size() != model.Instruments().size()) {
@@ -123,8 +170,12 @@ bool RestoreState(const std::string& text, const SimConfig& config, InstrumentMo
             return false;
         }
     }
+    std::uint64_t script = 0;
+    if (!Number(header, "script", SIZE_MAX, script)) {
+        return false;
+    }
     model.Instruments() = instruments;
-    model.ScriptPosition() = static_cast<std::size_t>(Number(header, "script"));
+    model.ScriptPosition() = static_cast<std::size_t>(script);
     return true;
 }
 

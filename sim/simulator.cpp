@@ -4,6 +4,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <mutex>
 
 namespace zqsim {
 namespace {
@@ -31,9 +32,23 @@ InstrumentModel::Listener MakeListener()
 
 Simulator theSimulator;
 
+namespace {
+std::recursive_mutex callMutex;
+}  // namespace
+
 Simulator& TheSimulator()
 {
     return theSimulator;
+}
+
+CallGuard::CallGuard()
+{
+    callMutex.lock();
+}
+
+CallGuard::~CallGuard()
+{
+    callMutex.unlock();
 }
 
 Simulator::Simulator() : model_(config_, MakeListener())

@@ -68,4 +68,15 @@ private:
 
 Simulator& TheSimulator();
 
+// Held by every export for its whole call: a client's threads take turns in
+// the simulator, as requests take turns at the one instrument. A read that
+// waits out its timeout keeps the others waiting meanwhile.
+class CallGuard {
+public:
+    CallGuard();
+    ~CallGuard();
+    CallGuard(const CallGuard&) = delete;
+    CallGuard& operator=(const CallGuard&) = delete;
+};
+
 }  // namespace zqsim

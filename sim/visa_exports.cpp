@@ -28,6 +28,7 @@ void CopyDescriptor(const std::string& name, ViChar* description)
 #ifndef ZQSIM_WITHOUT_viOpenDefaultRM
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viOpenDefaultRM(ViSession* rm)
 {
+    const CallGuard guard;
     Simulator& simulator = TheSimulator();
     ViStatus status = VI_SUCCESS;
     ViSession session = VI_NULL;
@@ -49,6 +50,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viOpenDefaultRM(ViSession* rm)
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viFindRsrc(ViSession rm, const ViChar* expr, ViFindList* list,
                                                    ViUInt32* count, ViChar* description)
 {
+    const CallGuard guard;
     Simulator& simulator = TheSimulator();
     EventLine line("viFindRsrc");
     line.Add("rm", rm).Add("expr", expr != nullptr ? expr : "(null)");
@@ -104,6 +106,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viFindRsrc(ViSession rm, const ViChar* e
 #ifndef ZQSIM_WITHOUT_viFindNext
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viFindNext(ViFindList list, ViChar* description)
 {
+    const CallGuard guard;
     Simulator& simulator = TheSimulator();
     Session* session = simulator.Sessions().Find(list, Session::Kind::FindList);
     ViStatus status = VI_SUCCESS;
@@ -128,6 +131,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viFindNext(ViFindList list, ViChar* desc
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viOpen(ViSession rm, const ViChar* name, ViAccessMode mode,
                                                ViUInt32 timeout, ViSession* vi)
 {
+    const CallGuard guard;
     Simulator& simulator = TheSimulator();
     ViStatus status = VI_SUCCESS;
     ViSession handle = VI_NULL;
@@ -169,6 +173,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viOpen(ViSession rm, const ViChar* name,
 #ifndef ZQSIM_WITHOUT_viClose
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viClose(ViObject object)
 {
+    const CallGuard guard;
     Simulator& simulator = TheSimulator();
     ViStatus status = VI_SUCCESS;
     if (object == VI_NULL) {
@@ -186,6 +191,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viClose(ViObject object)
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viWrite(ViSession vi, const ViByte* buffer, ViUInt32 count,
                                                 ViUInt32* returned)
 {
+    const CallGuard guard;
     return TheSimulator().Write(vi, buffer, count, returned, nullptr);
 }
 #endif
@@ -193,6 +199,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viWrite(ViSession vi, const ViByte* buff
 #ifndef ZQSIM_WITHOUT_viRead
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viRead(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* returned)
 {
+    const CallGuard guard;
     return TheSimulator().Read(vi, buffer, count, returned, nullptr);
 }
 #endif
@@ -201,6 +208,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viRead(ViSession vi, ViByte* buffer, ViU
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNCC viQueryf(ViSession vi, const ViChar* writeFormat,
                                                   const ViChar* readFormat, ...)
 {
+    const CallGuard guard;
     va_list args;
     va_start(args, readFormat);
     const ViStatus status = FormattedQuery(vi, writeFormat, readFormat, args);
@@ -217,6 +225,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNCC viQueryf(ViSession vi, const ViChar* wr
 #ifndef ZQSIM_WITHOUT_viSetAttribute
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viSetAttribute(ViObject object, ViAttr attribute, ViAttrState value)
 {
+    const CallGuard guard;
     Simulator& simulator = TheSimulator();
     Session* session = simulator.Sessions().Find(object);
     ViStatus status = VI_SUCCESS;

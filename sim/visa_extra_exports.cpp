@@ -72,6 +72,7 @@ ViStatus Unsupported(const char* function, ViObject object)
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viParseRsrc(ViSession rm, const ViChar* name, ViUInt16* interfaceType,
                                                     ViUInt16* interfaceNumber)
 {
+    const CallGuard guard;
     ResourceName parsed;
     ViStatus status = ParseForClient(rm, name, parsed);
     if (status == VI_SUCCESS) {
@@ -91,6 +92,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viParseRsrcEx(ViSession rm, const ViChar
                                                       ViUInt16* interfaceNumber, ViChar* resourceClass,
                                                       ViChar* expandedName, ViChar* alias)
 {
+    const CallGuard guard;
     ResourceName parsed;
     ViStatus status = ParseForClient(rm, name, parsed);
     if (status == VI_SUCCESS) {
@@ -121,6 +123,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viParseRsrcEx(ViSession rm, const ViChar
 
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viGetAttribute(ViObject object, ViAttr attribute, void* value)
 {
+    const CallGuard guard;
     Simulator& simulator = TheSimulator();
     Session* session = simulator.Sessions().Find(object);
     ViStatus status = VI_SUCCESS;
@@ -191,6 +194,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viGetAttribute(ViObject object, ViAttr a
 
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viStatusDesc(ViObject object, ViStatus status, ViChar* description)
 {
+    const CallGuard guard;
     (void)object;
     if (description == nullptr) {
         return VI_ERROR_USER_BUF;
@@ -207,9 +211,12 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viStatusDesc(ViObject object, ViStatus s
     return VI_SUCCESS;
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNCC viVQueryf(ViSession vi, const ViChar* writeFormat, const ViChar* readFormat,
-                                                   va_list args)
+// Unlike viQueryf it takes a fixed argument list, so it uses the standard
+// calling convention like every other non-variadic function.
+ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viVQueryf(ViSession vi, const ViChar* writeFormat, const ViChar* readFormat,
+                                                  va_list args)
 {
+    const CallGuard guard;
     const ViStatus status = FormattedQuery(vi, writeFormat, readFormat, args);
     return RecordSimple("viVQueryf", vi, status);
 }
@@ -217,11 +224,13 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNCC viVQueryf(ViSession vi, const ViChar* w
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viBufWrite(ViSession vi, const ViByte* buffer, ViUInt32 count,
                                                    ViUInt32* returned)
 {
+    const CallGuard guard;
     return TheSimulator().Write(vi, buffer, count, returned, "viBufWrite");
 }
 
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viBufRead(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* returned)
 {
+    const CallGuard guard;
     return TheSimulator().Read(vi, buffer, count, returned, "viBufRead");
 }
 
@@ -229,17 +238,20 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viBufRead(ViSession vi, ViByte* buffer, 
 // device clear discards as on the real thing.
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viClear(ViSession vi)
 {
+    const CallGuard guard;
     return TheSimulator().Clear(vi);
 }
 
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viFlush(ViSession vi, ViUInt16 mask)
 {
+    const CallGuard guard;
     (void)mask;
     return RecordSimple("viFlush", vi, CheckInstrument(vi));
 }
 
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viSetBuf(ViSession vi, ViUInt16 mask, ViUInt32 size)
 {
+    const CallGuard guard;
     (void)mask;
     (void)size;
     return RecordSimple("viSetBuf", vi, CheckInstrument(vi));
@@ -248,6 +260,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viSetBuf(ViSession vi, ViUInt16 mask, Vi
 // No events are ever raised, so there are none to enable, disable or drop.
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viDisableEvent(ViSession vi, ViEventType event, ViUInt16 mechanism)
 {
+    const CallGuard guard;
     (void)event;
     (void)mechanism;
     const ViStatus status = TheSimulator().Sessions().Find(vi) != nullptr ? VI_SUCCESS_EVENT_DIS : VI_ERROR_INV_OBJECT;
@@ -256,6 +269,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viDisableEvent(ViSession vi, ViEventType
 
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viDiscardEvents(ViSession vi, ViEventType event, ViUInt16 mechanism)
 {
+    const CallGuard guard;
     (void)event;
     (void)mechanism;
     const ViStatus status = TheSimulator().Sessions().Find(vi) != nullptr ? VI_SUCCESS_QUEUE_EMPTY : VI_ERROR_INV_OBJECT;
@@ -265,6 +279,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viDiscardEvents(ViSession vi, ViEventTyp
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viEnableEvent(ViSession vi, ViEventType event, ViUInt16 mechanism,
                                                       ViUInt32 context)
 {
+    const CallGuard guard;
     (void)event;
     (void)mechanism;
     (void)context;
@@ -274,6 +289,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viEnableEvent(ViSession vi, ViEventType 
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viWaitOnEvent(ViSession vi, ViEventType event, ViUInt32 timeout,
                                                       ViEventType* outType, ViObject* outContext)
 {
+    const CallGuard guard;
     (void)event;
     (void)timeout;
     if (outType != nullptr) {
@@ -288,6 +304,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viWaitOnEvent(ViSession vi, ViEventType 
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viInstallHandler(ViSession vi, ViEventType event, void* handler,
                                                          void* userHandle)
 {
+    const CallGuard guard;
     (void)event;
     (void)handler;
     (void)userHandle;
@@ -297,6 +314,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viInstallHandler(ViSession vi, ViEventTy
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viUninstallHandler(ViSession vi, ViEventType event, void* handler,
                                                            void* userHandle)
 {
+    const CallGuard guard;
     (void)event;
     (void)handler;
     (void)userHandle;
@@ -306,6 +324,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viUninstallHandler(ViSession vi, ViEvent
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viLock(ViSession vi, ViAccessMode mode, ViUInt32 timeout,
                                                const ViChar* requestedKey, ViChar* accessKey)
 {
+    const CallGuard guard;
     (void)mode;
     (void)timeout;
     (void)requestedKey;
@@ -317,11 +336,13 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viLock(ViSession vi, ViAccessMode mode, 
 
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viUnlock(ViSession vi)
 {
+    const CallGuard guard;
     return Unsupported("viUnlock", vi);
 }
 
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viReadSTB(ViSession vi, ViUInt16* statusByte)
 {
+    const CallGuard guard;
     if (statusByte != nullptr) {
         *statusByte = 0;
     }
@@ -330,18 +351,21 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viReadSTB(ViSession vi, ViUInt16* status
 
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viAssertTrigger(ViSession vi, ViUInt16 protocol)
 {
+    const CallGuard guard;
     (void)protocol;
     return Unsupported("viAssertTrigger", vi);
 }
 
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viGpibControlREN(ViSession vi, ViUInt16 mode)
 {
+    const CallGuard guard;
     (void)mode;
     return Unsupported("viGpibControlREN", vi);
 }
 
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viTerminate(ViSession vi, ViUInt16 degree, ViUInt32 jobId)
 {
+    const CallGuard guard;
     (void)degree;
     (void)jobId;
     return Unsupported("viTerminate", vi);
@@ -349,6 +373,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viTerminate(ViSession vi, ViUInt16 degre
 
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viReadAsync(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* jobId)
 {
+    const CallGuard guard;
     (void)buffer;
     (void)count;
     if (jobId != nullptr) {
@@ -360,6 +385,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viReadAsync(ViSession vi, ViByte* buffer
 ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viWriteAsync(ViSession vi, const ViByte* buffer, ViUInt32 count,
                                                      ViUInt32* jobId)
 {
+    const CallGuard guard;
     (void)buffer;
     (void)count;
     if (jobId != nullptr) {

@@ -32,7 +32,7 @@ std::vector<std::string> LoadEvents(const std::string& path)
     return events;
 }
 
-TEST(LibraryLoading, FoundByTheSystemSearchAndUnloadedByEveryClose)
+TEST(LibraryLoading, FoundByTheSystemSearchAndUnloadedByEveryCloseOrDestruction)
 {
     const char* transcript = std::getenv("ZQSIM_TRANSCRIPT");
     ASSERT_NE(transcript, nullptr) << "the test runs with ZQSIM_TRANSCRIPT set";
@@ -47,7 +47,14 @@ TEST(LibraryLoading, FoundByTheSystemSearchAndUnloadedByEveryClose)
         connection.Close();
         EXPECT_EQ(connection.Write("L0\n", 3), 0u);
     }
-    EXPECT_EQ(LoadEvents(transcript), (std::vector<std::string>{"load", "unload", "load", "unload"}));
+    {
+        // A connection destroyed while still open lets the library go too.
+        InstrumentConnection connection(SystemClock());
+        connection.Open();
+        ASSERT_EQ(connection.FoundCount(), 1u) << connection.Diagnostic();
+    }
+    EXPECT_EQ(LoadEvents(transcript),
+              (std::vector<std::string>{"load", "unload", "load", "unload", "load", "unload"}));
 }
 
 TEST(LibraryLoading, NoLibraryMeansNoInstrument)

@@ -87,6 +87,35 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"RepeatWithoutItem", "", "*USB", visa::VI_ERROR_INV_EXPR, {}}),
     [](const ::testing::TestParamInfo<SearchCase>& param) { return std::string(param.param.label); });
 
+TEST(SearchTest, HostileExpressionsAreAnsweredWithoutExhaustingTheLibrary)
+{
+    SimInstrument sim;
+    VisaApi api(sim.LibraryPath());
+    ViSession rm = 0;
+    ASSERT_EQ(api.openDefaultRM(&rm), visa::VI_SUCCESS);
+    std::string stars;
+    for (int i = 0; i < 30; ++i) {
+        stars += "?*";
+    }
+    const struct {
+        std::string label;
+        std::string expression;
+        ViStatus status;
+    } cases[] = {
+        {"groups nested as deep as allowed", std::string(32, '(') + "USB?*" + std::string(32, ')'), visa::VI_SUCCESS},
+        {"groups nested far too deep", std::string(100000, '(') + "USB?*" + std::string(100000, ')'),
+         visa::VI_ERROR_INV_EXPR},
+        {"exponential backtracking", stars + "x", kNotFound},
+        {"repetitions that match", stars.substr(0, 20) + "INSTR", visa::VI_SUCCESS},
+    };
+    for (const auto& c : cases) {
+        char name[visa::VI_FIND_BUFLEN] = {};
+        ViUInt32 count = 0;
+        visa::ViFindList list = 0;
+        EXPECT_EQ(api.findRsrc(rm, c.expression.c_str(), &list, &count, name), c.status) << c.label;
+    }
+}
+
 struct OpenCase {
     const char* name;
     ViStatus status;

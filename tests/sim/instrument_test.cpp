@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
 #include <ostream>
 
 namespace meterload::testing {
@@ -260,6 +263,50 @@ TEST(FaultTest, FailedEndFrameReportsNothingSent)
     EXPECT_EQ(api.WriteText(vi, kEndFrame, &sent), kIoError);
     EXPECT_EQ(sent, 0U);
     EXPECT_TRUE(sim.Events("image").empty());
+}
+
+using ViVQueryfFn = ViStatus(METERLOAD_VI_FUNC*)(ViSession, const char*, const char*, va_list);
+
+// Where the stack pointer of the function that calls this stands.
+#if defined(_MSC_VER)
+__declspec(noinline)
+#else
+__attribute__((noinline))
+#endif
+void StackMark(std::uintptr_t& where)
+{
+    volatile char mark = 0;
+    where = reinterpret_cast<std::uintptr_t>(&mark);
+}
+
+// Calls viVQueryf and tells whether the stack pointer came back to where it
+// was: a callee with the wrong calling convention leaves it displaced.
+ViStatus CallVQueryf(ViVQueryfFn vqueryf, std::ptrdiff_t& displaced, ViSession vi, const char* writeFormat,
+                     const char* readFormat, ...)
+{
+    va_list args;
+    va_start(args, readFormat);
+    std::uintptr_t before = 0;
+    std::uintptr_t after = 0;
+    StackMark(before);
+    const ViStatus status = vqueryf(vi, writeFormat, readFormat, args);
+    StackMark(after);
+    va_end(args);
+    displaced = static_cast<std::ptrdiff_t>(before - after);
+    return status;
+}
+
+TEST(FormattedIoTest, ListFormOfQueryfUsesTheStandardCallingConvention)
+{
+    SimInstrument sim("serials=QX7");
+    VisaApi api(sim.LibraryPath());
+    const ViSession vi = api.OpenInstrument();
+    const auto vqueryf = api.Get<ViVQueryfFn>("viVQueryf");
+    char reply[64] = {};
+    std::ptrdiff_t displaced = -1;
+    EXPECT_EQ(CallVQueryf(vqueryf, displaced, vi, "%s", "%t", "*idn?\n", reply), visa::VI_SUCCESS);
+    EXPECT_STREQ(reply, "KORVALEN,ZQ6140,QX7,02.05-11-07\n");
+    EXPECT_EQ(displaced, 0) << "bytes the call left on the stack";
 }
 
 TEST(FormattedIoTest, QueryfWritesAndReadsSimpleStrings)

@@ -8,7 +8,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
+#include <string>
 
 namespace meterload::testing {
 namespace {
@@ -139,6 +141,54 @@ TEST_F(PersistenceTest, ImageInProgressSurvivesReload)
     ASSERT_EQ(images.size(), 1U) << Transcript();
     EXPECT_EQ(images[0].Field("size"), "9");
     EXPECT_EQ(images[0].Field("crc32"), "CBF43926");
+}
+
+std::string ReplaceFirst(std::string text, const std::string& what, const std::string& with)
+{
+    const std::size_t at = text.find(what);
+    return at == std::string::npos ? text : text.replace(at, what.size(), with);
+}
+
+// A state file that was cut short or altered is not taken back: the
+// instrument starts from power-on instead of from half-read values.
+TEST_F(PersistenceTest, DamagedStateFileMeansPowerOn)
+{
+    const struct {
+        const char* label;
+        std::string (*damage)(const std::string& text);
+    } cases[] = {
+        {"intact", [](const std::string& text) { return text; }},
+        {"cut after the mode", [](const std::string& text) { return text.substr(0, text.find("update=1") + 8); }},
+        {"signed hex", [](const std::string& text) { return ReplaceFirst(text, "versions=", "versions=-1"); }},
+        {"count not a number", [](const std::string& text) { return ReplaceFirst(text, "image_bytes=", "image_bytes=x"); }},
+        {"mode out of range", [](const std::string& text) { return ReplaceFirst(text, "update=1", "update=7"); }},
+        {"script position overflows",
+         [](const std::string& text) { return ReplaceFirst(text, "script=", "script=99999999999999999999999"); }},
+        {"empty", [](const std::string&) { return std::string(); }},
+        {"binary", [](const std::string&) { return std::string("\0\xFF\n=\n", 5); }},
+    };
+    const std::string updateReply = "KORVALEN,ZQ6140,ABC123,WDL\n";
+    const std::string normalReply = "KORVALEN,ZQ6140,ABC123,02.05-11-07\n";
+    for (const auto& c : cases) {
+        WriteConfig("replies=1,2\nstate=" + StatePath() + "\n");
+        {
+            VisaApi api(SimLibraryPath());
+            api.powerCycle();
+        }
+        ASSERT_EQ(IdentifyAndReadStatus("system:update\n").second, "1") << c.label;
+        std::string saved;
+        {
+            std::ifstream file(StatePath(), std::ios::binary);
+            saved.assign(std::istreambuf_iterator<char>(file), {});
+        }
+        ASSERT_NE(saved.find("update=1"), std::string::npos) << saved;
+        std::ofstream(StatePath(), std::ios::binary | std::ios::trunc) << c.damage(saved);
+
+        const auto after = IdentifyAndReadStatus();
+        const bool intact = std::string(c.label) == "intact";
+        EXPECT_EQ(after.first, intact ? updateReply : normalReply) << c.label << "\n" << c.damage(saved);
+        EXPECT_EQ(after.second, intact ? "2" : "") << c.label;
+    }
 }
 
 TEST(PowerCycleTest, FixturePowerCycleLeavesUpdateMode)

@@ -123,8 +123,12 @@ INSTANTIATE_TEST_SUITE_P(Levels, RecordTest,
 TEST(ConfigureTest, UnknownKeysAndBadValuesAreRefusedWithoutChange)
 {
     SimInstrument sim("serials=QX7");
-    for (const char* bad : {"colour=red", "enumerate=octal", "replies=0,xyz", "mode=sleep", "fail_write_after=-1",
-                            "idn=bad\\q", "no equals sign"}) {
+    const std::string longestSerial(226, 'S');  // its hex resource name just fills the 256-byte descriptor
+    for (const std::string& bad :
+         {std::string("colour=red"), std::string("enumerate=octal"), std::string("replies=0,xyz"),
+          std::string("mode=sleep"), std::string("fail_write_after=-1"),
+          std::string("short_write_after=18446744073709551616"), std::string("idn=bad\\q"),
+          std::string("no equals sign"), "serials=" + longestSerial + "S"}) {
         EXPECT_FALSE(sim.Configure(bad)) << bad;
     }
     VisaApi api(sim.LibraryPath());
@@ -135,6 +139,17 @@ TEST(ConfigureTest, UnknownKeysAndBadValuesAreRefusedWithoutChange)
     visa::ViFindList list = 0;
     EXPECT_EQ(api.findRsrc(rm, "?*INSTR", &list, &count, name), visa::VI_SUCCESS);
     EXPECT_STREQ(name, "USB0::0x1D47::0x0B62::QX7::INSTR");
+}
+
+TEST(ConfigureTest, TheLongestSerialStillFitsTheDescriptor)
+{
+    const std::string serial(226, 'S');
+    SimInstrument sim("serials=" + serial);
+    VisaApi api(sim.LibraryPath());
+    const ViSession vi = api.OpenInstrument();
+    char text[visa::VI_FIND_BUFLEN] = {};
+    EXPECT_EQ(api.getAttribute(vi, 0xBFFF0002UL /* resource name */, text), visa::VI_SUCCESS);
+    EXPECT_EQ(std::string(text), "USB0::0x1D47::0x0B62::" + serial + "::INSTR");
 }
 
 const char* const kBoundFunctions[] = {"viOpenDefaultRM", "viFindRsrc", "viClose",   "viOpen",        "viFindNext",
