@@ -34,9 +34,18 @@ InstrumentConnection::~InstrumentConnection()
 
 bool InstrumentConnection::Bind()
 {
-    if (!library_.Load(libraryName_)) {
+    std::string bound = libraryName_;
+    if (!library_.Load(bound)) {
         diagnostic_ = library_.LastError();
-        return false;
+        // Only the default name has a second one; a library named by path does not.
+        if (libraryName_ != kVisaLibraryName || kVisaLibraryFallbackName == nullptr) {
+            return false;
+        }
+        bound = kVisaLibraryFallbackName;
+        if (!library_.Load(bound)) {
+            diagnostic_ += "; " + library_.LastError();
+            return false;
+        }
     }
 
     // Every one of the nine is required, in this order, even those never called.
@@ -58,7 +67,7 @@ bool InstrumentConnection::Bind()
     for (const Binding& binding : bindings) {
         *binding.slot = library_.Symbol(binding.name);
         if (*binding.slot == nullptr) {
-            diagnostic_ = libraryName_ + " lacks " + binding.name;
+            diagnostic_ = bound + " lacks " + binding.name;
             Unbind();
             return false;
         }

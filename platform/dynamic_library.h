@@ -6,8 +6,14 @@
 namespace meterload {
 
 // The name under which the VISA library is found by the system's search:
-// "visa32.dll" on Windows, "libvisa.so" elsewhere.
+// "visa64.dll" on 64-bit Windows, "visa32.dll" on 32-bit Windows,
+// "libvisa.so" elsewhere.
 extern const char* const kVisaLibraryName;
+
+// The name to try when kVisaLibraryName is not found, or nullptr when there
+// is none: 64-bit VISA installations put a 64-bit "visa32.dll" beside
+// "visa64.dll", and some put only the former.
+extern const char* const kVisaLibraryFallbackName;
 
 class DynamicLibrary {
 public:

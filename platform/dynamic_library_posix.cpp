@@ -5,6 +5,7 @@
 namespace meterload {
 
 const char* const kVisaLibraryName = "libvisa.so";
+const char* const kVisaLibraryFallbackName = nullptr;
 
 DynamicLibrary::~DynamicLibrary()
 {

@@ -4,7 +4,13 @@
 
 namespace meterload {
 
+#ifdef _WIN64
+const char* const kVisaLibraryName = "visa64.dll";
+const char* const kVisaLibraryFallbackName = "visa32.dll";
+#else
 const char* const kVisaLibraryName = "visa32.dll";
+const char* const kVisaLibraryFallbackName = nullptr;
+#endif
 
 DynamicLibrary::~DynamicLibrary()
 {

@@ -57,6 +57,16 @@ TEST(LibraryLoading, FoundByTheSystemSearchAndUnloadedByEveryCloseOrDestruction)
               (std::vector<std::string>{"load", "unload", "load", "unload", "load", "unload"}));
 }
 
+// Run with a search path that decides which library the default name binds.
+TEST(LibraryLoading, DefaultNameFindsTheInstrument)
+{
+    InstrumentConnection connection(SystemClock());
+    connection.Open();
+    ASSERT_EQ(connection.FoundCount(), 1u) << connection.Diagnostic();
+    EXPECT_EQ(connection.SerialNumber(), "ABC123");
+    connection.Close();
+}
+
 TEST(LibraryLoading, NoLibraryMeansNoInstrument)
 {
     InstrumentConnection connection(SystemClock(), "meterload-no-such-visa-library");

@@ -10,4 +10,4 @@ if [ ! -f "$state_file" ]; then
 fi
 # shellcheck disable=SC1090
 . "$state_file"
-exec wine "$@"
+exec "$WINE" "$@"

@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
 # Starts what the Wine tests run in: a private X display (Xvfb), a private
-# 32-bit Wine prefix under the build folder and its wine server. Writes the
-# settings to STATE_FILE for run_in_wine.sh and stop_display.sh.
-# Usage: start_display.sh STATE_FILE PREFIX_DIR
+# Wine prefix of the build's architecture (x86 or x64) under the build folder
+# and its wine server. Writes the settings to STATE_FILE for run_in_wine.sh
+# and stop_display.sh.
+# Usage: start_display.sh STATE_FILE PREFIX_DIR ARCH
 set -euo pipefail
 
 state_file=$1
 prefix=$2
+arch=$3
 mkdir -p "$(dirname "$state_file")"
 
-export WINEPREFIX=$prefix
-export WINEARCH=win32
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+wine_env=$(cd "$(dirname "$0")/../../scripts" && pwd)/wine_env.sh
+. "$wine_env"
+WINEDEBUG=-all
+wine_use "$arch" "$prefix"
 
 # Xvfb picks a free display number itself and reports it on fd 3.
 display_file=$(mktemp)
@@ -37,24 +39,23 @@ export DISPLAY=$display
 
 cat >"$state_file" <<STATE
 export DISPLAY=$display
-export WINEPREFIX=$prefix
-export WINEARCH=win32
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+. "$wine_env"
+WINEDEBUG=-all
+wine_use $arch "$prefix"
 XVFB_PID=$xvfb_pid
 STATE
 
 ready_mark=$prefix/.meterload-ready
 if [ ! -f "$ready_mark" ]; then
   mkdir -p "$prefix"
-  if ! timeout 300 wineboot -i >/dev/null 2>&1; then
-    echo "start_display: wineboot -i failed or took over 300 s" >&2
+  if ! timeout 300 "$WINE" wineboot -i >/dev/null 2>&1; then
+    echo "start_display: wineboot -i with $WINE failed or took over 300 s" >&2
     exit 1
   fi
   # One virtual desktop: Wine draws the captions and frames itself, as there
   # is no window manager on the private display, and screenshots show them.
-  timeout 60 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-  timeout 60 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
   # The desktop that the set-up started has no such window; a new wine
   # server starts a new one that reads the setting.
   timeout 30 wineserver -k >/dev/null 2>&1 || true
@@ -63,5 +64,5 @@ if [ ! -f "$ready_mark" ]; then
 fi
 # Keep one wine server for all the tests instead of one per test.
 wineserver -p 2>/dev/null || true
-timeout 120 wineboot >/dev/null 2>&1 || true
+timeout 120 "$WINE" wineboot >/dev/null 2>&1 || true
 echo "start_display: DISPLAY=$display WINEPREFIX=$prefix"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Starts meterload.exe as a user would (from the shell, beside the simulated
-# visa32.dll) on the test display, waits until the dialog shows on screen,
+# VISA library) on the test display, waits until the dialog shows on screen,
 # saves a screenshot and checks its painted background: white at the top,
 # grey towards the bottom, in 10-pixel bands. Ends the program by its id.
 # Usage: start_screenshot.sh STATE_FILE STAGE_DIR SCREENSHOT_DIR
@@ -17,14 +17,14 @@ trap 'kill "$pid" 2>/dev/null || true; rm -rf "$run"' EXIT
 mkdir -p "$shots"
 cat >"$run/zqsim.conf" <<CONF
 serials=ABC123
-state=$(winepath -w "$run/zqsim.state" 2>/dev/null)
-transcript=$(winepath -w "$run/transcript.txt" 2>/dev/null)
+state=$(wine_path "$run/zqsim.state")
+transcript=$(wine_path "$run/transcript.txt")
 CONF
 export ZQSIM_CONFIG
-ZQSIM_CONFIG=$(winepath -w "$run/zqsim.conf" 2>/dev/null)
+ZQSIM_CONFIG=$(wine_path "$run/zqsim.conf")
 
 cd "$stage"
-wine ./meterload.exe >/dev/null 2>&1 &
+"$WINE" ./meterload.exe >/dev/null 2>&1 &
 pid=$!
 
 # The dialog sits at the desktop's origin; its lower band is grey once painted.

@@ -1,6 +1,6 @@
-# Checks that visa32.dll exports the VISA functions under their plain names,
-# that each variant lacks exactly its one function, and that no runtime DLL
-# besides the system's is needed.
+# Checks that the simulated VISA DLL exports the VISA functions under their
+# plain names, that each variant lacks exactly its one function, and that no
+# runtime DLL besides the system's is needed.
 cmake_minimum_required(VERSION 3.25)
 function(read_exports dll out_names out_imports)
   execute_process(COMMAND ${OBJDUMP} -p ${dll} OUTPUT_VARIABLE dump RESULT_VARIABLE result)

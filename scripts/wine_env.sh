@@ -1,0 +1,56 @@
+# Shell functions for running our Windows builds under Wine; sourced by the
+# scripts and by the test wrappers.
+#
+# Debian's `wine` script always picks the 32-bit loader when wine32 is
+# installed, so each build calls its loader directly: the 32-bit loader for
+# x86, the 64-bit one (with WINELOADER pointing at it) for x64.
+
+wine_loader_dir=${WINE_LOADER_DIR:-/usr/lib/wine}
+
+# wine_use ARCH PREFIX: exports WINE (the loader to call) and the settings of
+# a private prefix for the x86 or x64 build.
+wine_use() {
+  case $1 in
+    x86) WINE=$wine_loader_dir/wine; WINEARCH=win32 ;;
+    x64) WINE=$wine_loader_dir/wine64; WINEARCH=win64 ;;
+    *) echo "wine_use: unknown architecture '$1' (x86 or x64)" >&2; return 2 ;;
+  esac
+  WINELOADER=$WINE
+  WINEPREFIX=$2
+  WINEDEBUG=${WINEDEBUG:--all}
+  WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+  export WINE WINEARCH WINELOADER WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
+}
+
+# wine_prepare: sets up the prefix that wine_use chose, once; concurrent
+# callers wait for the first one.
+wine_prepare() {
+  [ -f "$WINEPREFIX/.meterload-ready" ] && return 0
+  mkdir -p "$WINEPREFIX"
+  (
+    flock 9
+    [ -f "$WINEPREFIX/.meterload-ready" ] && exit 0
+    timeout 300 "$WINE" wineboot -i >/dev/null 2>&1 || {
+      echo "wine_prepare: setting up $WINEPREFIX with $WINE failed or took over 300 s" >&2
+      exit 1
+    }
+    touch "$WINEPREFIX/.meterload-ready"
+  ) 9>"$WINEPREFIX.lock"
+}
+
+# wine_path FILE: the Windows form of a path, in the chosen prefix.
+wine_path() {
+  "$WINE" winepath -w "$1" 2>/dev/null | tr -d '\r'
+}
+
+# wine_runs_x86: whether this machine runs 32-bit programs at all; some
+# kernels refuse them ("Exec format error"). Decided by running the 32-bit
+# loader, a 32-bit program itself.
+wine_runs_x86() {
+  "$wine_loader_dir/wine" --version >/dev/null 2>&1
+}
+
+# wine_x86_refusal: why the 32-bit loader does not run, in one line.
+wine_x86_refusal() {
+  "$wine_loader_dir/wine" --version 2>&1 >/dev/null | tail -n 1
+}
