@@ -104,9 +104,8 @@ fi
 prepare_prefix() {
   wine_use "$1" "$PWD/build/windows-$1/wine-prefix"
   echo "=== Wine prefix for windows-$1: $WINEPREFIX"
-  wine_prepare || return 1
   # One wine server for the whole run instead of one per test program.
-  wineserver -p 2>/dev/null || true
+  WINE_PERSIST="" wine_prepare
 }
 stop_prefix() {
   WINEPREFIX="$PWD/build/windows-$1/wine-prefix" wineserver -k 2>/dev/null || true

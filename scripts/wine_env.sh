@@ -22,20 +22,30 @@ wine_use() {
   export WINE WINEARCH WINELOADER WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
 }
 
-# wine_prepare: sets up the prefix that wine_use chose, once; concurrent
-# callers wait for the first one.
+# wine_prepare: sets up the prefix that wine_use chose, once (concurrent
+# callers wait for the first one), and makes sure its wine server and system
+# processes run.
+#
+# The first program of a session starts Wine's system processes, which
+# inherit its standard output and live as long as the server: a test runner
+# reading that output would wait for them. So they start here, detached from
+# the caller's output, in a server that stays WINE_PERSIST seconds (default
+# 60; empty: until it is stopped) after the last program ends.
 wine_prepare() {
-  [ -f "$WINEPREFIX/.meterload-ready" ] && return 0
-  mkdir -p "$WINEPREFIX"
-  (
-    flock 9
-    [ -f "$WINEPREFIX/.meterload-ready" ] && exit 0
-    timeout 300 "$WINE" wineboot -i >/dev/null 2>&1 || {
-      echo "wine_prepare: setting up $WINEPREFIX with $WINE failed or took over 300 s" >&2
-      exit 1
-    }
-    touch "$WINEPREFIX/.meterload-ready"
-  ) 9>"$WINEPREFIX.lock"
+  if [ ! -f "$WINEPREFIX/.meterload-ready" ]; then
+    mkdir -p "$WINEPREFIX"
+    (
+      flock 9
+      [ -f "$WINEPREFIX/.meterload-ready" ] && exit 0
+      timeout 300 "$WINE" wineboot -i >/dev/null 2>&1 </dev/null || {
+        echo "wine_prepare: setting up $WINEPREFIX with $WINE failed or took over 300 s" >&2
+        exit 1
+      }
+      touch "$WINEPREFIX/.meterload-ready"
+    ) 9>"$WINEPREFIX.lock" || return 1
+  fi
+  wineserver -p"${WINE_PERSIST-60}" >/dev/null 2>&1 </dev/null || true
+  timeout 120 "$WINE" wineboot >/dev/null 2>&1 </dev/null || true
 }
 
 # wine_path FILE: the Windows form of a path, in the chosen prefix.
