@@ -62,5 +62,5 @@ wine_runs_x86() {
 
 # wine_x86_refusal: why the 32-bit loader does not run, in one line.
 wine_x86_refusal() {
-  "$wine_loader_dir/wine" --version 2>&1 >/dev/null | tail -n 1
+  "$wine_loader_dir/wine" --version 2>&1 >/dev/null | tail -n 1 | sed -E 's/^.*line [0-9]+: //'
 }
