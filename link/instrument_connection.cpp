@@ -1,5 +1,6 @@
 #include "link/instrument_connection.h"
 
+#include "link/resource_patterns.h"
 #include "link/serial_number.h"
 #include "link/update_link.h"
 
@@ -7,13 +8,6 @@
 
 namespace meterload {
 namespace {
-
-// The ZQ6140 as VISA regular expressions: its vendor and product identifiers
-// in hexadecimal first, then in decimal for libraries that enumerate them so.
-constexpr const char* kResourcePatterns[] = {
-    "USB[0-9]*::0x1D47::0x0B62::?*INSTR",
-    "USB[0-9]*::7495::2914::?*INSTR",
-};
 
 constexpr std::uint32_t kTimeoutMs = 10000;
 constexpr auto kWritePause = std::chrono::milliseconds(10);
@@ -39,11 +33,13 @@ bool InstrumentConnection::Bind()
         diagnostic_ = library_.LastError();
         // Only the default name has a second one; a library named by path does not.
         if (libraryName_ != kVisaLibraryName || kVisaLibraryFallbackName == nullptr) {
+            failure_ = OpenFailure::LibraryMissing;
             return false;
         }
         bound = kVisaLibraryFallbackName;
         if (!library_.Load(bound)) {
             diagnostic_ += "; " + library_.LastError();
+            failure_ = OpenFailure::LibraryMissing;
             return false;
         }
     }
@@ -68,6 +64,7 @@ bool InstrumentConnection::Bind()
         *binding.slot = library_.Symbol(binding.name);
         if (*binding.slot == nullptr) {
             diagnostic_ = bound + " lacks " + binding.name;
+            failure_ = OpenFailure::FunctionMissing;
             Unbind();
             return false;
         }

@@ -8,8 +8,27 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace meterload {
+
+// One attached ZQ6140 as the search reports it.
+struct FoundInstrument {
+    std::string resource;  // the resource descriptor, USB0::0x1D47::0x0B62::ABC123::INSTR
+    std::string serial;    // its serial-number field
+};
+
+// What a search over both resource patterns found, and what it learnt of the
+// library on the way (for bug reports).
+struct InstrumentSearch {
+    std::vector<FoundInstrument> instruments;  // one per serial number, in the order found
+    std::string libraryPath;                   // the file the system loaded, when bound
+    std::string implementation;                // the library's maker and version, when it tells
+    bool resourceManagerOpened = false;
+};
+
+// Why an open or a search found nothing.
+enum class OpenFailure { None, LibraryMissing, FunctionMissing, ResourceManager, NotFound };
 
 class InstrumentConnection {
 public:
@@ -23,6 +42,21 @@ public:
 
     // Binds the library and opens the first ZQ6140 found. Callers test FoundCount().
     void Open();
+
+    // Binds the library and opens the ZQ6140 whose serial number is exactly
+    // `serial`, whichever of the two patterns finds it. FoundCount() is 1 when
+    // it was found and opened, 0 otherwise.
+    void OpenSerial(const std::string& serial);
+
+    // Open() for an empty `serial`, OpenSerial(serial) otherwise.
+    void OpenSelected(const std::string& serial);
+
+    // Binds the library and lists every attached ZQ6140 through both patterns,
+    // however many of them find it; opens none and unloads the library again.
+    InstrumentSearch FindAll();
+
+    // Why the last OpenSerial or FindAll found nothing (None after success).
+    OpenFailure Failure() const { return failure_; }
 
     // Number of instruments the search reported; 0 when none was found or
     // anything before the search failed, and after Close.
@@ -56,6 +90,9 @@ public:
 private:
     bool Bind();
     void Unbind();
+    bool OpenResourceManager();
+    std::vector<FoundInstrument> SearchPattern(const char* pattern);
+    std::string Implementation();
 
     Clock& clock_;
     std::string libraryName_;
@@ -69,6 +106,7 @@ private:
     visa::ViFindList findList_ = visa::VI_NULL;
     char descriptor_[visa::VI_FIND_BUFLEN] = {};
     std::string diagnostic_;
+    OpenFailure failure_ = OpenFailure::None;
 
     struct Functions {
         visa::ViOpenDefaultRMFn openDefaultRM = nullptr;

@@ -33,6 +33,9 @@ public:
 
     void Unload();
 
+    // The file the loader took, as a full path; empty when none is loaded.
+    std::string Path() const;
+
     const std::string& LastError() const { return lastError_; }
 
 private:

@@ -37,9 +37,15 @@ void UpdateDriver::InstallImage(Identified& identified, const std::string& path)
     std::unique_ptr<InstrumentConnection>& connection = identified.connection;
     const std::string fileName = SplitPath(path).fileName;
 
+    if (!context_.Observer().MayEnterUpdateMode(identified.firmwareVersionField)) {
+        CloseAndDestroy(connection);
+        context_.dialog.EnableControl(kSelectButton, true);
+        return;
+    }
     connection->Write(kCommandSystemUpdate.data(),
                       static_cast<std::uint32_t>(kCommandSystemUpdate.size()));
     // From here on the instrument is in its update mode.
+    context_.Observer().EnteredUpdateMode();
     log_.WaitPumping(kSettleSteps);
 
     std::unique_ptr<File> image = File::Open(path, File::Sharing::DenyWrite);
@@ -103,9 +109,14 @@ bool UpdateDriver::Transfer(InstrumentConnection& connection, File& image)
             log_.AppendLine("Couldn't read source file.");
             break;
         }
+        // Stopped: nothing more goes out, not even the PadCommand.
+        if (!context_.Observer().MayWrite()) {
+            return false;
+        }
         context_.clock.Sleep(kChunkPause);
         const std::uint32_t count = static_cast<std::uint32_t>(k);
         const std::uint32_t w = connection.Write(chunk.data(), count);
+        context_.Observer().Written(w);
         wroteData = true;
         lastWriteCount = w;
         if (w == 0) {

@@ -58,7 +58,7 @@ void UpdateDriver::CheckInstrument()
     DialogPort& dialog = context_.dialog;
     auto connection = NewConnection();
     log_.ClearLog();
-    connection->Open();
+    connection->OpenSelected(context_.serial);
 
     if (connection->FoundCount() > 0) {
         dialog.SetCaption(kSelectButton, "Select");
@@ -84,7 +84,7 @@ std::optional<UpdateDriver::Identified> UpdateDriver::IdentifyInstrument()
     DialogPort& dialog = context_.dialog;
     auto connection = NewConnection();
     log_.ClearLog();
-    connection->Open();
+    connection->OpenSelected(context_.serial);
 
     if (connection->FoundCount() == 0) {
         dialog.ShowMessageBox(BoxOwner::Dialog, "ZQ6140 device not found.", "MeterLoad",

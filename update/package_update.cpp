@@ -65,25 +65,26 @@ bool ReadExactly(File& file, std::uint8_t* buffer, std::size_t count)
 // Sends `size` bytes from the file's current position in 240-byte writes,
 // draining the queue and pausing before each full chunk; the last chunk goes
 // out at once. The size of that last chunk (0 when nothing was sent), or
-// nothing when the file brought fewer bytes than planned.
+// nothing when the file brought fewer bytes than planned or the observer
+// stopped the writes.
 std::optional<std::uint32_t> SendRun(InstrumentConnection& connection, File& file, Buffer& buffer,
-                                     DialogPort& dialog, Clock& clock, std::uint64_t size,
-                                     milliseconds chunkPause)
+                                     DialogPort& dialog, UpdateObserver& observer, Clock& clock,
+                                     std::uint64_t size, milliseconds chunkPause)
 {
     const ChunkPlan plan = PlanChunks(size);
     for (std::uint64_t chunk = 0; chunk < plan.fullChunks; ++chunk) {
         dialog.DrainMessages();
-        if (!ReadExactly(file, buffer.data(), kChunkSize)) {
+        if (!ReadExactly(file, buffer.data(), kChunkSize) || !observer.MayWrite()) {
             return std::nullopt;
         }
         clock.Sleep(chunkPause);
-        connection.Write(buffer.data(), static_cast<std::uint32_t>(kChunkSize));
+        observer.Written(connection.Write(buffer.data(), static_cast<std::uint32_t>(kChunkSize)));
     }
     if (plan.lastChunk > 0) {
-        if (!ReadExactly(file, buffer.data(), plan.lastChunk)) {
+        if (!ReadExactly(file, buffer.data(), plan.lastChunk) || !observer.MayWrite()) {
             return std::nullopt;
         }
-        connection.Write(buffer.data(), plan.lastChunk);
+        observer.Written(connection.Write(buffer.data(), plan.lastChunk));
     }
     return plan.lastChunk;
 }
@@ -124,7 +125,7 @@ int InstallPackage(UpdateContext& context, const std::string& packagePath, const
     Buffer buffer{};
 
     auto connection = std::make_unique<InstrumentConnection>(clock, context.visaLibrary);
-    connection->Open();
+    connection->OpenSelected(context.serial);
     if (connection->FoundCount() == 0) {
         ShowBox(dialog, "ZQ6140 device not found.", kCaption);
         return CloseAndFail(connection);
@@ -200,7 +201,11 @@ int InstallPackage(UpdateContext& context, const std::string& packagePath, const
     }
     headerFile.reset();
 
+    if (!context.Observer().MayEnterUpdateMode(versionField)) {
+        return CloseAndFail(connection);
+    }
     WriteCommand(*connection, kCommandSystemUpdate);
+    context.Observer().EnteredUpdateMode();
     for (int round = 0; round < kSettleRounds; ++round) {
         dialog.DrainMessages();
         clock.Sleep(kSettleStep);
@@ -216,7 +221,7 @@ int InstallPackage(UpdateContext& context, const std::string& packagePath, const
         if (!imageFile) {
             return CloseAndFail(connection);
         }
-        const auto sent = SendRun(*connection, *imageFile, buffer, dialog, clock,
+        const auto sent = SendRun(*connection, *imageFile, buffer, dialog, context.Observer(), clock,
                                   static_cast<std::uint64_t>(entry.Size()), kEntryChunkPause);
         imageFile.reset();
         if (!sent) {
@@ -238,7 +243,7 @@ int InstallPackage(UpdateContext& context, const std::string& packagePath, const
     }
     clock.Sleep(kHeaderSkipPause);
     const auto lastChunk =
-        SendRun(*connection, *leadFile, buffer, dialog, clock,
+        SendRun(*connection, *leadFile, buffer, dialog, context.Observer(), clock,
                 static_cast<std::uint64_t>(entry.Size()) - kImageHeaderSize, kLeadChunkPause);
     leadFile.reset();
     if (!lastChunk) {

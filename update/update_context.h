@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 #include "platform/dynamic_library.h"
 #include "update/dialog_port.h"
+#include "update/update_observer.h"
 
 #include <string>
 
@@ -14,6 +15,13 @@ struct UpdateContext {
     Clock& clock;
     // The VISA library each new connection binds.
     std::string visaLibrary = kVisaLibraryName;
+    // The instrument each new connection opens: empty for the first ZQ6140
+    // the search finds (the dialog), otherwise the one with this serial number.
+    std::string serial = std::string();
+    // Null: nobody watches, nothing is stopped.
+    UpdateObserver* observer = nullptr;
+
+    UpdateObserver& Observer() const { return observer != nullptr ? *observer : NoObserver(); }
 };
 
 }  // namespace meterload

@@ -3,11 +3,11 @@
 #include "update/update_driver.h"
 
 #include "update/close_connection.h"
+#include "update/package_name.h"
 #include "update/package_update.h"
 #include "update/split_path.h"
 
 #include <algorithm>
-#include <string_view>
 
 namespace meterload {
 
@@ -15,15 +15,6 @@ namespace {
 
 constexpr const char* kFileFilter =
     "ZQ6140 Update Files (*.pak;*.bin)|*.pak;*.bin|ZQ6140 Binary Files(*.bin)|*.bin||";
-
-// Case-sensitive on purpose: "FW.PAK" is taken for an image.
-bool IsPackageName(const std::string& fileName)
-{
-    constexpr std::string_view kPackageEnding = ".pak";
-    return fileName.size() >= kPackageEnding.size() &&
-           fileName.compare(fileName.size() - kPackageEnding.size(), kPackageEnding.size(),
-                            kPackageEnding) == 0;
-}
 
 }  // namespace
 
@@ -38,7 +29,11 @@ void UpdateDriver::OnOK()
         CheckInstrument();
         return;
     }
+    Update();
+}
 
+void UpdateDriver::Update()
+{
     std::optional<Identified> identified = IdentifyInstrument();
     if (!identified) {
         return;
@@ -85,8 +80,21 @@ void UpdateDriver::HandOverPackage(Identified& identified, const std::string& pa
     OfferContinue();
 }
 
+std::optional<UpdateDriver::Identification> UpdateDriver::Identify()
+{
+    std::optional<Identified> identified = IdentifyInstrument();
+    if (!identified) {
+        return std::nullopt;
+    }
+    Identification identification{identified->firmwareVersionField,
+                                  identified->connection->SerialNumber()};
+    CloseAndDestroy(identified->connection);
+    return identification;
+}
+
 void UpdateDriver::ReportOutcome(const std::string& fileName, bool complete)
 {
+    context_.Observer().Finished(complete);
     if (complete) {
         log_.AppendLine("\"" + fileName + "\" update completed. Please recycle power on instrument");
         log_.AppendLine("now.\r\n");

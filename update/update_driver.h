@@ -25,6 +25,18 @@ public:
     // otherwise one whole update (identify, choose a file, install it).
     void OnOK();
 
+    // One whole update, as OnOK runs it when the ready flag is 1.
+    void Update();
+
+    // The identification alone, its connection closed again before it
+    // returns. Nothing when it stopped (no instrument, or the wrong mode),
+    // after the box or the log lines that say so.
+    struct Identification {
+        std::string firmwareVersionField;
+        std::string serial;
+    };
+    std::optional<Identification> Identify();
+
     int ReadyFlag() const { return ready_; }
 
 private:
