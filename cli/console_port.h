@@ -1,0 +1,55 @@
+// The dialog's side of the update procedures, for the command line: log
+// lines and message boxes go to standard error as they come (and are kept),
+// the file is the one named on the command line, and there is no window to
+// keep alive.
+#pragma once
+
+#include "update/dialog_port.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace meterload::cli {
+
+class ConsolePort final : public DialogPort {
+public:
+    explicit ConsolePort(std::string file = std::string()) : file_(std::move(file)) {}
+
+    // Quiet: keeps what is said without printing it.
+    void SetQuiet(bool quiet) { quiet_ = quiet; }
+    // Lines kept but never printed: the dialog's words about its own buttons.
+    void Silence(std::vector<std::string> lines) { silenced_ = std::move(lines); }
+
+    // Every line ever appended or set, blank ones left out, and every box text.
+    const std::vector<std::string>& Lines() const { return lines_; }
+    const std::vector<std::string>& Boxes() const { return boxes_; }
+    bool Said(const std::string& line) const;
+    bool Boxed(const std::string& text) const;
+
+    // DialogPort
+    std::string LogText() override { return log_; }
+    void SetLogText(const std::string& text) override;
+    void ScrollLogToEnd() override {}
+    bool PumpMessages() override { return true; }
+    void DrainMessages() override {}
+    void SetCaption(int, const std::string&) override {}
+    void EnableControl(int, bool) override {}
+    void HideControl(int) override {}
+    void InvalidateAll() override {}
+    BoxAnswer ShowMessageBox(BoxOwner owner, const std::string& text, const std::string& caption,
+                             BoxButtons buttons, BoxIcon icon) override;
+    std::optional<std::string> ChooseFileToOpen(const std::string& filter) override;
+
+private:
+    void Say(const std::string& text);
+
+    std::string file_;
+    std::string log_;
+    bool quiet_ = false;
+    std::vector<std::string> silenced_;
+    std::vector<std::string> lines_;
+    std::vector<std::string> boxes_;
+};
+
+}  // namespace meterload::cli

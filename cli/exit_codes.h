@@ -1,0 +1,17 @@
+// What meterload-cli's exit status tells a script.
+#pragma once
+
+namespace meterload::cli {
+
+enum ExitCode : int {
+    kDone = 0,
+    kUpdateFailed = 1,      // after the instrument entered update mode
+    kUsage = 2,
+    kNoInstrument = 3,      // none, the named serial absent, or several and none named
+    kFileRefused = 4,       // the instrument was not switched into update mode
+    kInstrumentFault = 5,   // no answer, wrong mode, or the package reached another one
+    kVisaLibrary = 6,       // missing, or lacking a function
+    kInterrupted = 130,
+};
+
+}  // namespace meterload::cli

@@ -1,0 +1,68 @@
+// inspect: what a file holds and what the updates would make of it, with an
+// instrument's versions when given or read from it.
+#include "cli/commands.h"
+
+#include "cli/console.h"
+#include "cli/exit_codes.h"
+#include "cli/file_facts.h"
+#include "cli/instruments.h"
+#include "cli/report.h"
+
+namespace meterload::cli {
+
+int RunInspect(const CommonOptions& common, const std::string& file,
+               const std::optional<std::string>& firmwareVersionField, const std::string& serial)
+{
+    Report report("inspect", common.json);
+    const FileFacts facts = ReadFileFacts(file);
+    report.Data()["file"] = FactsJson(facts);
+    for (const std::string& line : FactsText(facts)) {
+        report.Out(line);
+    }
+    if (const Problem problem = FileProblem(facts)) {
+        return report.Fail(problem.code, problem.message, problem.next);
+    }
+
+    std::optional<std::string> field = firmwareVersionField;
+    if (!serial.empty()) {
+        const VisaLibraryChoice library = ChooseVisaLibrary(common.visaLibrary);
+        const Attached attached = FindInstruments(library);
+        if (attached.problem) {
+            return report.Fail(attached.problem.code, attached.problem.message, attached.problem.next);
+        }
+        const Chosen chosen = ChooseInstrument(attached.search, serial);
+        if (chosen.problem) {
+            return report.Fail(chosen.problem.code, chosen.problem.message, chosen.problem.next);
+        }
+        const Identification identification = Identify(library.library, serial);
+        report.Data()["instrument"] = InstrumentJson(chosen.instrument);
+        report.Data()["identification"] = IdentificationJson(identification);
+        if (!identification.answered) {
+            const Problem problem = identification.wrongMode
+                                        ? WrongModeProblem()
+                                        : Problem{kNoInstrument, "ZQ6140 device not found.", ""};
+            return report.Fail(problem.code, problem.message, problem.next);
+        }
+        field = identification.firmwareVersionField;
+    }
+    if (!field) {
+        return report.Finish(kDone);
+    }
+
+    const GateVerdict verdict = JudgeVersion(facts, *field, RefusalForm::Dialogs);
+    report.Data()["gate"] = {{"firmware_version_field", *field},
+                             {"accepted", verdict.accepted},
+                             {"refusal", verdict.refusal}};
+    report.Out("Gate:        " + std::string(verdict.accepted ? "accepted" : "refused") +
+               " for the instrument's versions \"" + Printable(*field) + "\"");
+    for (const std::string& line : verdict.refusal) {
+        report.Out("  " + line);
+    }
+    if (!verdict.accepted) {
+        return report.Fail(kFileRefused, OneLine(JudgeVersion(facts, *field, RefusalForm::Box).refusal),
+                           "This file cannot be installed on an instrument with these versions.");
+    }
+    return report.Finish(kDone);
+}
+
+}  // namespace meterload::cli

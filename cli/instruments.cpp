@@ -1,0 +1,139 @@
+#include "cli/instruments.h"
+
+#include "cli/console_port.h"
+#include "cli/exit_codes.h"
+#include "platform/clock.h"
+#include "update/update_driver.h"
+
+namespace meterload::cli {
+namespace {
+
+std::string Joined(const std::vector<std::string>& items, const char* separator)
+{
+    std::string text;
+    for (const std::string& item : items) {
+        text += (text.empty() ? "" : separator) + item;
+    }
+    return text;
+}
+
+std::string SerialList(const InstrumentSearch& search)
+{
+    std::vector<std::string> serials;
+    for (const FoundInstrument& found : search.instruments) {
+        serials.push_back(found.serial);
+    }
+    return Joined(serials, ", ");
+}
+
+}  // namespace
+
+Attached FindInstruments(const VisaLibraryChoice& library)
+{
+    InstrumentConnection connection(SystemClock(), library.library);
+    Attached attached{connection.FindAll(), {}};
+    switch (connection.Failure()) {
+    case OpenFailure::LibraryMissing:
+        attached.problem = {kVisaLibrary,
+                            "The VISA library cannot be loaded (" + connection.Diagnostic() +
+                                "); tried: " + Joined(library.tried, ", ") + ".",
+                            "Install a VISA library, or name one with --visa-library PATH or "
+                            "METERLOAD_VISA_LIBRARY."};
+        break;
+    case OpenFailure::FunctionMissing:
+        attached.problem = {kVisaLibrary, "The VISA library is incomplete: " + connection.Diagnostic() + ".",
+                            "Install a complete VISA library, or name another with --visa-library PATH."};
+        break;
+    case OpenFailure::ResourceManager:
+        attached.problem = {kVisaLibrary,
+                            "The VISA resource manager did not open (" + connection.Diagnostic() + ").",
+                            "Check the VISA installation, then run the command again."};
+        break;
+    case OpenFailure::None:
+    case OpenFailure::NotFound:
+        break;
+    }
+    return attached;
+}
+
+Chosen ChooseInstrument(const InstrumentSearch& search, const std::string& serial)
+{
+    Chosen chosen;
+    if (search.instruments.empty()) {
+        chosen.problem = {kNoInstrument, "ZQ6140 device not found.",
+                          "Attach the instrument, switch it on, and run the command again."};
+        return chosen;
+    }
+    if (!serial.empty()) {
+        for (const FoundInstrument& found : search.instruments) {
+            if (found.serial == serial) {
+                chosen.instrument = found;
+                return chosen;
+            }
+        }
+        chosen.problem = {kNoInstrument,
+                          "ZQ6140 device not found: none has the serial number " + serial +
+                              " (attached: " + SerialList(search) + ").",
+                          "Name one of the attached instruments with --serial."};
+        return chosen;
+    }
+    if (search.instruments.size() > 1) {
+        chosen.problem = {kNoInstrument, "Several ZQ6140 are attached: " + SerialList(search) + ".",
+                          "Choose one with --serial SERIAL."};
+        return chosen;
+    }
+    chosen.instrument = search.instruments.front();
+    return chosen;
+}
+
+Identification Identify(const std::string& library, const std::string& serial)
+{
+    ConsolePort port;
+    port.SetQuiet(true);
+    UpdateDriver driver(UpdateContext{port, SystemClock(), library, serial});
+    Identification identification;
+    if (const auto identified = driver.Identify()) {
+        identification.answered = true;
+        identification.firmwareVersionField = identified->firmwareVersionField;
+        identification.versions = DecodeFirmwareVersions(identified->firmwareVersionField);
+    } else {
+        // Either the wrong-mode lines, or the instrument went away meanwhile.
+        identification.wrongMode = port.Boxes().empty();
+    }
+    return identification;
+}
+
+nlohmann::json InstrumentJson(const FoundInstrument& instrument)
+{
+    return {{"serial", instrument.serial}, {"resource", instrument.resource}};
+}
+
+nlohmann::json IdentificationJson(const Identification& identification)
+{
+    if (!identification.answered) {
+        return {{"mode", identification.wrongMode ? "wrong mode" : "not found"}};
+    }
+    return {{"mode", "normal"},
+            {"firmware_version_field", identification.firmwareVersionField},
+            {"dsp", identification.versions.dsp},
+            {"panel", identification.versions.panel},
+            {"msp430", identification.versions.msp430}};
+}
+
+std::string IdentificationText(const Identification& identification)
+{
+    if (!identification.answered) {
+        return identification.wrongMode ? "wrong mode" : "not found";
+    }
+    return "DSP " + identification.versions.dsp + ", Panel " + identification.versions.panel +
+           ", MSP 430 " + identification.versions.msp430;
+}
+
+Problem WrongModeProblem()
+{
+    return {kInstrumentFault, "Incorrect mode. Please recycle power on instrument and try again.",
+            "The instrument did not answer with its versions; switch it off and on, then run the "
+            "command again."};
+}
+
+}  // namespace meterload::cli

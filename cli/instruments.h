@@ -1,0 +1,54 @@
+// Finding the attached instruments, choosing the one a command works on, and
+// asking one for its identification, with what to tell the user when that
+// fails.
+#pragma once
+
+#include "cli/visa_library.h"
+#include "firmware/firmware_versions.h"
+#include "link/instrument_connection.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+
+namespace meterload::cli {
+
+// A step that may fail: the exit code, the message and what to do next.
+struct Problem {
+    int code = 0;
+    std::string message;
+    std::string next;
+    explicit operator bool() const { return code != 0; }
+};
+
+struct Attached {
+    InstrumentSearch search;
+    Problem problem;  // set when the library could not be used
+};
+Attached FindInstruments(const VisaLibraryChoice& library);
+
+struct Chosen {
+    FoundInstrument instrument;
+    Problem problem;  // none attached, the named one absent, or several and none named
+};
+// The instrument named by `serial`, or the only one when `serial` is empty.
+Chosen ChooseInstrument(const InstrumentSearch& search, const std::string& serial);
+
+struct Identification {
+    bool answered = false;   // the identification reply carried versions
+    bool wrongMode = false;  // no usable reply, or still in update mode
+    std::string firmwareVersionField;
+    FirmwareVersions versions;
+};
+// The identification exchange of every update, on the instrument `serial`.
+Identification Identify(const std::string& library, const std::string& serial);
+
+nlohmann::json InstrumentJson(const FoundInstrument& instrument);
+nlohmann::json IdentificationJson(const Identification& identification);
+// "DSP 02.05, Panel 11, MSP 430 07", or "wrong mode".
+std::string IdentificationText(const Identification& identification);
+
+// The problem of a wrong-mode or silent instrument, in the dialog's words.
+Problem WrongModeProblem();
+
+}  // namespace meterload::cli

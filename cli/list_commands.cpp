@@ -1,0 +1,118 @@
+// list, identify and info: what is attached, what it reports, and which VISA
+// library answered.
+#include "cli/commands.h"
+
+#include "cli/console.h"
+#include "cli/exit_codes.h"
+#include "cli/instruments.h"
+#include "cli/interrupt.h"
+#include "cli/report.h"
+
+namespace meterload::cli {
+
+int RunList(const CommonOptions& common, bool identify)
+{
+    Report report("list", common.json);
+    const VisaLibraryChoice library = ChooseVisaLibrary(common.visaLibrary);
+    const Attached attached = FindInstruments(library);
+    report.Data()["instruments"] = nlohmann::json::array();
+    if (attached.problem) {
+        return report.Fail(attached.problem.code, attached.problem.message, attached.problem.next);
+    }
+    for (const FoundInstrument& found : attached.search.instruments) {
+        if (StopRequested()) {
+            return report.Fail(kInterrupted, "Interrupted.");
+        }
+        nlohmann::json row = InstrumentJson(found);
+        std::string text = found.serial + "  " + found.resource;
+        if (identify) {
+            const Identification identification = Identify(library.library, found.serial);
+            row["identification"] = IdentificationJson(identification);
+            text += "  " + IdentificationText(identification);
+        }
+        report.Data()["instruments"].push_back(row);
+        report.Out(text);
+    }
+    if (attached.search.instruments.empty()) {
+        return report.Fail(kNoInstrument, "ZQ6140 device not found.",
+                           "Attach the instrument, switch it on, and run the command again.");
+    }
+    return report.Finish(kDone);
+}
+
+int RunIdentify(const CommonOptions& common, const std::string& serial)
+{
+    Report report("identify", common.json);
+    const VisaLibraryChoice library = ChooseVisaLibrary(common.visaLibrary);
+    const Attached attached = FindInstruments(library);
+    if (attached.problem) {
+        return report.Fail(attached.problem.code, attached.problem.message, attached.problem.next);
+    }
+    const Chosen chosen = ChooseInstrument(attached.search, serial);
+    if (chosen.problem) {
+        return report.Fail(chosen.problem.code, chosen.problem.message, chosen.problem.next);
+    }
+    report.Data()["instrument"] = InstrumentJson(chosen.instrument);
+    const Identification identification = Identify(library.library, chosen.instrument.serial);
+    report.Data()["identification"] = IdentificationJson(identification);
+    if (StopRequested()) {
+        return report.Fail(kInterrupted, "Interrupted.");
+    }
+    if (!identification.answered) {
+        if (!identification.wrongMode) {
+            return report.Fail(kNoInstrument, "ZQ6140 device not found.",
+                               "Attach the instrument, switch it on, and run the command again.");
+        }
+        report.Out("Serial number:     " + chosen.instrument.serial);
+        report.Out("Mode:              wrong mode");
+        const Problem problem = WrongModeProblem();
+        return report.Fail(problem.code, problem.message, problem.next);
+    }
+    report.Out("Serial number:     " + chosen.instrument.serial);
+    report.Out("Resource:          " + chosen.instrument.resource);
+    report.Out("Firmware versions: " + Printable(identification.firmwareVersionField));
+    report.Out("DSP:               " + identification.versions.dsp);
+    report.Out("Panel:             " + identification.versions.panel);
+    report.Out("MSP 430:           " + identification.versions.msp430);
+    report.Out("Mode:              normal");
+    return report.Finish(kDone);
+}
+
+int RunInfo(const CommonOptions& common)
+{
+    Report report("info", common.json);
+    const VisaLibraryChoice library = ChooseVisaLibrary(common.visaLibrary);
+    const Attached attached = FindInstruments(library);
+    const InstrumentSearch& search = attached.search;
+
+    nlohmann::json& visa = report.Data()["visa_library"];
+    visa["chosen_by"] = library.source;
+    visa["name"] = library.library;
+    visa["tried"] = library.tried;
+    visa["path"] = search.libraryPath.empty() ? nlohmann::json() : nlohmann::json(search.libraryPath);
+    visa["implementation"] =
+        search.implementation.empty() ? nlohmann::json() : nlohmann::json(search.implementation);
+    report.Data()["resource_manager_opened"] = search.resourceManagerOpened;
+    report.Data()["instruments"] = nlohmann::json::array();
+    for (const FoundInstrument& found : search.instruments) {
+        report.Data()["instruments"].push_back(InstrumentJson(found));
+    }
+
+    report.Out(std::string("meterload-cli ") + METERLOAD_VERSION);
+    report.Out("VISA library:      " + library.library + " (chosen by " + library.source + ")");
+    report.Out("Loaded from:       " + (search.libraryPath.empty() ? "(not loaded)" : search.libraryPath));
+    if (!search.implementation.empty()) {
+        report.Out("Implementation:    " + search.implementation);
+    }
+    report.Out(std::string("Resource manager:  ") + (search.resourceManagerOpened ? "opened" : "not opened"));
+    report.Out("Instruments found: " + std::to_string(search.instruments.size()));
+    for (const FoundInstrument& found : search.instruments) {
+        report.Out("  " + found.serial + "  " + found.resource);
+    }
+    if (attached.problem) {
+        return report.Fail(attached.problem.code, attached.problem.message, attached.problem.next);
+    }
+    return report.Finish(kDone);
+}
+
+}  // namespace meterload::cli
