@@ -28,6 +28,9 @@ VisaLibraryChoice ChooseVisaLibrary(const std::string& option)
 
     VisaLibraryChoice choice{kVisaLibraryName, "the system's library search", {}};
     std::vector<std::string> names{kVisaLibraryName};
+    if (kVisaLibraryFallbackName != nullptr) {
+        names.push_back(kVisaLibraryFallbackName);
+    }
     for (const std::string& name : KnownVisaLibraryNames()) {
         names.push_back(name);
     }

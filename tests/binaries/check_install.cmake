@@ -9,7 +9,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${OUT}
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed:\n${output}")
 endif()
-foreach(required meterload.exe README.txt)
+foreach(required meterload.exe meterload-cli.exe README.txt)
   if(NOT EXISTS ${OUT}/${required})
     message(FATAL_ERROR "the installed folder lacks ${required}")
   endif()

@@ -1,0 +1,180 @@
+// Installs by the real program in real time: the wire transcript is the
+// dialog's for the same file, the progress on a terminal and without one,
+// the confirmation, and Ctrl+C before and during the transfer.
+#include "tests/cli/cli_fixture.h"
+
+#include "tests/support/recording_dialog.h"
+#include "tests/support/sim_instrument.h"
+#include "tests/support/virtual_clock.h"
+#include "update/update_driver.h"
+
+#include <thread>
+
+namespace meterload::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using namespace std::chrono_literals;
+
+constexpr const char* kTwo = "serials=ABC123,DEF456\n";
+
+// The exchange with the instrument: each write's bytes and each read, with
+// the time since the one before.
+struct Exchange {
+    std::string what;
+    std::chrono::microseconds gap;
+};
+
+std::vector<Exchange> ExchangeOf(const std::vector<WireEvent>& events)
+{
+    std::vector<Exchange> exchange;
+    std::uint64_t last = 0;
+    for (const WireEvent& event : events) {
+        if (event.name != "viWrite" && event.name != "viRead") {
+            continue;
+        }
+        const auto gap = std::chrono::microseconds(exchange.empty() ? 0 : event.time - last);
+        last = event.time;
+        exchange.push_back({event.name + " " + HexBytes(event.bytes), gap});
+    }
+    return exchange;
+}
+
+// The dialog's update of `path` on an instrument alone, on virtual time.
+std::vector<WireEvent> DialogUpdate(const std::string& path)
+{
+    SimInstrument sim;
+    VirtualClock clock;
+    sim.UseClock(clock);
+    EXPECT_TRUE(sim.Configure("serials=DEF456\n"));
+    RecordingDialog dialog;
+    UpdateDriver driver(UpdateContext{dialog, clock, sim.LibraryPath()});
+    driver.CheckInstrument();
+    dialog.QueueFileChoice(path);
+    driver.OnOK();
+    return sim.Transcript();
+}
+
+class CliInstallTest : public CliTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(CliInstallTest, SendsWhatTheDialogSendsToTheChosenInstrument)
+{
+    WriteFirmwareFiles();
+    const std::string file = GetParam();
+    const CliRun run = Run({"install", "{" + file + "}", "--serial", "DEF456", "--yes"}, kTwo);
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("\"" + file + "\" update completed. Please recycle power on instrument"));
+    // Without a terminal, a plain line at each tenth reached.
+    EXPECT_THAT(run.err, HasSubstr("Sent 40%: 480 of "));
+    EXPECT_THAT(run.err, HasSubstr("Sent 100%: "));
+    EXPECT_THAT(run.err, Not(HasSubstr("\r")));
+
+    const auto cli = ExchangeOf(Transcript());
+    const auto dialog = ExchangeOf(DialogUpdate(PathOf(file)));
+    ASSERT_EQ(cli.size(), dialog.size());
+    for (std::size_t i = 0; i < cli.size(); ++i) {
+        ASSERT_EQ(cli[i].what, dialog[i].what) << "exchange " << i;
+        // Every pause the dialog makes is made (a millisecond of timer grain allowed).
+        EXPECT_GE(cli[i].gap + 1ms, dialog[i].gap) << "exchange " << i << ": " << cli[i].what;
+    }
+    for (const WireEvent& event : Transcript()) {
+        if (event.name == "image") {
+            EXPECT_EQ(event.Field("serial"), "DEF456");
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, CliInstallTest, ::testing::Values("main.bin", "fw.pak"),
+                         [](const auto& param) { return param.param[0] == 'm' ? "Image" : "Package"; });
+
+TEST_F(CliTest, ARefusedImageFailsAfterUpdateMode)
+{
+    WriteFirmwareFiles();
+    const CliRun run = Run({"install", "{main.bin}", "--yes", "--json"}, "serials=ABC123\nreplies=2\n");
+    EXPECT_EQ(run.code, 1) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("the 3nd error -- Checksum error."));
+    EXPECT_THAT(run.err, HasSubstr("CHECKSUM_ERROR"));
+    EXPECT_THAT(run.err, HasSubstr("\"main.bin\" firmware update failure! Please recycle power on"));
+    EXPECT_THAT(run.err, Not(HasSubstr("Continue")));
+    EXPECT_THAT(run.out, HasSubstr("\"result\": \"failed\""));
+}
+
+TEST_F(CliTest, OnATerminalItAsksAndDrawsOneProgressLine)
+{
+    ImageSpec spec;
+    spec.bodySize = 24000;
+    Write("big.bin", ImageBytes(spec));
+    PtyRun run(Command({"install", "{big.bin}"}), Env());
+    ASSERT_TRUE(run.WaitForOutput("[y/N] ")) << run.Output();
+    EXPECT_FALSE(EnteredUpdateMode());
+    run.Type("y\n");
+    EXPECT_EQ(run.Wait(), 0) << run.Output();
+    const std::string& out = run.Output();
+    EXPECT_THAT(out, HasSubstr("\r[########################] 100%  24000 of 24000 bytes"));
+    EXPECT_THAT(out, HasSubstr("\r[#"));
+    EXPECT_THAT(out, Not(HasSubstr("Sent 10%")));
+    EXPECT_THAT(out, HasSubstr("\"big.bin\" update completed."));
+}
+
+TEST_F(CliTest, AnAnswerOtherThanYesChangesNothing)
+{
+    WriteFirmwareFiles();
+    PtyRun run(Command({"install", "{main.bin}"}), Env());
+    ASSERT_TRUE(run.WaitForOutput("[y/N] ")) << run.Output();
+    run.Type("n\n");
+    EXPECT_EQ(run.Wait(), 130);
+    EXPECT_THAT(run.Output(), HasSubstr("Not installed."));
+    EXPECT_FALSE(EnteredUpdateMode());
+}
+
+TEST_F(CliTest, CtrlCBeforeUpdateModeStopsAtOnceAndLetsGo)
+{
+    WriteFirmwareFiles();
+    PtyRun run(Command({"install", "{fw.pak}"}), Env());
+    ASSERT_TRUE(run.WaitForOutput("[y/N] ")) << run.Output();
+    run.Type("\x03");
+    EXPECT_EQ(run.Wait(), 130) << run.Output();
+    EXPECT_THAT(run.Output(), HasSubstr("Interrupted. The instrument was not switched into update mode."));
+    EXPECT_FALSE(EnteredUpdateMode());
+    // The connection was closed and the library unloaded before the end.
+    const auto events = Transcript();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().name, "unload");
+}
+
+TEST_F(CliTest, CtrlCDuringTheTransferWarnsFirstAndStopsOnTheSecond)
+{
+    ImageSpec spec;
+    spec.bodySize = 240 * 300;  // 4.5 s of data writes
+    Write("big.bin", ImageBytes(spec));
+    PtyRun run(Command({"install", "{big.bin}", "--yes"}), Env());
+    const auto waitForWrites = [this](std::size_t count) {
+        for (int i = 0; i < 200 && DataWrites() < count; ++i) {
+            std::this_thread::sleep_for(50ms);
+        }
+        return DataWrites();
+    };
+    ASSERT_GE(waitForWrites(20), 20u) << run.Output();
+    run.Type("\x03");
+    ASSERT_TRUE(run.WaitForOutput("Press Ctrl+C again to stop anyway.")) << run.Output();
+    const std::size_t warned = DataWrites();
+    // It goes on after the first press.
+    ASSERT_GE(waitForWrites(warned + 20), warned + 20) << run.Output();
+    run.Type("\x03");
+    EXPECT_EQ(run.Wait(), 130) << run.Output();
+    EXPECT_THAT(run.Output(), HasSubstr("Stopped: the ZQ6140 is left in update mode."));
+
+    const auto events = Transcript();
+    EXPECT_LT(DataWrites(), 300u);
+    for (const WireEvent& event : events) {
+        EXPECT_NE(event.name, "image") << "the image was closed although stopped";
+    }
+    // Nothing but data went out after update mode, and all was let go.
+    const auto writes = Writes();
+    EXPECT_EQ(writes.back().size(), 240u);
+    EXPECT_EQ(events.back().name, "unload");
+}
+
+}  // namespace
+}  // namespace meterload::testing

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# meterload-cli.exe under Wine against the simulated visa DLL: list finds both
+# instruments, inspect explains a damaged package without an instrument, and
+# install updates the one chosen by serial number.
+# Usage: wine_cli_test.sh ARCH PREFIX meterload-cli.exe SIM_DLL WORK_DIR
+set -uo pipefail
+arch=$1 prefix=$2 exe=$3 dll=$4 work=$5
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../scripts/wine_env.sh"
+if [ "$arch" = x86 ] && ! wine_runs_x86; then
+  echo "skipped: this machine cannot run 32-bit programs ($(wine_x86_refusal))"
+  exit 77
+fi
+wine_use "$arch" "$prefix"
+wine_prepare || exit 1
+
+rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
+# A DSP image newer than the simulated 02.05 (header bytes stored inverted),
+# and a package cut inside its table.
+python3 - <<'PY'
+import struct
+def image(version, body):
+    h = bytearray(50); h[1:16] = b"KORVALEN ZQ6140"; h[41:46] = version; h[46] = 0
+    return bytes(b ^ 0xFF for b in h) + bytes((i * 7) & 255 for i in range(body))
+main = image(b"02.06", 700)
+open("main.bin", "wb").write(main)
+table = bytearray(516 + 520); struct.pack_into("<i", table, 512, 1)
+struct.pack_into("<ii", table, 516, 516 + 520, len(main)); table[524:532] = b"main.bin"
+open("cut.pak", "wb").write(bytes(table)[:700])
+PY
+
+export METERLOAD_VISA_LIBRARY=$(wine_path "$dll")
+export ZQSIM_SERIALS=ABC123,DEF456 ZQSIM_STATE=$(wine_path "$work/state") ZQSIM_TRANSCRIPT=$(wine_path "$work/transcript.txt")
+failed=0
+check() {  # check NAME EXPECTED_CODE PATTERN COMMAND...
+  local name=$1 want=$2 pattern=$3; shift 3
+  "$WINE" "$exe" "$@" >"$name.out" 2>"$name.err" </dev/null
+  local code=$?
+  if [ "$code" -ne "$want" ] || ! grep -q -- "$pattern" "$name.out" "$name.err"; then
+    echo "FAIL $name: exit $code (wanted $want), looking for '$pattern'"; cat "$name.out" "$name.err"
+    failed=$((failed + 1))
+  else
+    echo "ok   $name"
+  fi
+}
+check list 0 'DEF456  USB0::0x1D47::0x0B62::DEF456::INSTR' list
+check list_json 0 '"serial": "DEF456"' list --identify --json
+check several 3 'Several ZQ6140 are attached' identify
+check inspect_damaged 4 'runs past the end of the file' inspect cut.pak
+check install 0 '"main.bin" update completed.' install main.bin --serial DEF456 --yes
+if ! grep -q 'image serial=DEF456 index=1 size=700' transcript.txt; then
+  echo "FAIL install: the transcript has no image of 700 bytes on DEF456"; failed=$((failed + 1))
+fi
+echo "$((6 - failed)) passed, $failed failed"
+[ "$failed" -eq 0 ]
