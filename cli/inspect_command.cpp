@@ -25,16 +25,11 @@ int RunInspect(const CommonOptions& common, const std::string& file,
 
     std::optional<std::string> field = firmwareVersionField;
     if (!serial.empty()) {
-        const VisaLibraryChoice library = ChooseVisaLibrary(common.visaLibrary);
-        const Attached attached = FindInstruments(library);
-        if (attached.problem) {
-            return report.Fail(attached.problem.code, attached.problem.message, attached.problem.next);
-        }
-        const Chosen chosen = ChooseInstrument(attached.search, serial);
+        const Selected chosen = SelectInstrument(common.visaLibrary, serial);
         if (chosen.problem) {
             return report.Fail(chosen.problem.code, chosen.problem.message, chosen.problem.next);
         }
-        const Identification identification = Identify(library.library, serial);
+        const Identification identification = Identify(chosen.library.library, serial);
         report.Data()["instrument"] = InstrumentJson(chosen.instrument);
         report.Data()["identification"] = IdentificationJson(identification);
         if (!identification.answered) {

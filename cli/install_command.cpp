@@ -153,12 +153,7 @@ int RunInstall(const CommonOptions& common, const InstallOptions& options)
         return report.Fail(problem.code, problem.message, problem.next);
     }
 
-    const VisaLibraryChoice library = ChooseVisaLibrary(common.visaLibrary);
-    const Attached attached = FindInstruments(library);
-    if (attached.problem) {
-        return report.Fail(attached.problem.code, attached.problem.message, attached.problem.next);
-    }
-    const Chosen chosen = ChooseInstrument(attached.search, options.serial);
+    const Selected chosen = SelectInstrument(common.visaLibrary, options.serial);
     if (chosen.problem) {
         return report.Fail(chosen.problem.code, chosen.problem.message, chosen.problem.next);
     }
@@ -196,7 +191,7 @@ int RunInstall(const CommonOptions& common, const InstallOptions& options)
     Progress progress(TheConsole(), StandardErrorIsTerminal(),
                       facts.package ? facts.sendSizes : std::vector<std::uint64_t>{facts.bodySize});
     InstallObserver observer(decide, progress);
-    UpdateDriver driver(UpdateContext{port, SystemClock(), library.library, chosen.instrument.serial, &observer});
+    UpdateDriver driver(UpdateContext{port, SystemClock(), chosen.library.library, chosen.instrument.serial, &observer});
     driver.Update();
 
     report.Data()["update_mode_entered"] = observer.entered;

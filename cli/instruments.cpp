@@ -86,6 +86,20 @@ Chosen ChooseInstrument(const InstrumentSearch& search, const std::string& seria
     return chosen;
 }
 
+Selected SelectInstrument(const std::string& visaLibraryOption, const std::string& serial)
+{
+    Selected selected{ChooseVisaLibrary(visaLibraryOption), {}, {}};
+    const Attached attached = FindInstruments(selected.library);
+    if (attached.problem) {
+        selected.problem = attached.problem;
+        return selected;
+    }
+    const Chosen chosen = ChooseInstrument(attached.search, serial);
+    selected.instrument = chosen.instrument;
+    selected.problem = chosen.problem;
+    return selected;
+}
+
 Identification Identify(const std::string& library, const std::string& serial)
 {
     ConsolePort port;

@@ -34,6 +34,15 @@ struct Chosen {
 // The instrument named by `serial`, or the only one when `serial` is empty.
 Chosen ChooseInstrument(const InstrumentSearch& search, const std::string& serial);
 
+struct Selected {
+    VisaLibraryChoice library;
+    FoundInstrument instrument;
+    Problem problem;  // the library's, or the choice's
+};
+// The VISA library chosen, then the instrument: what every command that
+// works on one instrument starts with.
+Selected SelectInstrument(const std::string& visaLibraryOption, const std::string& serial);
+
 struct Identification {
     bool answered = false;   // the identification reply carried versions
     bool wrongMode = false;  // no usable reply, or still in update mode

@@ -43,17 +43,12 @@ int RunList(const CommonOptions& common, bool identify)
 int RunIdentify(const CommonOptions& common, const std::string& serial)
 {
     Report report("identify", common.json);
-    const VisaLibraryChoice library = ChooseVisaLibrary(common.visaLibrary);
-    const Attached attached = FindInstruments(library);
-    if (attached.problem) {
-        return report.Fail(attached.problem.code, attached.problem.message, attached.problem.next);
-    }
-    const Chosen chosen = ChooseInstrument(attached.search, serial);
+    const Selected chosen = SelectInstrument(common.visaLibrary, serial);
     if (chosen.problem) {
         return report.Fail(chosen.problem.code, chosen.problem.message, chosen.problem.next);
     }
     report.Data()["instrument"] = InstrumentJson(chosen.instrument);
-    const Identification identification = Identify(library.library, chosen.instrument.serial);
+    const Identification identification = Identify(chosen.library.library, chosen.instrument.serial);
     report.Data()["identification"] = IdentificationJson(identification);
     if (StopRequested()) {
         return report.Fail(kInterrupted, "Interrupted.");
