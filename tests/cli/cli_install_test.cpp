@@ -66,7 +66,7 @@ TEST_P(CliInstallTest, SendsWhatTheDialogSendsToTheChosenInstrument)
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_THAT(run.err, HasSubstr("\"" + file + "\" update completed. Please recycle power on instrument"));
     // Without a terminal, a plain line at each tenth reached.
-    EXPECT_THAT(run.err, HasSubstr("Sent 40%: 480 of "));
+    EXPECT_THAT(run.err, ::testing::ContainsRegex("Sent [1-9]0%: 240 of "));
     EXPECT_THAT(run.err, HasSubstr("Sent 100%: "));
     EXPECT_THAT(run.err, Not(HasSubstr("\r")));
 
