@@ -118,7 +118,9 @@ WriteOutcome InstrumentModel::Write(std::size_t instrument, const unsigned char*
     }
     if (count == sizeof kEndFrame && std::memcmp(bytes, kEndFrame, sizeof kEndFrame) == 0) {
         outcome.kind = WriteKind::EndFrame;
-        if (config_.failEndFrame) {
+        // The frame that fails never arrives, so image N stays open and a
+        // repeated frame fails again.
+        if (config_.failEndFrame || (config_.failEndFrameAt && state.imagesDone + 1 == *config_.failEndFrameAt)) {
             outcome.status = VI_ERROR_IO;
             return outcome;
         }

@@ -11,7 +11,7 @@ namespace {
 
 const char* const kKeys[] = {"serials",          "enumerate",         "versions",      "idn",
                              "mode",             "replies",           "fail_write_after",
-                             "short_write_after", "fail_endframe",    "no_rm",         "state",
+                             "short_write_after", "fail_endframe",    "fail_endframe_at", "no_rm", "state",
                              "transcript",       "record"};
 
 // So that "USB0::0x1D47::0x0B62::<serial>::INSTR" fits the 256 bytes that
@@ -191,6 +191,9 @@ bool ApplyEntry(const std::string& key, const std::string& value, SimConfig& con
     if (key == "fail_endframe") {
         return ParseFlag(value, config.failEndFrame);
     }
+    if (key == "fail_endframe_at") {
+        return ParseCount(value, config.failEndFrameAt);
+    }
     if (key == "no_rm") {
         return ParseFlag(value, config.noResourceManager);
     }
@@ -331,7 +334,7 @@ std::string SimConfig::Fingerprint() const
     }
     out << '|' << (failWriteAfter ? std::to_string(*failWriteAfter) : "-") << '|'
         << (shortWriteAfter ? std::to_string(*shortWriteAfter) : "-") << '|' << failEndFrame << '|'
-        << noResourceManager;
+        << (failEndFrameAt ? std::to_string(*failEndFrameAt) : "-") << '|' << noResourceManager;
     return out.str();
 }
 

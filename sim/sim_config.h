@@ -28,6 +28,7 @@ struct SimConfig {
     std::optional<std::uint64_t> failWriteAfter;
     std::optional<std::uint64_t> shortWriteAfter;
     bool failEndFrame = false;
+    std::optional<std::uint64_t> failEndFrameAt;  // the EndFrame of image N (from 1)
     bool noResourceManager = false;
     std::string statePath;
     std::string transcriptPath;

@@ -90,7 +90,8 @@ std::optional<std::uint32_t> SendRun(InstrumentConnection& connection, File& fil
 }
 
 // The first reply after an image decides; the one after the EndFrame is read
-// and let go.
+// and let go. An EndFrame that did not go out leaves the image unfinished in
+// the instrument, which is a failure however the replies read.
 bool ImageAccepted(InstrumentConnection& connection, Buffer& buffer, Clock& clock, milliseconds wait)
 {
     clock.Sleep(wait);
@@ -98,7 +99,9 @@ bool ImageAccepted(InstrumentConnection& connection, Buffer& buffer, Clock& cloc
     if (ReplyStatus(buffer.data()) != kReplyAccepted) {
         return false;
     }
-    connection.SendEndFrame();
+    if (connection.SendEndFrame() != kEndFrame.size()) {
+        return false;
+    }
     connection.Read(buffer.data(), static_cast<std::uint32_t>(buffer.size()));
     return true;
 }
@@ -134,7 +137,10 @@ int InstallPackage(UpdateContext& context, const std::string& packagePath, const
     WriteCommand(*connection, kCommandLocal);
     clock.Sleep(kCommandPause);
 
-    const std::size_t at = handOver.find('@');
+    // The folder may hold "@" itself (C:\fw@lab\): the serial number follows
+    // the first "@" after the folder, that is after the last separator.
+    const std::size_t folderEnd = handOver.find_last_of("\\/");
+    const std::size_t at = handOver.find('@', folderEnd == std::string::npos ? 0 : folderEnd + 1);
     if (at == std::string::npos) {
         ShowBox(dialog, "DMM device serial no miss.", kCaption);
         return CloseAndFail(connection);

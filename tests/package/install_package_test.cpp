@@ -170,6 +170,87 @@ TEST_F(PackageUpdateTest, SecondAtSignBelongsToTheSerialNumber)
     EXPECT_EQ(Actual(), ExpectedInstall(lead, {}, {}, "KORVALEN,ZQ6140,AB@123,02.05-11-07\n").Text());
 }
 
+struct FolderCase {
+    const char* name;
+    const char* serial;
+    const char* handOver;
+};
+
+std::ostream& operator<<(std::ostream& out, const FolderCase& folder)
+{
+    return out << folder.name;
+}
+
+class PackageFolderTest : public PackageUpdateTest, public ::testing::WithParamInterface<FolderCase> {};
+
+// An "@" in the package's folder is part of the folder: the serial number is
+// what follows the first "@" after it.
+TEST_P(PackageFolderTest, AtSignInTheFolderIsNotTheSerialNumbers)
+{
+    const FolderCase& folder = GetParam();
+    Configure(std::string("serials=") + folder.serial + "\n");
+    const Bytes lead = LeadImage(120);
+    WritePackage(lead, {PlainImage(60, 2)});
+
+    EXPECT_EQ(Install(folder.handOver), 0);
+
+    const std::string idn = std::string("KORVALEN,ZQ6140,") + folder.serial + ",02.05-11-07\n";
+    EXPECT_EQ(Actual(), ExpectedInstall(lead, {PlainImage(60, 2)}, {}, idn).Text());
+    EXPECT_TRUE(recorder_.MessageBoxes().empty()) << recorder_.EventLog();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, PackageFolderTest,
+    ::testing::Values(FolderCase{"LabFolder", "ABC123", "C:\\fw@lab\\@ABC123"},
+                      FolderCase{"VersionFolder", "ABC123", "D:\\releases\\2.06@beta\\@ABC123"},
+                      FolderCase{"SeveralFolders", "ABC123", "C:\\a@b\\c@d@e\\@ABC123"},
+                      FolderCase{"ForwardSlashes", "ABC123", "/home/lab/fw@lab/@ABC123"},
+                      FolderCase{"NoFolder", "ABC123", "@ABC123"},
+                      FolderCase{"SecondAtSignAfterTheFolder", "AB@123", "C:\\fw@lab\\@AB@123"}),
+    CaseName<FolderCase>);
+
+struct FrameCase {
+    const char* name;
+    const char* fault;          // the simulator's EndFrame fault
+    std::size_t others;         // entries 2 .. entry count
+    std::size_t failingFrame;   // the image whose EndFrame fails, in sending order
+};
+
+std::ostream& operator<<(std::ostream& out, const FrameCase& frame)
+{
+    return out << frame.name;
+}
+
+class PackageEndFrameTest : public PackageUpdateTest, public ::testing::WithParamInterface<FrameCase> {};
+
+// An EndFrame that did not go out leaves its image unfinished: the update ends
+// there as a failure, without a box, and nothing more is sent or read.
+TEST_P(PackageEndFrameTest, FailedEndFrameEndsTheUpdateAsAFailure)
+{
+    const FrameCase& frame = GetParam();
+    Configure(std::string("serials=ABC123\n") + frame.fault + "\n");
+    const Bytes lead = LeadImage(342);
+    std::vector<Bytes> others;
+    for (std::size_t i = 0; i < frame.others; ++i) {
+        others.push_back(PlainImage(300 + 10 * i, static_cast<std::uint8_t>(i + 2)));
+    }
+    WritePackage(lead, others);
+
+    EXPECT_EQ(Install(), 1);
+
+    EXPECT_EQ(Actual(), ExpectedInstall(lead, others, {}, kIdnReply, frame.failingFrame).Text());
+    EXPECT_TRUE(recorder_.MessageBoxes().empty()) << recorder_.EventLog();
+    EXPECT_EQ(sim_.Events("image").size(), frame.failingFrame - 1) << sim_.TranscriptText();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EndFrames, PackageEndFrameTest,
+    ::testing::Values(FrameCase{"FirstOfThree", "fail_endframe=1", 2, 1},
+                      FrameCase{"MiddleOfFour", "fail_endframe_at=2", 3, 2},
+                      FrameCase{"LeadAfterTheOthers", "fail_endframe_at=3", 2, 3},
+                      FrameCase{"LeadAlone", "fail_endframe=1", 0, 1}),
+    CaseName<FrameCase>);
+
 TEST_F(PackageUpdateTest, SecondInstrumentIsLeftAlone)
 {
     Configure("serials=ABC123,DEF456\n");

@@ -84,7 +84,7 @@ int PackageUpdateTest::Install(const std::string& packagePath, const std::string
 
 ExpectedTimeline PackageUpdateTest::ExpectedInstall(const Bytes& lead, const std::vector<Bytes>& others,
                                                     const std::vector<std::string>& replies,
-                                                    const std::string& idnReply)
+                                                    const std::string& idnReply, std::size_t failingFrame)
 {
     std::deque<std::string> script(replies.begin(), replies.end());
     const auto next = [&script] {
@@ -98,9 +98,10 @@ ExpectedTimeline PackageUpdateTest::ExpectedInstall(const Bytes& lead, const std
 
     ExpectedTimeline expected;
     expected.Local().Identify(idnReply).EnterUpdateMode();
+    std::size_t sent = 0;
     for (const Bytes& image : others) {
         expected.Run(image, 0, 20);
-        if (!expected.Acknowledge(2000, next(), next)) {
+        if (!expected.Acknowledge(2000, next(), next, ++sent == failingFrame)) {
             return expected;
         }
     }
@@ -109,7 +110,7 @@ ExpectedTimeline PackageUpdateTest::ExpectedInstall(const Bytes& lead, const std
     if (last == 52 || last == 116 || last == 180) {
         expected.Write("@?\n");
     }
-    expected.Acknowledge(1000, next(), next);
+    expected.Acknowledge(1000, next(), next, ++sent == failingFrame);
     return expected;
 }
 

@@ -44,10 +44,12 @@ protected:
     int Install(const std::string& packagePath, const std::string& handOver);
 
     // What a run over this package does, with the reply script `replies`
-    // ("0" once it runs out), up to where a reply stops it.
+    // ("0" once it runs out), up to where a reply or the failed EndFrame of
+    // image `failingFrame` (in sending order, from 1; 0 for none) stops it.
     static ExpectedTimeline ExpectedInstall(const Bytes& lead, const std::vector<Bytes>& others,
                                             const std::vector<std::string>& replies = {},
-                                            const std::string& idnReply = kIdnReply);
+                                            const std::string& idnReply = kIdnReply,
+                                            std::size_t failingFrame = 0);
 
     // The record so far, and a message that shows it against `expected`.
     std::string Actual() { return timeline_.Text(); }

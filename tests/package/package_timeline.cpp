@@ -222,7 +222,7 @@ std::size_t ExpectedTimeline::Run(const Bytes& bytes, std::size_t from, int paus
 }
 
 bool ExpectedTimeline::Acknowledge(int wait, const Bytes& reply,
-                                   const std::function<Bytes()>& endFrameReply)
+                                   const std::function<Bytes()>& endFrameReply, bool frameFails)
 {
     // Status replies are read with room for 239 bytes.
     Sleep(wait).Read(239, reply);
@@ -232,6 +232,9 @@ bool ExpectedTimeline::Acknowledge(int wait, const Bytes& reply,
         return false;
     }
     Write(Bytes(kEndFrame.begin(), kEndFrame.end()));
+    if (frameFails) {
+        return false;
+    }
     Read(239, endFrameReply());
     return true;
 }

@@ -110,8 +110,9 @@ public:
     std::size_t Run(const Bytes& bytes, std::size_t from, int pause);
     // The wait and the reply to an image, then, when its status is "0", the
     // EndFrame and the reply `endFrameReply` gives. False when the reply
-    // ended the update.
-    bool Acknowledge(int wait, const Bytes& reply, const std::function<Bytes()>& endFrameReply);
+    // ended the update, or when `frameFails` and the failed EndFrame did.
+    bool Acknowledge(int wait, const Bytes& reply, const std::function<Bytes()>& endFrameReply,
+                     bool frameFails = false);
 
     std::string Text() const;
 

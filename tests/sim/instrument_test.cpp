@@ -265,6 +265,25 @@ TEST(FaultTest, FailedEndFrameReportsNothingSent)
     EXPECT_TRUE(sim.Events("image").empty());
 }
 
+TEST(FaultTest, EndFrameOfOneImageFailsAndKeepsFailing)
+{
+    SimInstrument sim("fail_endframe_at=2");
+    VisaApi api(sim.LibraryPath());
+    const ViSession vi = api.OpenInstrument();
+    ASSERT_EQ(api.WriteText(vi, "system:update\n"), visa::VI_SUCCESS);
+    SendImage(api, vi, "abc");
+    EXPECT_EQ(api.WriteText(vi, kEndFrame), visa::VI_SUCCESS);
+    SendImage(api, vi, "defg");
+    ViUInt32 sent = 99;
+    EXPECT_EQ(api.WriteText(vi, kEndFrame, &sent), kIoError);
+    EXPECT_EQ(sent, 0U);
+    // Image 2 never ended, so its frame fails again.
+    EXPECT_EQ(api.WriteText(vi, kEndFrame), kIoError);
+    const auto images = sim.Events("image");
+    ASSERT_EQ(images.size(), 1U) << sim.TranscriptText();
+    EXPECT_EQ(images[0].Field("size"), "3");
+}
+
 using ViVQueryfFn = ViStatus(METERLOAD_VI_FUNC*)(ViSession, const char*, const char*, va_list);
 
 // Where the stack pointer of the function that calls this stands.

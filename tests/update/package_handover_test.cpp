@@ -2,6 +2,8 @@
 // final texts chosen by its result.
 #include "tests/update/update_flow_fixture.h"
 
+#include <filesystem>
+
 namespace meterload::testing {
 namespace {
 
@@ -78,6 +80,34 @@ TEST_F(PackageHandOverTest, ARefusedReplyReportsFailure)
     Press(WritePackage("fw.pak", first));
     EXPECT_THAT(dialog.LogLines(), ElementsAreArray(AfterIdentification(FailureLines("fw.pak"))));
     EXPECT_TRUE(dialog.MessageBoxes().empty());
+    EXPECT_EQ(driver.ReadyFlag(), 0);
+}
+
+TEST_F(PackageHandOverTest, APackageInAFolderNamedWithAnAtSignIsInstalled)
+{
+    Configure();
+    StartReady();
+    std::filesystem::create_directories(PathOf("fw@lab"));
+    ImageSpec first;
+    first.bodySize = 120;
+    Press(WritePackage("fw@lab/fw.pak", first));
+
+    EXPECT_TRUE(dialog.MessageBoxes().empty()) << dialog.EventLog();
+    EXPECT_THAT(dialog.LogLines(), ElementsAreArray(AfterIdentification(SuccessLines("fw.pak"))));
+    EXPECT_EQ(ImageEvents(), std::vector<std::string>{"size=120"});
+}
+
+TEST_F(PackageHandOverTest, AFailedEndFrameReportsFailureWithoutABox)
+{
+    Configure("fail_endframe=1");
+    StartReady();
+    ImageSpec first;
+    first.bodySize = 100;
+    Press(WritePackage("fw.pak", first));
+
+    EXPECT_TRUE(dialog.MessageBoxes().empty()) << dialog.EventLog();
+    EXPECT_THAT(dialog.LogLines(), ElementsAreArray(AfterIdentification(FailureLines("fw.pak"))));
+    EXPECT_TRUE(ImageEvents().empty());
     EXPECT_EQ(driver.ReadyFlag(), 0);
 }
 

@@ -434,6 +434,31 @@ TEST_F(MeterLoadApp, PackageInstallsEveryImageLeadLast) {
     EXPECT_EQ(images[1].fields.at("crc32"), Crc32Text(leadBody));
 }
 
+// An "@" in the package's folder belongs to the folder, not to the serial
+// number that the program hands over with it.
+TEST_F(MeterLoadApp, PackageInAFolderNamedWithAnAtSignInstalls) {
+    StartWithInstrument();
+    const std::string marker = app_.WriteRunFile("fw@lab.folder", {});
+    const std::string folder = marker.substr(0, marker.rfind('\\') + 1) + "fw@lab";
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
+    const Bytes leadBody = ImageBody(400, 6);
+    const Bytes second = ImageBody(300, 7);
+    WriteFile(folder + "\\fw.pak", Package(SingleImage("02.06", 0, leadBody), {second}));
+    SelectFile(folder + "\\fw.pak");
+    WaitForContinue();
+
+    EXPECT_EQ(app_.FindDialog("MeterLoad"), nullptr) << "a refusal box is showing";
+    Lines expected = {"Serial No: ABC123", "Please wait ..."};
+    for (const std::string& line : SuccessLog("fw.pak")) {
+        expected.push_back(line);
+    }
+    EXPECT_EQ(app_.LogLines(), expected);
+    const std::vector<WireEvent> images = app_.Events("image");
+    ASSERT_EQ(images.size(), 2u) << "image events in the transcript";
+    EXPECT_EQ(images[0].fields.at("crc32"), Crc32Text(second));
+    EXPECT_EQ(images[1].fields.at("crc32"), Crc32Text(leadBody));
+}
+
 TEST_F(MeterLoadApp, ChecksumRefusalAfterUpdateModeReportsFailure) {
     StartWithInstrument("serials=ABC123\nreplies=2");
     SelectFile(app_.WriteRunFile("main.bin", SingleImage("02.06", 0, ImageBody(500, 2))));
