@@ -1,5 +1,7 @@
 // Writes the seed corpora of the fuzz targets into <dir>/image_gate and
-// <dir>/package: a handful of sound and damaged inputs to start from.
+// <dir>/package: a handful of sound and damaged inputs to start from, and
+// every file of the malformed corpus (images behind the instrument's field).
+#include "tests/corpus/malformed_corpus.h"
 #include "tests/support/package_builder.h"
 
 #include <cstdio>
@@ -74,5 +76,14 @@ int main(int argc, char** argv)
                    PackageBuilder().Image(ImageBytes(Spec("02.06", 0, 10))).EntryCount(4).Build());
     WriteFileBytes((package / "entry_outside").string(),
                    PackageBuilder().Image(ImageBytes(Spec("02.06", 0, 10))).Entry(1500, 400).Build());
+
+    for (const auto& file : meterload::testing::MalformedCorpus()) {
+        const std::string stem = file.name.substr(0, file.name.size() - 4);
+        if (file.name.size() > 4 && file.name.compare(file.name.size() - 4, 4, ".pak") == 0) {
+            WriteFileBytes((package / ("corpus_" + stem)).string(), file.bytes);
+        } else {
+            WriteFileBytes((gate / ("corpus_" + stem)).string(), GateInput(field, file.bytes));
+        }
+    }
     return 0;
 }
