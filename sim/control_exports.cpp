@@ -17,6 +17,12 @@ ZQSIM_EXPORT void zqsim_power_cycle(void)
     zqsim::TheSimulator().PowerCycle();
 }
 
+ZQSIM_EXPORT void zqsim_plug_in(void)
+{
+    const zqsim::CallGuard guard;
+    zqsim::TheSimulator().PlugIn();
+}
+
 ZQSIM_EXPORT void zqsim_set_clock(zqsim_now_us_fn nowUs, zqsim_sleep_ms_fn sleepMs, void* context)
 {
     const zqsim::CallGuard guard;

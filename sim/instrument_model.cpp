@@ -53,8 +53,8 @@ const char* WriteKindName(WriteKind kind)
     return "?";
 }
 
-InstrumentModel::InstrumentModel(const SimConfig& config, Listener listener)
-    : config_(config), listener_(std::move(listener))
+InstrumentModel::InstrumentModel(const SimConfig& config, Listener listener, std::function<std::uint64_t()> nowUs)
+    : config_(config), listener_(std::move(listener)), nowUs_(std::move(nowUs))
 {
     PowerCycle();
 }
@@ -67,10 +67,52 @@ void InstrumentModel::PowerCycle()
         state.serial = serial;
         state.versions = config_.versions;
         state.updateMode = config_.startInUpdateMode;
+        state.updateSinceUs = nowUs_();
         instruments_.push_back(state);
     }
     scriptPosition_ = 0;
     dirty = true;
+}
+
+void InstrumentModel::PlugIn()
+{
+    for (InstrumentState& state : instruments_) {
+        if (state.unplugged) {
+            state.unplugged = false;
+            EnterUpdateMode(state);
+        }
+    }
+}
+
+std::optional<std::uint64_t> InstrumentModel::UnplugDue(std::size_t instrument) const
+{
+    const InstrumentState& state = instruments_.at(instrument);
+    if (!config_.unplugAfterMs || !state.updateMode || state.unplugged || state.unplugDone ||
+        *config_.unplugAfterMs > (UINT64_MAX - state.updateSinceUs) / 1000) {
+        return std::nullopt;
+    }
+    return state.updateSinceUs + *config_.unplugAfterMs * 1000;
+}
+
+void InstrumentModel::CatchUp(std::uint64_t nowUs)
+{
+    for (std::size_t i = 0; i < instruments_.size(); ++i) {
+        if (const auto due = UnplugDue(i); due && *due <= nowUs) {
+            Unplug(instruments_[i], *due);
+        }
+    }
+}
+
+void InstrumentModel::Unplug(InstrumentState& state, std::uint64_t atUs)
+{
+    state.unplugged = true;
+    state.unplugDone = true;
+    // What it had not sent yet is lost with it.
+    state.queuedReply.clear();
+    dirty = true;
+    if (listener_.unplugged) {
+        listener_.unplugged(static_cast<std::size_t>(&state - instruments_.data()), atUs);
+    }
 }
 
 std::string InstrumentModel::IdentificationReply(const InstrumentState& state) const
@@ -95,6 +137,7 @@ void InstrumentModel::EnterUpdateMode(InstrumentState& state)
     state.imagesDone = 0;
     state.lastDataWrite = 0;
     state.shortWriteDone = false;
+    state.updateSinceUs = nowUs_();
     dirty = true;
     if (changed && listener_.modeChanged) {
         listener_.modeChanged(state);
@@ -105,6 +148,11 @@ WriteOutcome InstrumentModel::Write(std::size_t instrument, const unsigned char*
 {
     InstrumentState& state = instruments_.at(instrument);
     const std::string text(reinterpret_cast<const char*>(bytes), count);
+    if (state.unplugged) {
+        WriteOutcome lost;
+        lost.status = VI_ERROR_CONN_LOST;
+        return lost;
+    }
     if (!state.updateMode) {
         return WriteInNormalMode(state, text);
     }
@@ -133,6 +181,9 @@ WriteOutcome InstrumentModel::Write(std::size_t instrument, const unsigned char*
         state.lastDataWrite = 0;
         dirty = true;
         outcome.returned = count;
+        if (config_.unplugAfterImages && !state.unplugDone && state.imagesDone >= *config_.unplugAfterImages) {
+            Unplug(state, nowUs_());
+        }
         return outcome;
     }
     if (text == kPadCommand && NeedsPad(state.lastDataWrite)) {
@@ -176,6 +227,18 @@ WriteOutcome InstrumentModel::WriteImageData(InstrumentState& state, const unsig
     const std::uint64_t first = state.updateBytes;
     const std::uint64_t end = first + count;
     std::uint32_t accepted = count;
+    const std::optional<std::uint64_t>& unplugAt = config_.unplugAfterBytes;
+    if (unplugAt && !state.unplugDone && end > *unplugAt) {
+        // Bytes up to the unplug arrive; the rest of the write goes nowhere.
+        accepted = first < *unplugAt ? static_cast<std::uint32_t>(*unplugAt - first) : 0;
+        state.imageCrc = Crc32Update(state.imageCrc, bytes, accepted);
+        state.imageBytes += accepted;
+        state.updateBytes += accepted;
+        Unplug(state, nowUs_());
+        outcome.status = VI_ERROR_CONN_LOST;
+        outcome.returned = accepted;
+        return outcome;
+    }
     if (config_.failWriteAfter && first <= *config_.failWriteAfter && *config_.failWriteAfter < end) {
         outcome.status = VI_ERROR_IO;
         state.lastDataWrite = 0;
@@ -192,6 +255,9 @@ WriteOutcome InstrumentModel::WriteImageData(InstrumentState& state, const unsig
     state.updateBytes += accepted;
     state.lastDataWrite = accepted;
     outcome.returned = accepted;
+    if (unplugAt && !state.unplugDone && state.updateBytes == *unplugAt) {
+        Unplug(state, nowUs_());
+    }
     return outcome;
 }
 
@@ -199,6 +265,10 @@ ReadOutcome InstrumentModel::Read(std::size_t instrument, std::uint32_t count)
 {
     InstrumentState& state = instruments_.at(instrument);
     ReadOutcome outcome;
+    if (state.unplugged) {
+        outcome.status = VI_ERROR_CONN_LOST;
+        return outcome;
+    }
     if (state.queuedReply.empty()) {
         if (!state.updateMode) {
             outcome.timedOut = true;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ struct InstrumentState {
     std::uint32_t imagesDone = 0;
     std::uint32_t lastDataWrite = 0;
     bool shortWriteDone = false;
+    bool unplugged = false;           // off the bus until plugged in again or power-cycled
+    bool unplugDone = false;          // the configured unplug has happened since power-on
+    std::uint64_t updateSinceUs = 0;  // when update mode began, on the sim's clock
 };
 
 enum class WriteKind { Command, Identify, Data, EndFrame, Pad };
@@ -43,35 +47,48 @@ const char* WriteKindName(WriteKind kind);
 
 class InstrumentModel {
 public:
-    // Notices for the transcript: a mode change, a finished image.
+    // Notices for the transcript and the sessions: a mode change, a finished
+    // image, an instrument gone from the bus (at `atUs` on the sim's clock).
     struct Listener {
         std::function<void(const InstrumentState&)> modeChanged;
         std::function<void(const InstrumentState&, std::uint64_t size, std::uint32_t crc)> imageEnded;
+        std::function<void(std::size_t instrument, std::uint64_t atUs)> unplugged;
     };
 
-    InstrumentModel(const SimConfig& config, Listener listener);
+    // `nowUs` gives the sim's clock.
+    InstrumentModel(const SimConfig& config, Listener listener, std::function<std::uint64_t()> nowUs);
 
     // Every instrument off and on: configured mode, nothing queued, script
-    // from its start.
+    // from its start, back on the bus with its unplug armed again.
     void PowerCycle();
+    // Every unplugged instrument back on the bus, still in update mode (it
+    // lost power mid-update) with its image counters cleared.
+    void PlugIn();
+    // Unplugs every instrument whose timed unplug has come by `nowUs`.
+    void CatchUp(std::uint64_t nowUs);
+    // When the timed unplug of `instrument` falls, while one is pending.
+    std::optional<std::uint64_t> UnplugDue(std::size_t instrument) const;
 
     WriteOutcome Write(std::size_t instrument, const unsigned char* bytes, std::uint32_t count);
     // At most `count` bytes; the rest of a longer reply stays queued.
     ReadOutcome Read(std::size_t instrument, std::uint32_t count);
 
     std::vector<InstrumentState>& Instruments() { return instruments_; }
+    const std::vector<InstrumentState>& Instruments() const { return instruments_; }
     std::size_t& ScriptPosition() { return scriptPosition_; }
     // Set by every change that must outlive the library.
     bool dirty = false;
 
 private:
     void EnterUpdateMode(InstrumentState& state);
+    void Unplug(InstrumentState& state, std::uint64_t atUs);
     std::string IdentificationReply(const InstrumentState& state) const;
     WriteOutcome WriteInNormalMode(InstrumentState& state, const std::string& text);
     WriteOutcome WriteImageData(InstrumentState& state, const unsigned char* bytes, std::uint32_t count);
 
     const SimConfig& config_;
     Listener listener_;
+    std::function<std::uint64_t()> nowUs_;
     std::vector<InstrumentState> instruments_;
     std::size_t scriptPosition_ = 0;
 };

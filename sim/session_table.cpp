@@ -36,4 +36,13 @@ bool SessionTable::Close(ViObject handle)
     return true;
 }
 
+void SessionTable::LoseInstrument(std::size_t instrument)
+{
+    for (auto& entry : sessions_) {
+        if (entry.second.kind == Session::Kind::Instrument && entry.second.instrument == instrument) {
+            entry.second.lost = true;
+        }
+    }
+}
+
 }  // namespace zqsim

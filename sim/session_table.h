@@ -17,6 +17,7 @@ struct Session {
     ViSession owner = VI_NULL;  // the resource manager, for the other kinds
     // Instruments:
     std::size_t instrument = 0;
+    bool lost = false;  // its instrument left the bus; reconnecting does not revive it
     std::string name;
     ViUInt32 timeoutMs = kDefaultTimeoutMs;
     std::map<ViAttr, ViAttrState> attributes;  // accepted but without effect
@@ -33,6 +34,8 @@ public:
     Session* Find(ViObject handle, Session::Kind kind);
     // Closing a resource manager closes what belongs to it. False when unknown.
     bool Close(ViObject handle);
+    // Every open session of `instrument` loses its connection.
+    void LoseInstrument(std::size_t instrument);
     void Clear() { sessions_.clear(); }
 
 private:

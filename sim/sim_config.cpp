@@ -9,10 +9,11 @@
 namespace zqsim {
 namespace {
 
-const char* const kKeys[] = {"serials",          "enumerate",         "versions",      "idn",
-                             "mode",             "replies",           "fail_write_after",
-                             "short_write_after", "fail_endframe",    "fail_endframe_at", "no_rm", "state",
-                             "transcript",       "record"};
+const char* const kKeys[] = {"serials",           "enumerate",          "versions",          "idn",
+                             "mode",              "replies",            "fail_write_after",  "short_write_after",
+                             "fail_endframe",     "fail_endframe_at",   "unplug_after_bytes", "unplug_after_images",
+                             "unplug_after_ms",   "no_rm",              "state",             "transcript",
+                             "record"};
 
 // So that "USB0::0x1D47::0x0B62::<serial>::INSTR" fits the 256 bytes that
 // VISA gives a resource descriptor, zero byte included.
@@ -194,6 +195,15 @@ bool ApplyEntry(const std::string& key, const std::string& value, SimConfig& con
     if (key == "fail_endframe_at") {
         return ParseCount(value, config.failEndFrameAt);
     }
+    if (key == "unplug_after_bytes") {
+        return ParseCount(value, config.unplugAfterBytes);
+    }
+    if (key == "unplug_after_images") {
+        return ParseCount(value, config.unplugAfterImages);
+    }
+    if (key == "unplug_after_ms") {
+        return ParseCount(value, config.unplugAfterMs);
+    }
     if (key == "no_rm") {
         return ParseFlag(value, config.noResourceManager);
     }
@@ -335,6 +345,9 @@ std::string SimConfig::Fingerprint() const
     out << '|' << (failWriteAfter ? std::to_string(*failWriteAfter) : "-") << '|'
         << (shortWriteAfter ? std::to_string(*shortWriteAfter) : "-") << '|' << failEndFrame << '|'
         << (failEndFrameAt ? std::to_string(*failEndFrameAt) : "-") << '|' << noResourceManager;
+    for (const auto& unplug : {unplugAfterBytes, unplugAfterImages, unplugAfterMs}) {
+        out << '|' << (unplug ? std::to_string(*unplug) : "-");
+    }
     return out.str();
 }
 

@@ -29,6 +29,12 @@ struct SimConfig {
     std::optional<std::uint64_t> shortWriteAfter;
     bool failEndFrame = false;
     std::optional<std::uint64_t> failEndFrameAt;  // the EndFrame of image N (from 1)
+    // Where an instrument in update mode disappears from the bus, counted
+    // since update mode began: once it holds N image bytes, once image N has
+    // ended, or N ms later on the sim's clock.
+    std::optional<std::uint64_t> unplugAfterBytes;
+    std::optional<std::uint64_t> unplugAfterImages;
+    std::optional<std::uint64_t> unplugAfterMs;
     bool noResourceManager = false;
     std::string statePath;
     std::string transcriptPath;

@@ -113,7 +113,9 @@ std::string SerializeState(const SimConfig& config, InstrumentModel& model)
             << " versions=" << ToHex(state.versions) << " queued=" << ToHex(state.queuedReply)
             << " image_bytes=" << state.imageBytes << " image_crc=" << state.imageCrc
             << " update_bytes=" << state.updateBytes << " images=" << state.imagesDone
-            << " last_write=" << state.lastDataWrite << " short_done=" << (state.shortWriteDone ? 1 : 0) << '\n';
+            << " last_write=" << state.lastDataWrite << " short_done=" << (state.shortWriteDone ? 1 : 0)
+            << " unplugged=" << (state.unplugged ? 1 : 0) << " unplug_done=" << (state.unplugDone ? 1 : 0)
+            << " update_since=" << state.updateSinceUs << '\n';
     }
     return out.str();
 }
@@ -148,6 +150,14 @@ bool RestoreState(const std::string& text, const SimConfig& config, InstrumentMo
         std::uint64_t images = 0;
         std::uint64_t lastWrite = 0;
         std::uint64_t shortDone = 0;
+        std::uint64_t unplugged = 0;
+        std::uint64_t unplugDone = 0;
+        if (!Number(fields, "unplugged", 1, unplugged) || !Number(fields, "unplug_done", 1, unplugDone) ||
+            !Number(fields, "update_since", UINT64_MAX, state.updateSinceUs)) {
+            return false;
+        }
+        state.unplugged = unplugged != 0;
+        state.unplugDone = unplugDone != 0;
         if (!Number(fields, "update", 1, update) || !Number(fields, "image_bytes", UINT64_MAX, state.imageBytes) ||
             !Number(fields, "image_crc", UINT32_MAX, crc) ||
             !Number(fields, "update_bytes", UINT64_MAX, state.updateBytes) ||

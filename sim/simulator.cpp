@@ -25,6 +25,9 @@ InstrumentModel::Listener MakeListener()
                                   .Add("size", size)
                                   .Add("crc32", crcText));
     };
+    listener.unplugged = [](std::size_t instrument, std::uint64_t atUs) {
+        TheSimulator().Unplugged(instrument, atUs);
+    };
     return listener;
 }
 
@@ -44,6 +47,7 @@ Simulator& TheSimulator()
 CallGuard::CallGuard()
 {
     callMutex.lock();
+    TheSimulator().CatchUp();
 }
 
 CallGuard::~CallGuard()
@@ -51,7 +55,7 @@ CallGuard::~CallGuard()
     callMutex.unlock();
 }
 
-Simulator::Simulator() : model_(config_, MakeListener())
+Simulator::Simulator() : model_(config_, MakeListener(), [this] { return clock_.NowUs(); })
 {
     std::vector<std::string> errors;
     SimConfig config;
@@ -106,6 +110,40 @@ void Simulator::PowerCycle()
     SaveState(config_, model_);
 }
 
+void Simulator::PlugIn()
+{
+    for (const InstrumentState& state : model_.Instruments()) {
+        if (state.unplugged) {
+            Record(EventLine("plug_in").Add("serial", state.serial));
+        }
+    }
+    model_.PlugIn();
+    SaveState(config_, model_);
+}
+
+void Simulator::CatchUp()
+{
+    model_.CatchUp(clock_.NowUs());
+    if (!unplugs_.empty()) {
+        RecordUnplugs();
+        SaveState(config_, model_);
+    }
+}
+
+void Simulator::Unplugged(std::size_t instrument, std::uint64_t atUs)
+{
+    sessions_.LoseInstrument(instrument);
+    unplugs_.emplace_back(instrument, atUs);
+}
+
+void Simulator::RecordUnplugs()
+{
+    for (const auto& [instrument, atUs] : unplugs_) {
+        Record(EventLine("unplug").Add("serial", model_.Instruments().at(instrument).serial), atUs);
+    }
+    unplugs_.clear();
+}
+
 void Simulator::Record(const EventLine& line)
 {
     transcript_.Record(clock_.NowUs(), line);
@@ -126,7 +164,11 @@ void Simulator::SaveIfChanged()
 std::vector<std::string> Simulator::ResourceNames() const
 {
     std::vector<std::string> names;
-    for (const std::string& serial : config_.serials) {
+    for (std::size_t i = 0; i < config_.serials.size(); ++i) {
+        if (model_.Instruments().at(i).unplugged) {
+            continue;
+        }
+        const std::string& serial = config_.serials[i];
         if (config_.enumerate != Enumeration::Decimal) {
             names.push_back(FormatResourceName(serial, IdNotation::Hex));
         }
@@ -144,7 +186,7 @@ std::optional<std::size_t> Simulator::FindInstrument(const ResourceName& name) c
         return std::nullopt;
     }
     for (std::size_t i = 0; i < config_.serials.size(); ++i) {
-        if (EqualsIgnoringCase(config_.serials[i], name.serial)) {
+        if (EqualsIgnoringCase(config_.serials[i], name.serial) && !model_.Instruments().at(i).unplugged) {
             return i;
         }
     }
@@ -164,10 +206,14 @@ ViStatus Simulator::Write(ViSession vi, const ViByte* buffer, ViUInt32 count, Vi
     Session* session = sessions_.Find(vi, Session::Kind::Instrument);
     ViStatus status = VI_SUCCESS;
     WriteOutcome outcome;
+    bool wasLost = false;
     if (session == nullptr) {
         status = VI_ERROR_INV_OBJECT;
     } else if (buffer == nullptr && count > 0) {
         status = VI_ERROR_USER_BUF;
+    } else if (session->lost) {
+        wasLost = true;
+        status = VI_ERROR_CONN_LOST;
     } else {
         outcome = model_.Write(session->instrument, buffer, count);
         status = outcome.status;
@@ -178,16 +224,17 @@ ViStatus Simulator::Write(ViSession vi, const ViByte* buffer, ViUInt32 count, Vi
     if (config_.record != RecordLevel::Off) {
         line.AddStatus(status).Add("returned", outcome.returned);
         if (session != nullptr && buffer != nullptr) {
-            line.Add("kind", WriteKindName(outcome.kind));
+            line.Add("kind", wasLost ? "lost" : WriteKindName(outcome.kind));
             if (config_.record == RecordLevel::Full) {
                 line.AddHex("data", buffer, count);
             }
         }
         Record(line);
     }
+    RecordUnplugs();
     // Saving after every piece of a long image would cost more than the
     // transfer itself; the next other call or the unload saves it.
-    if (outcome.kind != WriteKind::Data) {
+    if (outcome.kind != WriteKind::Data || status == VI_ERROR_CONN_LOST) {
         SaveIfChanged();
     }
     return status;
@@ -210,14 +257,29 @@ ViStatus Simulator::Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32*
     ViStatus status = VI_SUCCESS;
     ReadOutcome outcome;
     std::uint32_t waited = 0;
+    std::optional<std::uint64_t> lostDuringWait;
     if (session == nullptr) {
         status = VI_ERROR_INV_OBJECT;
     } else if (buffer == nullptr) {
         status = VI_ERROR_USER_BUF;
+    } else if (session->lost) {
+        status = VI_ERROR_CONN_LOST;
     } else {
         outcome = model_.Read(session->instrument, count);
         status = outcome.status;
-        if (outcome.timedOut && session->timeoutMs != VI_TMO_INFINITE) {
+        const auto unplug = model_.UnplugDue(session->instrument);
+        const bool infinite = session->timeoutMs == VI_TMO_INFINITE;
+        if (outcome.timedOut && unplug &&
+            (infinite || *unplug < started + std::uint64_t{session->timeoutMs} * 1000)) {
+            // Unplugged while the host waits: the read fails then, not at
+            // the end of its timeout.
+            waited = static_cast<std::uint32_t>((*unplug > started ? *unplug - started + 999 : 0) / 1000);
+            clock_.SleepMs(waited);
+            lostDuringWait = unplug;
+            outcome.timedOut = false;
+            status = VI_ERROR_CONN_LOST;
+            line.Add("lost_after_ms", waited);
+        } else if (outcome.timedOut && !infinite) {
             // Nothing can arrive later in the simulation; waiting out the
             // timeout keeps the host's timing as it would be.
             waited = session->timeoutMs;
@@ -240,6 +302,10 @@ ViStatus Simulator::Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32*
         }
         Record(line, started);
     }
+    if (lostDuringWait) {
+        model_.CatchUp(*lostDuringWait);
+    }
+    RecordUnplugs();
     SaveIfChanged();
     return status;
 }
@@ -247,8 +313,8 @@ ViStatus Simulator::Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32*
 ViStatus Simulator::Clear(ViSession vi)
 {
     Session* session = sessions_.Find(vi, Session::Kind::Instrument);
-    const ViStatus status = session != nullptr ? VI_SUCCESS : VI_ERROR_INV_OBJECT;
-    if (session != nullptr) {
+    const ViStatus status = session == nullptr ? VI_ERROR_INV_OBJECT : session->lost ? VI_ERROR_CONN_LOST : VI_SUCCESS;
+    if (status == VI_SUCCESS) {
         model_.Instruments().at(session->instrument).queuedReply.clear();
         model_.dirty = true;
     }

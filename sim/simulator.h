@@ -13,6 +13,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zqsim {
@@ -30,6 +31,13 @@ public:
     // -1 when `text` is not understood; nothing changes then.
     int Configure(const char* text);
     void PowerCycle();
+    // Unplugged instruments back on the bus, in update mode.
+    void PlugIn();
+    // Unplugs the instruments whose time has come; every call does this first.
+    void CatchUp();
+    // The model's notice that an instrument left the bus at `atUs`: its
+    // sessions lose their connection.
+    void Unplugged(std::size_t instrument, std::uint64_t atUs);
 
     void Record(const EventLine& line);
     void Record(const EventLine& line, std::uint64_t timeUs);
@@ -58,12 +66,16 @@ public:
 private:
     void ApplyConfig(const SimConfig& config, bool startOver);
     void RecordConfigErrors(const std::vector<std::string>& errors);
+    // After the event of the call that made them, so that the transcript
+    // keeps its order.
+    void RecordUnplugs();
 
     SimConfig config_;
+    SimClock clock_;  // before the model, which reads it from the start
     InstrumentModel model_;
     SessionTable sessions_;
-    SimClock clock_;
     Transcript transcript_;
+    std::vector<std::pair<std::size_t, std::uint64_t>> unplugs_;  // not yet recorded
 };
 
 Simulator& TheSimulator();

@@ -32,6 +32,7 @@ const char* StatusText(ViStatus status)
         {VI_ERROR_NSUP_OPER, "VI_ERROR_NSUP_OPER: The operation is not supported by the simulated instrument."},
         {VI_ERROR_USER_BUF, "VI_ERROR_USER_BUF: A specified user buffer is not valid."},
         {VI_ERROR_INV_PARAMETER, "VI_ERROR_INV_PARAMETER: The value of a parameter is invalid."},
+        {VI_ERROR_CONN_LOST, "VI_ERROR_CONN_LOST: The connection for the given session has been lost."},
         {VI_ERROR_LIBRARY_NFOUND, "VI_ERROR_LIBRARY_NFOUND: A code library required by VISA could not be located."},
     };
     for (const Entry& entry : entries) {

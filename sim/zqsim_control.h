@@ -21,6 +21,12 @@ typedef int (*zqsim_configure_fn)(const char* text);
  * fault script from the beginning. */
 typedef void (*zqsim_power_cycle_fn)(void);
 
+/* Plugs every instrument that an unplug_after_* setting took off the bus back
+ * in: it comes back in update mode, as an instrument that lost power in the
+ * middle of an update does. (A power cycle brings it back in its configured
+ * mode instead.) */
+typedef void (*zqsim_plug_in_fn)(void);
+
 /* From now on timestamps are taken from now_us, and a read that times out
  * waits with sleep_ms instead of really sleeping. Nulls restore the system's
  * clock. */

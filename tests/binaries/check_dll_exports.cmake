@@ -31,7 +31,7 @@ function(read_exports dll out_names out_imports)
 endfunction()
 
 read_exports(${DLL} names imports)
-foreach(fn IN LISTS FUNCTIONS ITEMS zqsim_configure zqsim_power_cycle zqsim_set_clock zqsim_transcript
+foreach(fn IN LISTS FUNCTIONS ITEMS zqsim_configure zqsim_power_cycle zqsim_plug_in zqsim_set_clock zqsim_transcript
         viGetAttribute viParseRsrc viParseRsrcEx viStatusDesc)
   if(NOT fn IN_LIST names)
     message(FATAL_ERROR "${DLL} does not export ${fn}; it exports: ${names}")

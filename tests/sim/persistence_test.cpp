@@ -143,6 +143,31 @@ TEST_F(PersistenceTest, ImageInProgressSurvivesReload)
     EXPECT_EQ(images[0].Field("crc32"), "CBF43926");
 }
 
+// MeterLoad loads the library afresh for each step, so an instrument that
+// left the bus must stay gone, and come back plugged in, across reloads.
+TEST_F(PersistenceTest, AnUnpluggedInstrumentStaysGoneAcrossReloads)
+{
+    WriteConfig("unplug_after_bytes=10\nstate=" + StatePath() + "\n");
+    {
+        VisaApi api(SimLibraryPath());
+        const ViSession vi = api.OpenInstrument();
+        api.WriteText(vi, "system:update\n");
+        EXPECT_EQ(api.WriteText(vi, std::string(20, 'x')), static_cast<ViStatus>(0xBFFF00A6UL));
+    }
+    {
+        VisaApi api(SimLibraryPath());
+        ViSession rm = visa::VI_NULL;
+        ASSERT_EQ(api.openDefaultRM(&rm), visa::VI_SUCCESS);
+        char name[visa::VI_FIND_BUFLEN] = {};
+        ViUInt32 count = 99;
+        visa::ViFindList list = visa::VI_NULL;
+        EXPECT_EQ(api.findRsrc(rm, "USB?*INSTR", &list, &count, name), visa::VI_ERROR_RSRC_NFOUND);
+        EXPECT_EQ(count, 0U);
+        api.Get<zqsim_plug_in_fn>("zqsim_plug_in")();
+    }
+    EXPECT_EQ(IdentifyAndReadStatus().first, "KORVALEN,ZQ6140,ABC123,WDL\n");
+}
+
 std::string ReplaceFirst(std::string text, const std::string& what, const std::string& with)
 {
     const std::size_t at = text.find(what);

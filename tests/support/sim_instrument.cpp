@@ -159,6 +159,13 @@ void SimInstrument::PowerCycle()
     }
 }
 
+void SimInstrument::PlugIn()
+{
+    if (auto plugIn = reinterpret_cast<zqsim_plug_in_fn>(Symbol("zqsim_plug_in"))) {
+        plugIn();
+    }
+}
+
 std::string SimInstrument::TranscriptText() const
 {
     auto transcript = reinterpret_cast<zqsim_transcript_fn>(Symbol("zqsim_transcript"));

@@ -39,6 +39,9 @@ public:
     void UseClock(Clock& clock);
     void UseSystemClock();
     void PowerCycle();
+    // Puts an instrument that an unplug_after_* setting took off the bus back
+    // on it, in update mode.
+    void PlugIn();
 
     std::string TranscriptText() const;
     std::vector<WireEvent> Transcript() const;
