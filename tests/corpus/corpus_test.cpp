@@ -24,13 +24,6 @@ using ::testing::ElementsAreArray;
 
 const std::filesystem::path kFolder = METERLOAD_CORPUS_FOLDER;
 
-const std::vector<std::string> kIdentityLines = {
-    "Firmware update was not successful.  Please be sure you selected the ",
-    "correct firmware file in the installation process.",
-    "\n",
-    "Click \"Exit\" to end this update process and turn ZQ6140 power off then",
-    "back on and try the update again.",
-};
 const char* const kIdentityBox =
     "Firmware update was not successful.\nPlease be sure you selected the correct firmware file in the "
     "installation process.";
@@ -46,12 +39,7 @@ const char* Processor(Refusal refusal)
 
 std::vector<std::string> RefusalLines(Refusal refusal)
 {
-    if (refusal == Refusal::Identity) {
-        return kIdentityLines;
-    }
-    return {std::string("Firmware Update Not Possible (") + Processor(refusal) + "). Binary file version is older than ",
-            "instrument version.",
-            "Please press the \"Exit\" button to exit and recycle power on instrument."};
+    return refusal == Refusal::Identity ? IdentityRefusalLines() : GateRefusalLines(Processor(refusal));
 }
 
 std::string RefusalBox(const MalformedFile& file)

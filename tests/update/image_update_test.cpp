@@ -333,21 +333,6 @@ ImageSpec Image(std::string identity, std::string version, std::uint8_t kind, bo
     return spec;
 }
 
-const std::vector<std::string> kIdentityLines = {
-    "Firmware update was not successful.  Please be sure you selected the ",
-    "correct firmware file in the installation process.",
-    "\n",
-    "Click \"Exit\" to end this update process and turn ZQ6140 power off then",
-    "back on and try the update again.",
-};
-
-std::vector<std::string> GateLines(const std::string& processor)
-{
-    return {"Firmware Update Not Possible (" + processor + "). Binary file version is older than ",
-            "instrument version.",
-            "Please press the \"Exit\" button to exit and recycle power on instrument."};
-}
-
 class RefusalTest : public UpdateFlowTest, public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(RefusalTest, ChecksTheHeaderInUpdateModeBeforeAnyData)
@@ -376,13 +361,13 @@ TEST_P(RefusalTest, ChecksTheHeaderInUpdateModeBeforeAnyData)
 INSTANTIATE_TEST_SUITE_P(
     Headers, RefusalTest,
     ::testing::Values(
-        RefusalCase{"OtherModel", "02.05-11-07", Image("KORVALEN ZQ6141", "02.06", 0), kIdentityLines},
-        RefusalCase{"LowerCase", "02.05-11-07", Image("korvalen zq6140", "02.06", 0), kIdentityLines},
-        RefusalCase{"NotInverted", "02.05-11-07", Image("KORVALEN ZQ6140", "02.06", 0, false), kIdentityLines},
-        RefusalCase{"DspEqual", "02.05-11-07", Image("KORVALEN ZQ6140", "02.05", 0), GateLines("DSP")},
-        RefusalCase{"DspOlder", "02.05-11-07", Image("KORVALEN ZQ6140", "01.99", 0), GateLines("DSP")},
-        RefusalCase{"PanelEqual", "02.05-11-07", Image("KORVALEN ZQ6140", "11.00", 1), GateLines("Panel")},
-        RefusalCase{"Msp430Equal", "02.05-11-07", Image("KORVALEN ZQ6140", "07.99", 2), GateLines("MSP 430")},
+        RefusalCase{"OtherModel", "02.05-11-07", Image("KORVALEN ZQ6141", "02.06", 0), IdentityRefusalLines()},
+        RefusalCase{"LowerCase", "02.05-11-07", Image("korvalen zq6140", "02.06", 0), IdentityRefusalLines()},
+        RefusalCase{"NotInverted", "02.05-11-07", Image("KORVALEN ZQ6140", "02.06", 0, false), IdentityRefusalLines()},
+        RefusalCase{"DspEqual", "02.05-11-07", Image("KORVALEN ZQ6140", "02.05", 0), GateRefusalLines("DSP")},
+        RefusalCase{"DspOlder", "02.05-11-07", Image("KORVALEN ZQ6140", "01.99", 0), GateRefusalLines("DSP")},
+        RefusalCase{"PanelEqual", "02.05-11-07", Image("KORVALEN ZQ6140", "11.00", 1), GateRefusalLines("Panel")},
+        RefusalCase{"Msp430Equal", "02.05-11-07", Image("KORVALEN ZQ6140", "07.99", 2), GateRefusalLines("MSP 430")},
         RefusalCase{"PanelNewer", "02.05-11-07", Image("KORVALEN ZQ6140", "12", 1), {}},
         RefusalCase{"WildcardLetsOlderThrough", "02.xx-11-07", Image("KORVALEN ZQ6140", "01.00", 0), {}},
         RefusalCase{"NoProcessorNamed", "02.05-11-07", Image("KORVALEN ZQ6140", "00.00", 3), {}}),

@@ -105,6 +105,22 @@ std::vector<std::string> HintLines()
             "  5407 for DSP firmware.", "  1232 for 430 firmware."};
 }
 
+std::vector<std::string> IdentityRefusalLines()
+{
+    return {"Firmware update was not successful.  Please be sure you selected the ",
+            "correct firmware file in the installation process.",
+            "\n",
+            "Click \"Exit\" to end this update process and turn ZQ6140 power off then",
+            "back on and try the update again."};
+}
+
+std::vector<std::string> GateRefusalLines(const std::string& processor)
+{
+    return {"Firmware Update Not Possible (" + processor + "). Binary file version is older than ",
+            "instrument version.",
+            "Please press the \"Exit\" button to exit and recycle power on instrument."};
+}
+
 UpdateFlowTest::UpdateFlowTest()
     : driver(UpdateContext{dialog, clock, sim.LibraryPath()}), dir_(MakePrivateDirectory())
 {

@@ -39,6 +39,10 @@ std::vector<Bytes> Chunks(const Bytes& body);
 std::vector<std::string> SuccessLines(const std::string& fileName);
 std::vector<std::string> FailureLines(const std::string& fileName);
 std::vector<std::string> HintLines();
+// The log lines of an image refused by its identity, and by the version gate
+// for `processor` ("DSP", "Panel", "MSP 430").
+std::vector<std::string> IdentityRefusalLines();
+std::vector<std::string> GateRefusalLines(const std::string& processor);
 
 class UpdateFlowTest : public ::testing::Test {
 protected:
