@@ -25,13 +25,13 @@ ZQSIM_EXPORT void zqsim_plug_in(void)
 
 ZQSIM_EXPORT void zqsim_set_clock(zqsim_now_us_fn nowUs, zqsim_sleep_ms_fn sleepMs, void* context)
 {
-    const zqsim::CallGuard guard;
+    const zqsim::CallGuard guard{zqsim::CallGuard::LockOnly{}};
     zqsim::TheSimulator().Clock().Use(nowUs, sleepMs, context);
 }
 
 ZQSIM_EXPORT size_t zqsim_transcript(char* buffer, size_t capacity)
 {
-    const zqsim::CallGuard guard;
+    const zqsim::CallGuard guard{zqsim::CallGuard::LockOnly{}};
     const std::string& text = zqsim::TheSimulator().TranscriptText();
     if (buffer != nullptr && capacity > 0) {
         const std::size_t copied = std::min(text.size(), capacity - 1);

@@ -50,6 +50,11 @@ CallGuard::CallGuard()
     TheSimulator().CatchUp();
 }
 
+CallGuard::CallGuard(LockOnly)
+{
+    callMutex.lock();
+}
+
 CallGuard::~CallGuard()
 {
     callMutex.unlock();
