@@ -79,7 +79,7 @@ int main(int argc, char** argv)
 
     for (const auto& file : meterload::testing::MalformedCorpus()) {
         const std::string stem = file.name.substr(0, file.name.size() - 4);
-        if (file.name.size() > 4 && file.name.compare(file.name.size() - 4, 4, ".pak") == 0) {
+        if (file.IsPackage()) {
             WriteFileBytes((package / ("corpus_" + stem)).string(), file.bytes);
         } else {
             WriteFileBytes((gate / ("corpus_" + stem)).string(), GateInput(field, file.bytes));

@@ -10,7 +10,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <cctype>
 #include <ostream>
 
 namespace meterload::testing {
@@ -24,44 +23,15 @@ using ::testing::ElementsAreArray;
 
 const std::filesystem::path kFolder = METERLOAD_CORPUS_FOLDER;
 
-const char* const kIdentityBox =
-    "Firmware update was not successful.\nPlease be sure you selected the correct firmware file in the "
-    "installation process.";
-
-const char* Processor(Refusal refusal)
-{
-    switch (refusal) {
-    case Refusal::GatePanel: return "Panel";
-    case Refusal::GateMsp430: return "MSP 430";
-    default: return "DSP";
-    }
-}
-
 std::vector<std::string> RefusalLines(Refusal refusal)
 {
-    return refusal == Refusal::Identity ? IdentityRefusalLines() : GateRefusalLines(Processor(refusal));
-}
-
-std::string RefusalBox(const MalformedFile& file)
-{
-    switch (file.refusal) {
-    case Refusal::Identity: return kIdentityBox;
-    case Refusal::Damaged: return "The update package is damaged and cannot be installed.\n" + file.reason;
-    default:
-        return std::string("Firmware Update Not Possible (") + Processor(file.refusal) +
-               ").\nBinary file version is older than instrument version.";
-    }
+    return refusal == Refusal::Identity ? IdentityRefusalLines() : GateRefusalLines(GateProcessor(refusal));
 }
 
 std::vector<std::string> Joined(std::vector<std::string> first, const std::vector<std::string>& second)
 {
     first.insert(first.end(), second.begin(), second.end());
     return first;
-}
-
-bool IsPackage(const MalformedFile& file)
-{
-    return file.name.size() > 4 && file.name.compare(file.name.size() - 4, 4, ".pak") == 0;
 }
 
 Bytes ReadWhole(const std::filesystem::path& path)
@@ -118,10 +88,10 @@ TEST_P(MalformedFileTest, IsRefusedAndNothingOfItReachesTheInstrument)
     Press((kFolder / file.name).string());
 
     const std::vector<std::string> afterIdentification = {"Serial No: ABC123", "Please wait ..."};
-    if (IsPackage(file)) {
+    if (file.IsPackage()) {
         const auto boxes = dialog.MessageBoxes();
         ASSERT_EQ(boxes.size(), 1u) << dialog.EventLog();
-        EXPECT_EQ(boxes[0].text, RefusalBox(file));
+        EXPECT_EQ(boxes[0].text, RefusalBoxText(file));
         EXPECT_EQ(boxes[0].caption, "MeterLoad");
         EXPECT_THAT(dialog.LogLines(), ElementsAreArray(Joined(afterIdentification, FailureLines(file.name))));
         // Ours, then the package update's: "L0\n" and "*idn?\n" twice, nothing more.
@@ -153,11 +123,7 @@ std::vector<MalformedFile> Refused()
 
 std::string CaseName(const ::testing::TestParamInfo<MalformedFile>& info)
 {
-    std::string name;
-    for (const char c : info.param.name) {
-        name += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
-    }
-    return name;
+    return info.param.TestName();
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, MalformedFileTest, ::testing::ValuesIn(Refused()), CaseName);
@@ -179,7 +145,7 @@ TEST_P(HeaderOnlyTest, GoesToTheInstrumentWithoutAByteOfBody)
     ASSERT_FALSE(images.empty()) << sim.TranscriptText();
     EXPECT_EQ(images.back().Field("size"), "0") << "entry 1 or the single image";
     // What did go out belongs to the package's other entry.
-    EXPECT_EQ(ImageBytesSent(), IsPackage(file) ? 300u : 0u);
+    EXPECT_EQ(ImageBytesSent(), file.IsPackage() ? 300u : 0u);
     EXPECT_EQ(LibraryTracking::Held(), 0);
 }
 

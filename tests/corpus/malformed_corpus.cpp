@@ -1,5 +1,6 @@
 #include "tests/corpus/malformed_corpus.h"
 
+#include <cctype>
 #include <cstdint>
 
 namespace meterload::testing {
@@ -126,6 +127,38 @@ std::vector<MalformedFile> MalformedCorpus()
     corpus.push_back({"lead_not_a_zq6140_image.pak", PackageBuilder().Image(Other()).Image(Lead()).Build(),
                       Refusal::Identity, ""});
     return corpus;
+}
+
+std::string MalformedFile::TestName() const
+{
+    std::string text;
+    for (const char c : name) {
+        text += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+    }
+    return text;
+}
+
+const char* GateProcessor(Refusal refusal)
+{
+    switch (refusal) {
+    case Refusal::GatePanel: return "Panel";
+    case Refusal::GateMsp430: return "MSP 430";
+    default: return "DSP";
+    }
+}
+
+std::string RefusalBoxText(const MalformedFile& file)
+{
+    switch (file.refusal) {
+    case Refusal::Identity:
+        return "Firmware update was not successful.\nPlease be sure you selected the correct firmware file in the "
+               "installation process.";
+    case Refusal::Damaged: return "The update package is damaged and cannot be installed.\n" + file.reason;
+    case Refusal::NoBody: return std::string();
+    default:
+        return std::string("Firmware Update Not Possible (") + GateProcessor(file.refusal) +
+               ").\nBinary file version is older than instrument version.";
+    }
 }
 
 }  // namespace meterload::testing

@@ -24,9 +24,18 @@ struct MalformedFile {
     Bytes bytes;
     Refusal refusal;
     std::string reason;  // Damaged only
+
+    bool IsPackage() const { return name.size() > 4 && name.compare(name.size() - 4, 4, ".pak") == 0; }
+    // The name as a test's name: "lead_dsp_equal_pak".
+    std::string TestName() const;
 };
 
 // For an instrument that reports 02.05-11-07.
 std::vector<MalformedFile> MalformedCorpus();
+
+// The processor a gate refusal names: "DSP", "Panel" or "MSP 430".
+const char* GateProcessor(Refusal refusal);
+// The message-box text that refuses `file`; empty for a header without body.
+std::string RefusalBoxText(const MalformedFile& file);
 
 }  // namespace meterload::testing
