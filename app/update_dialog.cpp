@@ -18,7 +18,7 @@ UpdateDialog::UpdateDialog(HINSTANCE instance, HWND parent)
     : instance_(instance),
       parent_(parent),
       icon_(LoadIconA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME))),
-      driver_(UpdateContext{port_, SystemClock()}) {}
+      driver_(UpdateContext{port_, SystemClock(), kVisaLibraryName, std::string(), nullptr, &history_}) {}
 
 UpdateDialog::~UpdateDialog() {
     // The log font lives as long as the dialog that shows it.

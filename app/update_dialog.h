@@ -5,6 +5,7 @@
 #include "app/dialog_port_win32.h"
 #include "app/log_edit.h"
 #include "update/update_driver.h"
+#include "update/update_history.h"
 
 #include <windows.h>
 
@@ -45,6 +46,8 @@ private:
     HICON icon_;
     HFONT logFont_ = nullptr;
     DialogPortWin32 port_;
+    // Every update leaves its record; one that cannot be written changes nothing here.
+    HistoryFile history_{HistoryPath(), nullptr};
     UpdateDriver driver_;
 };
 

@@ -28,4 +28,7 @@ struct InstallOptions {
 };
 int RunInstall(const CommonOptions& common, const InstallOptions& options);
 
+// `since`: empty, or a date (YYYY-MM-DD, optionally with a time) in UTC.
+int RunHistory(const CommonOptions& common, const std::string& serial, const std::string& since);
+
 }  // namespace meterload::cli

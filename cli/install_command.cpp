@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "update/update_driver.h"
 #include "update/update_duration.h"
+#include "update/update_history.h"
 #include "update/update_observer.h"
 
 #include <cstdio>
@@ -67,11 +68,16 @@ public:
         progress_.Finish();
         finished = complete;
     }
+    std::string Refusal() const override
+    {
+        return said == Said::Refused && refusal != nullptr ? OneLine(*refusal) : std::string();
+    }
 
     Said said = Said::Nothing;
     bool entered = false;
     bool stopped = false;
     bool finished = false;
+    const std::vector<std::string>* refusal = nullptr;  // the gate's, when it refused
 
 private:
     std::function<Said(std::string_view)> decide_;
@@ -191,7 +197,12 @@ int RunInstall(const CommonOptions& common, const InstallOptions& options)
     Progress progress(TheConsole(), StandardErrorIsTerminal(),
                       facts.package ? facts.sendSizes : std::vector<std::uint64_t>{facts.bodySize});
     InstallObserver observer(decide, progress);
-    UpdateDriver driver(UpdateContext{port, SystemClock(), chosen.library.library, chosen.instrument.serial, &observer});
+    observer.refusal = &refusal;
+    HistoryFile history(HistoryPath(), [](const std::string& error) {
+        TheConsole().Line("Warning: this update is not in the history: " + error);
+    });
+    UpdateDriver driver(UpdateContext{port, SystemClock(), chosen.library.library, chosen.instrument.serial, &observer,
+                                      &history});
     driver.Update();
 
     report.Data()["update_mode_entered"] = observer.entered;

@@ -106,6 +106,20 @@ int main(int argc, char** argv)
                              "Examples:\n  meterload-cli pack fw.pak main.bin panel.bin msp.bin\n\n") +
                  kExitCodes);
 
+    std::string historySerial;
+    std::string since;
+    CLI::App* historyCommand = app.add_subcommand("history", "Show the recorded updates, newest first");
+    AddCommon(*historyCommand, common);
+    historyCommand->add_option("--serial", historySerial, "Only this instrument's updates");
+    historyCommand->add_option("--since", since, "Only updates from this date on (YYYY-MM-DD, UTC)");
+    historyCommand->footer(
+        std::string("Every update, from the dialog or the command line, appends one record to\n"
+                    "history.jsonl in the user's state folder ($XDG_STATE_HOME/meterload, by default\n"
+                    "~/.local/state/meterload; %LOCALAPPDATA%\\MeterLoad on Windows), or to the file\n"
+                    "METERLOAD_HISTORY names.\n\n"
+                    "Examples:\n  meterload-cli history\n  meterload-cli history --serial ABC123 --since 2026-01-01 --json\n\n") +
+        kExitCodes);
+
     CLI::App* info = app.add_subcommand("info", "Show the VISA library and the instruments found, for bug reports");
     AddCommon(*info, common);
     info->footer(std::string("Examples:\n  meterload-cli info\n  meterload-cli info --json\n\n") + kExitCodes);
@@ -129,6 +143,9 @@ int main(int argc, char** argv)
     }
     if (installCommand->parsed()) {
         return RunInstall(common, install);
+    }
+    if (historyCommand->parsed()) {
+        return RunHistory(common, historySerial, since);
     }
     if (pack->parsed()) {
         return RunPack(common, out, entries, force);

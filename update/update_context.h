@@ -5,6 +5,7 @@
 #include "platform/dynamic_library.h"
 #include "update/dialog_port.h"
 #include "update/update_observer.h"
+#include "update/update_record.h"
 
 #include <string>
 
@@ -20,6 +21,9 @@ struct UpdateContext {
     std::string serial = std::string();
     // Null: nobody watches, nothing is stopped.
     UpdateObserver* observer = nullptr;
+
+    // Null: no history is kept.
+    UpdateRecorder* recorder = nullptr;
 
     UpdateObserver& Observer() const { return observer != nullptr ? *observer : NoObserver(); }
 };

@@ -6,6 +6,7 @@
 #include "update/package_name.h"
 #include "update/package_update.h"
 #include "update/split_path.h"
+#include "update/update_history.h"
 
 #include <algorithm>
 
@@ -19,8 +20,11 @@ constexpr const char* kFileFilter =
 }  // namespace
 
 UpdateDriver::UpdateDriver(UpdateContext context)
-    : context_(context), log_(context_.dialog, context_.clock)
+    : tap_(context.dialog),
+      context_(UpdateContext{tap_, context.clock, context.visaLibrary, context.serial, &watch_, context.recorder}),
+      log_(context_.dialog, context_.clock)
 {
+    watch_.Watch(context.Observer());
 }
 
 void UpdateDriver::OnOK()
@@ -49,10 +53,45 @@ void UpdateDriver::Update()
         return;
     }
 
-    if (IsPackageName(SplitPath(*path).fileName)) {
-        HandOverPackage(*identified, *path);
+    if (context_.recorder == nullptr) {
+        Install(*identified, *path);
+        return;
+    }
+    // The connection is gone by the end; its serial number is kept first.
+    const std::string serial = identified->connection->SerialNumber();
+    const std::string field = identified->firmwareVersionField;
+    const std::string when = UtcNow();
+    const auto start = context_.clock.Now();
+    Install(*identified, *path);
+    RecordUpdate(*path, serial, field, when, start);
+}
+
+void UpdateDriver::Install(Identified& identified, const std::string& path)
+{
+    tap_.Restart();
+    watch_.Reset();
+    outcome_.reset();
+    textsBeforeEnding_.clear();
+    if (IsPackageName(SplitPath(path).fileName)) {
+        HandOverPackage(identified, path);
     } else {
-        InstallImage(*identified, *path);
+        InstallImage(identified, path);
+    }
+}
+
+void UpdateDriver::RecordUpdate(const std::string& path, const std::string& serial, const std::string& field,
+                                const std::string& when, std::chrono::microseconds start)
+{
+    UpdateRecord record;
+    record.time = when;
+    record.serial = serial;
+    record.firmwareVersionField = field;
+    record.durationMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(context_.clock.Now() - start).count();
+    const std::string fileName = SplitPath(path).fileName;
+    DescribeFile(record, path, fileName, IsPackageName(fileName));
+    if (Conclude(record, watch_, tap_, textsBeforeEnding_, outcome_)) {
+        context_.recorder->Record(record);
     }
 }
 
@@ -94,6 +133,8 @@ std::optional<UpdateDriver::Identification> UpdateDriver::Identify()
 
 void UpdateDriver::ReportOutcome(const std::string& fileName, bool complete)
 {
+    outcome_ = complete;
+    textsBeforeEnding_ = tap_.Texts();
     context_.Observer().Finished(complete);
     if (complete) {
         log_.AppendLine("\"" + fileName + "\" update completed. Please recycle power on instrument");

@@ -5,8 +5,10 @@
 #include "link/instrument_connection.h"
 #include "platform/file.h"
 #include "update/status_log.h"
+#include "update/update_attempt.h"
 #include "update/update_context.h"
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -63,8 +65,19 @@ private:
     std::unique_ptr<InstrumentConnection> NewConnection();
     void AppendLines(const std::vector<std::string>& lines);
 
+    // Installs the chosen file, watched for the history.
+    void Install(Identified& identified, const std::string& path);
+    void RecordUpdate(const std::string& path, const std::string& serial, const std::string& field,
+                      const std::string& when, std::chrono::microseconds start);
+
+    // The dialog and the observer as the procedures see them: passed through
+    // unchanged, watched for the history.
+    DialogTap tap_;
+    ObserverTap watch_;
     UpdateContext context_;
     StatusLog log_;
+    std::optional<bool> outcome_;               // the common ending's, once reached
+    std::vector<std::string> textsBeforeEnding_;
     int ready_ = 0;
 };
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace meterload {
@@ -34,6 +35,10 @@ public:
 
     // The update reached its end: true when the instrument acknowledged it all.
     virtual void Finished(bool complete) { (void)complete; }
+
+    // Why MayEnterUpdateMode said no when the front end refused the file
+    // itself; empty when the user chose not to go on.
+    virtual std::string Refusal() const { return std::string(); }
 };
 
 // The observer that changes nothing, for procedures run without one.

@@ -30,7 +30,8 @@ Environment CliTest::Env(const std::string& config) const
     return {{"METERLOAD_VISA_LIBRARY", SimLibraryPath()},
             {"ZQSIM_CONFIG", PathOf("sim.conf")},
             {"ZQSIM_STATE", PathOf("sim.state")},
-            {"ZQSIM_TRANSCRIPT", PathOf("transcript.txt")}};
+            {"ZQSIM_TRANSCRIPT", PathOf("transcript.txt")},
+            {"METERLOAD_HISTORY", PathOf("history.jsonl")}};
 }
 
 std::vector<std::string> CliTest::Command(const std::vector<std::string>& args) const

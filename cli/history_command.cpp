@@ -1,0 +1,93 @@
+// history: the user's update records, newest first, as a table or JSON.
+#include "cli/commands.h"
+
+#include "cli/console.h"
+#include "cli/exit_codes.h"
+#include "cli/report.h"
+#include "update/update_history.h"
+
+#include <cctype>
+#include <cstdio>
+
+namespace meterload::cli {
+namespace {
+
+// YYYY-MM-DD, optionally followed by a time: records compare as text.
+bool IsDate(const std::string& text)
+{
+    static const char* const kShape = "dddd-dd-dd";
+    if (text.size() < 10 || (text.size() > 10 && text[10] != 'T')) {
+        return false;
+    }
+    for (std::size_t i = 0; i < 10; ++i) {
+        const bool digit = std::isdigit(static_cast<unsigned char>(text[i])) != 0;
+        if (kShape[i] == 'd' ? !digit : text[i] != '-') {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string Seconds(std::int64_t ms)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ms) / 1000.0);
+    return text;
+}
+
+std::string Cell(std::string text, std::size_t width)
+{
+    if (text.size() < width) {
+        text.resize(width, ' ');
+    }
+    return text;
+}
+
+}  // namespace
+
+int RunHistory(const CommonOptions& common, const std::string& serial, const std::string& since)
+{
+    Report report("history", common.json);
+    if (!since.empty() && !IsDate(since)) {
+        return report.Fail(kUsage, "--since takes a date as YYYY-MM-DD (or YYYY-MM-DDThh:mm:ss, UTC): " + since);
+    }
+    const std::string path = HistoryPath();
+    report.Data()["path"] = path;
+    const History history = ReadHistory(path);
+    for (const std::string& warning : history.warnings) {
+        report.Message("Warning: " + warning);
+    }
+    report.Data()["warnings"] = history.warnings;
+
+    nlohmann::json records = nlohmann::json::array();
+    bool header = false;
+    for (const UpdateRecord& record : history.records) {
+        if ((!serial.empty() && record.serial != serial) || (!since.empty() && record.time < since)) {
+            continue;
+        }
+        records.push_back(nlohmann::json::parse(RecordLine(record)));
+        if (!header) {
+            report.Out(Cell("TIME (UTC)", 25) + Cell("SERIAL", 12) + Cell("BEFORE", 14) + Cell("RESULT", 9) +
+                       Cell("DURATION", 10) + "FILE");
+            header = true;
+        }
+        const std::string kind =
+            record.package ? "package of " + std::to_string(record.entryCount) + " entries" : "image";
+        report.Out(Cell(record.time, 25) + Cell(Printable(record.serial), 12) +
+                   Cell(Printable(record.firmwareVersionField), 14) + Cell(record.result, 9) +
+                   Cell(Seconds(record.durationMs), 10) + Printable(record.file) + " (" + kind + ", " +
+                   std::to_string(record.size) + " bytes, sha256 " + record.sha256.substr(0, 16) + ")");
+        if (!record.reason.empty()) {
+            report.Out("    " + Printable(record.reason));
+        }
+    }
+    report.Data()["records"] = records;
+    if (!history.found) {
+        report.Message("No update has been recorded yet" + (path.empty() ? std::string(".") : " in " + path + "."));
+    } else if (records.empty()) {
+        report.Message("No record matches.");
+    }
+    return report.Finish(kDone);
+}
+
+}  // namespace meterload::cli

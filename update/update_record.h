@@ -1,0 +1,31 @@
+// One update as the user's history keeps it, and who keeps it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace meterload {
+
+struct UpdateRecord {
+    std::string time;                  // UTC, ISO 8601, when the file was chosen
+    std::string serial;
+    std::string firmwareVersionField;  // before the update
+    std::string file;                  // the file's name
+    std::string path;
+    std::int64_t size = -1;            // -1: could not be told
+    std::string sha256;                // empty: could not be read
+    bool package = false;
+    std::int32_t entryCount = 0;       // packages only
+    std::string result;                // "done", "refused" or "failed"
+    std::string reason;                // the refusal text or why it failed
+    std::int64_t durationMs = 0;
+};
+
+class UpdateRecorder {
+public:
+    virtual ~UpdateRecorder() = default;
+    // Must not throw and must not change the update's outcome, whatever happens.
+    virtual void Record(const UpdateRecord& record) = 0;
+};
+
+}  // namespace meterload
