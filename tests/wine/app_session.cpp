@@ -134,6 +134,17 @@ std::string AppSession::WriteRunFile(const std::string& name,
     return path;
 }
 
+std::string AppSession::HistoryPath() const { return runDir_ + "\\history.jsonl"; }
+
+std::vector<std::string> AppSession::HistoryLines() const {
+    std::ifstream in(HistoryPath(), std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 void AppSession::Start(const std::string& simConfig) {
     const std::string config = simConfig + "\nstate=" + runDir_ + "\\zqsim.state\ntranscript=" +
                                transcriptPath_ + "\n";
@@ -144,12 +155,13 @@ void AppSession::Start(const std::string& simConfig) {
     std::string environment;
     const LPCH inherited = GetEnvironmentStringsA();
     for (const char* entry = inherited; *entry != '\0'; entry += std::strlen(entry) + 1) {
-        if (_strnicmp(entry, "ZQSIM_", 6) != 0) {
+        if (_strnicmp(entry, "ZQSIM_", 6) != 0 && _strnicmp(entry, "METERLOAD_HISTORY=", 18) != 0) {
             environment.append(entry).push_back('\0');
         }
     }
     FreeEnvironmentStringsA(inherited);
     environment.append("ZQSIM_CONFIG=" + configPath).push_back('\0');
+    environment.append("METERLOAD_HISTORY=" + HistoryPath()).push_back('\0');
     environment.push_back('\0');
 
     const std::string stage = WindowsPath(METERLOAD_WINE_STAGE);

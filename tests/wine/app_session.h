@@ -77,6 +77,9 @@ public:
     std::vector<std::string> OpenDialogFileTypes() const;
 
     std::vector<WireEvent> Transcript() const;
+    // The update history the program was given (METERLOAD_HISTORY), line by line.
+    std::string HistoryPath() const;
+    std::vector<std::string> HistoryLines() const;
     // Only the events named `event`.
     std::vector<WireEvent> Events(const std::string& event) const;
 

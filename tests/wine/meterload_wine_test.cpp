@@ -386,6 +386,23 @@ TEST_F(MeterLoadApp, SingleImageUpdateSucceedsAndOffersContinue) {
     EXPECT_EQ(app_.Caption(kExit), "Exit");
 }
 
+TEST_F(MeterLoadApp, EachUpdateLeavesOneRecordInTheHistory) {
+    StartWithInstrument();
+    const Bytes body = ImageBody(700, 5);
+    SelectFile(app_.WriteRunFile("main.bin", SingleImage("02.06", 0, body)));
+    WaitForContinue();
+    const std::vector<std::string> lines = app_.HistoryLines();
+    ASSERT_EQ(lines.size(), 1u) << app_.HistoryPath();
+    for (const char* part : {"\"serial\":\"ABC123\"", "\"firmware_version_field\":\"02.05-11-07", "\"file\":\"main.bin\"",
+                             "\"size\":750", "\"kind\":\"image\"", "\"result\":\"done\""}) {
+        EXPECT_NE(lines[0].find(part), std::string::npos) << part << " in " << lines[0];
+    }
+    // The digest from the system's cryptography API, as 64 hex digits.
+    const std::size_t digest = lines[0].find("\"sha256\":\"");
+    ASSERT_NE(digest, std::string::npos);
+    EXPECT_EQ(lines[0].find('"', digest + 10) - (digest + 10), 64u) << lines[0];
+}
+
 TEST_F(MeterLoadApp, VersionGateRefusesAnImageOfTheInstalledVersion) {
     StartWithInstrument("serials=ABC123\nversions=02.05-11-07");
     SelectFile(app_.WriteRunFile("same.bin", SingleImage("02.05", 0, ImageBody(300, 1))));
