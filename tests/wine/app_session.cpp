@@ -161,6 +161,8 @@ void AppSession::Start(const std::string& simConfig) {
     }
     FreeEnvironmentStringsA(inherited);
     environment.append("ZQSIM_CONFIG=" + configPath).push_back('\0');
+    // Each run starts with no history; the run's folder outlives it.
+    DeleteFileA(HistoryPath().c_str());
     environment.append("METERLOAD_HISTORY=" + HistoryPath()).push_back('\0');
     environment.push_back('\0');
 
