@@ -19,6 +19,9 @@ namespace meterload {
 class UpdateDriver {
 public:
     explicit UpdateDriver(UpdateContext context);
+    // The context it hands to the procedures points into the driver itself.
+    UpdateDriver(const UpdateDriver&) = delete;
+    UpdateDriver& operator=(const UpdateDriver&) = delete;
 
     // The presence check: sets the buttons, the ready flag and the start hints.
     void CheckInstrument();

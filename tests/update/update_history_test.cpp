@@ -2,6 +2,8 @@
 // back whole, damaged lines are skipped with a warning, newest first.
 #include "tests/update/history_fixture.h"
 
+#include "platform/sha256.h"
+
 #include <ctime>
 #include <fstream>
 #include <regex>
@@ -76,6 +78,26 @@ TEST_F(HistoryTest, AnAppendThatCannotBeWrittenSaysWhy)
     EXPECT_FALSE(AppendRecord("", Sample("A", 1), error));
     EXPECT_THAT(error, HasSubstr("METERLOAD_HISTORY"));
     EXPECT_FALSE(ReadHistory(dir_ + "/none.jsonl").found);
+}
+
+TEST_F(HistoryTest, FileDigestsAreTheStandardOnes)
+{
+    struct Case {
+        std::string content;
+        const char* digest;
+    };
+    const Case cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        // Longer than one read of the file.
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir_ + "/data";
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << c.content;
+        EXPECT_EQ(FileSha256(path).value_or("unreadable"), c.digest) << c.content.size() << " bytes";
+    }
+    EXPECT_FALSE(FileSha256(dir_ + "/none").has_value());
 }
 
 TEST(UtcNowTest, IsoShapeAndToday)
