@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <random>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -41,9 +42,12 @@ class HistoryTest : public ::testing::Test {
 protected:
     HistoryTest()
     {
-        static std::atomic<int> counter{0};
+        // ctest runs each test in a process of its own, several at once: the
+        // folder is named for the test and a random number, never shared.
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
         dir_ = (std::filesystem::temp_directory_path() /
-                ("meterload-history-" + std::to_string(std::rand()) + "-" + std::to_string(counter++)))
+                ("meterload-history-" + std::string(test->name()) + "-" +
+                 std::to_string(std::random_device{}())))
                    .string();
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
