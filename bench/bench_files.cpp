@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <stdexcept>
+#include <string>
 
 namespace meterload::bench {
 namespace {
@@ -117,11 +117,17 @@ void WritePackageFile(const std::string& path, const std::vector<std::uint32_t>&
 
 std::string MakeTempDir()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "meterload-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a temporary directory");
+    // create_directory fails on a name that exists, so the directory found is ours.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path path =
+            std::filesystem::temp_directory_path() / ("meterload-bench-" + std::to_string(random()));
+        std::error_code error;
+        if (std::filesystem::create_directory(path, error)) {
+            return path.string();
+        }
     }
-    return pattern;
+    throw std::runtime_error("cannot create a temporary directory");
 }
 
 void RemoveTree(const std::string& path)

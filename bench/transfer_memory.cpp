@@ -23,7 +23,12 @@ namespace {
 // Virtual time that keeps no record of its sleeps.
 class QuietVirtualClock final : public Clock {
 public:
-    void Sleep(std::chrono::milliseconds duration) override { now_ += duration; }
+    void SleepUntil(std::chrono::microseconds deadline) override
+    {
+        if (deadline > now_) {
+            now_ = deadline;
+        }
+    }
     std::chrono::microseconds Now() const override { return now_; }
 
 private:

@@ -133,7 +133,7 @@ std::uint32_t InstrumentConnection::Write(const void* bytes, std::uint32_t count
     visa::ViUInt32 sent = 0;
     const visa::ViStatus status =
         fn_.write(instrument_, static_cast<const visa::ViByte*>(bytes), count, &sent);
-    clock_.Sleep(kWritePause);
+    writePauseEnd_ = clock_.Sleep(kWritePause);
     // Warnings count as failures too: only a plain success means the bytes went out.
     if (status != visa::VI_SUCCESS) {
         return 0;

@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/dynamic_library.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -67,6 +68,12 @@ public:
     // reported anything but success or the connection is not open.
     std::uint32_t Write(const void* bytes, std::uint32_t count);
 
+    // The deadline that the last write's 10 ms pause slept to (not when it
+    // woke). A pause that follows a write with nothing sent or read between
+    // counts from here, so that a late wake-up shortens it instead of adding
+    // to the transfer; the instrument still gets at least both pauses.
+    std::chrono::microseconds WritePauseEnd() const { return writePauseEnd_; }
+
     // Receives one response into `buffer`, always zero-terminated inside
     // `capacity`. Returns the number of bytes received (0 when none arrived).
     std::uint32_t Read(void* buffer, std::uint32_t capacity);
@@ -105,6 +112,7 @@ private:
     visa::ViSession instrument_ = visa::VI_NULL;
     visa::ViFindList findList_ = visa::VI_NULL;
     char descriptor_[visa::VI_FIND_BUFLEN] = {};
+    std::chrono::microseconds writePauseEnd_{0};
     std::string diagnostic_;
     OpenFailure failure_ = OpenFailure::None;
 

@@ -10,14 +10,27 @@ class Clock {
 public:
     virtual ~Clock() = default;
 
-    // Blocks the calling thread for at least `duration`.
-    virtual void Sleep(std::chrono::milliseconds duration) = 0;
+    // Blocks the calling thread until Now() has reached `deadline`; returns at
+    // once when it already has. Never returns before the deadline.
+    virtual void SleepUntil(std::chrono::microseconds deadline) = 0;
 
     // Monotonic time since an arbitrary origin.
     virtual std::chrono::microseconds Now() const = 0;
+
+    // Blocks for at least `duration` from now and returns the deadline it
+    // slept to. Pauses in a run of paced writes count from such deadlines,
+    // not from the wake-ups: a late wake-up then shortens the pause that
+    // follows instead of adding to the whole transfer.
+    std::chrono::microseconds Sleep(std::chrono::milliseconds duration)
+    {
+        const std::chrono::microseconds deadline = Now() + duration;
+        SleepUntil(deadline);
+        return deadline;
+    }
 };
 
-// The real clock. On Windows its sleeps are accurate to about a millisecond.
+// The real clock: sleeps, then finishes each pause by yielding the processor
+// until the deadline has passed, so that it wakes within microseconds of it.
 Clock& SystemClock();
 
 }  // namespace meterload

@@ -1,5 +1,7 @@
 #include "platform/clock.h"
 
+#include "platform/clock_margin.h"
+
 #include <thread>
 
 #ifdef __linux__
@@ -9,12 +11,13 @@
 namespace meterload {
 namespace {
 
-// The kernel wakes a sleeper up to a few hundred microseconds late; over the
-// thousands of pauses of an image transfer that would add up to seconds. So
-// sleep to just before the deadline and give up the processor until it has
-// passed.
-constexpr std::chrono::microseconds kFinalStretch{300};
+using std::chrono::microseconds;
+using std::chrono::steady_clock;
 
+// The kernel wakes a sleeper some tens of microseconds late; over the
+// thousands of pauses of an image transfer that would add up to a noticeable
+// share. So sleep to just before the deadline and give up the processor until
+// it has passed.
 class PosixClock final : public Clock {
 public:
     PosixClock()
@@ -25,22 +28,25 @@ public:
 #endif
     }
 
-    void Sleep(std::chrono::milliseconds duration) override
+    void SleepUntil(microseconds deadline) override
     {
-        const auto deadline = std::chrono::steady_clock::now() + duration;
-        if (duration > kFinalStretch) {
-            std::this_thread::sleep_until(deadline - kFinalStretch);
+        const microseconds wake = deadline - margin_.Get();
+        if (Now() < wake) {
+            std::this_thread::sleep_until(steady_clock::time_point(wake));
+            margin_.Observe(Now() - wake);
         }
-        while (std::chrono::steady_clock::now() < deadline) {
+        while (Now() < deadline) {
             std::this_thread::yield();
         }
     }
 
-    std::chrono::microseconds Now() const override
+    microseconds Now() const override
     {
-        return std::chrono::duration_cast<std::chrono::microseconds>(
-            std::chrono::steady_clock::now().time_since_epoch());
+        return std::chrono::duration_cast<microseconds>(steady_clock::now().time_since_epoch());
     }
+
+private:
+    WakeMargin margin_;
 };
 
 }  // namespace

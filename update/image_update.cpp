@@ -113,7 +113,13 @@ bool UpdateDriver::Transfer(InstrumentConnection& connection, File& image)
         if (!context_.Observer().MayWrite()) {
             return false;
         }
-        context_.clock.Sleep(kChunkPause);
+        // The 5 ms count from the deadline of the previous write's 10 ms pause,
+        // not from when that pause woke: a late wake-up shortens this pause
+        // instead of adding to the transfer, and the data writes still come at
+        // least 15 ms apart.
+        const std::chrono::microseconds pauseFrom =
+            wroteData ? connection.WritePauseEnd() : context_.clock.Now();
+        context_.clock.SleepUntil(pauseFrom + kChunkPause);
         const std::uint32_t count = static_cast<std::uint32_t>(k);
         const std::uint32_t w = connection.Write(chunk.data(), count);
         context_.Observer().Written(w);

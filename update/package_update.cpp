@@ -20,6 +20,7 @@
 namespace meterload {
 namespace {
 
+using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
 constexpr const char* kCaption = "MeterLoad";
@@ -55,6 +56,19 @@ void WriteCommand(InstrumentConnection& connection, std::string_view command)
     connection.Write(command.data(), static_cast<std::uint32_t>(command.size()));
 }
 
+// Pauses until `pause` after `from` and returns that deadline. Every pause
+// here that follows a write (from the deadline of the write's own pause) or
+// another pause, with nothing sent or read between, counts from the deadline
+// of the one before and not from its wake-up: late wake-ups then shorten the
+// pauses that follow instead of adding up over a transfer, and the instrument
+// still gets at least every pause after every write.
+microseconds PauseAfter(Clock& clock, microseconds from, milliseconds pause)
+{
+    const microseconds deadline = from + pause;
+    clock.SleepUntil(deadline);
+    return deadline;
+}
+
 // Reads exactly `count` bytes; anything less means the package changed
 // under us or could not be read, and the chunk must not go out.
 bool ReadExactly(File& file, std::uint8_t* buffer, std::size_t count)
@@ -62,14 +76,18 @@ bool ReadExactly(File& file, std::uint8_t* buffer, std::size_t count)
     return file.Read(buffer, count) == static_cast<std::int64_t>(count);
 }
 
+struct RunEnd {
+    std::uint32_t lastChunk;  // 0 when nothing was sent
+    microseconds pausedTo;    // where a pause that follows counts from
+};
+
 // Sends `size` bytes from the file's current position in 240-byte writes,
 // draining the queue and pausing before each full chunk; the last chunk goes
-// out at once. The size of that last chunk (0 when nothing was sent), or
-// nothing when the file brought fewer bytes than planned or the observer
-// stopped the writes.
-std::optional<std::uint32_t> SendRun(InstrumentConnection& connection, File& file, Buffer& buffer,
-                                     DialogPort& dialog, UpdateObserver& observer, Clock& clock,
-                                     std::uint64_t size, milliseconds chunkPause)
+// out at once. The first pause counts from `pausedTo`. Nothing when the file
+// brought fewer bytes than planned or the observer stopped the writes.
+std::optional<RunEnd> SendRun(InstrumentConnection& connection, File& file, Buffer& buffer, DialogPort& dialog,
+                              UpdateObserver& observer, Clock& clock, std::uint64_t size,
+                              milliseconds chunkPause, microseconds pausedTo)
 {
     const ChunkPlan plan = PlanChunks(size);
     for (std::uint64_t chunk = 0; chunk < plan.fullChunks; ++chunk) {
@@ -77,24 +95,28 @@ std::optional<std::uint32_t> SendRun(InstrumentConnection& connection, File& fil
         if (!ReadExactly(file, buffer.data(), kChunkSize) || !observer.MayWrite()) {
             return std::nullopt;
         }
-        clock.Sleep(chunkPause);
+        PauseAfter(clock, pausedTo, chunkPause);
         observer.Written(connection.Write(buffer.data(), static_cast<std::uint32_t>(kChunkSize)));
+        pausedTo = connection.WritePauseEnd();
     }
     if (plan.lastChunk > 0) {
         if (!ReadExactly(file, buffer.data(), plan.lastChunk) || !observer.MayWrite()) {
             return std::nullopt;
         }
         observer.Written(connection.Write(buffer.data(), plan.lastChunk));
+        pausedTo = connection.WritePauseEnd();
     }
-    return plan.lastChunk;
+    return RunEnd{plan.lastChunk, pausedTo};
 }
 
 // The first reply after an image decides; the one after the EndFrame is read
 // and let go. An EndFrame that did not go out leaves the image unfinished in
-// the instrument, which is a failure however the replies read.
-bool ImageAccepted(InstrumentConnection& connection, Buffer& buffer, Clock& clock, milliseconds wait)
+// the instrument, which is a failure however the replies read. The wait
+// counts from `pausedTo`.
+bool ImageAccepted(InstrumentConnection& connection, Buffer& buffer, Clock& clock, microseconds pausedTo,
+                   milliseconds wait)
 {
-    clock.Sleep(wait);
+    PauseAfter(clock, pausedTo, wait);
     connection.Read(buffer.data(), static_cast<std::uint32_t>(buffer.size()));
     if (ReplyStatus(buffer.data()) != kReplyAccepted) {
         return false;
@@ -135,7 +157,7 @@ int InstallPackage(UpdateContext& context, const std::string& packagePath, const
     }
 
     WriteCommand(*connection, kCommandLocal);
-    clock.Sleep(kCommandPause);
+    PauseAfter(clock, connection->WritePauseEnd(), kCommandPause);
 
     // The folder may hold "@" itself (C:\fw@lab\): the serial number follows
     // the first "@" after the folder, that is after the last separator.
@@ -162,7 +184,7 @@ int InstallPackage(UpdateContext& context, const std::string& packagePath, const
     }
 
     WriteCommand(*connection, kCommandIdentify);
-    clock.Sleep(kCommandPause);
+    PauseAfter(clock, connection->WritePauseEnd(), kCommandPause);
 
     char reply[kIdentifyReplyCapacity] = {};
     const std::uint32_t received =
@@ -211,10 +233,11 @@ int InstallPackage(UpdateContext& context, const std::string& packagePath, const
         return CloseAndFail(connection);
     }
     WriteCommand(*connection, kCommandSystemUpdate);
+    microseconds pausedTo = connection->WritePauseEnd();
     context.Observer().EnteredUpdateMode();
     for (int round = 0; round < kSettleRounds; ++round) {
         dialog.DrainMessages();
-        clock.Sleep(kSettleStep);
+        pausedTo = PauseAfter(clock, pausedTo, kSettleStep);
     }
 
     // Entries 2 .. entry count go out whole, in table order.
@@ -228,14 +251,16 @@ int InstallPackage(UpdateContext& context, const std::string& packagePath, const
             return CloseAndFail(connection);
         }
         const auto sent = SendRun(*connection, *imageFile, buffer, dialog, context.Observer(), clock,
-                                  static_cast<std::uint64_t>(entry.Size()), kEntryChunkPause);
+                                  static_cast<std::uint64_t>(entry.Size()), kEntryChunkPause, pausedTo);
         imageFile.reset();
         if (!sent) {
             return CloseAndFail(connection);
         }
-        if (!ImageAccepted(*connection, buffer, clock, kEntryReplyWait)) {
+        if (!ImageAccepted(*connection, buffer, clock, sent->pausedTo, kEntryReplyWait)) {
             return CloseAndFail(connection);
         }
+        // A reply came since: the next pause counts from now.
+        pausedTo = clock.Now();
     }
 
     // Entry 1 last, without its header.
@@ -247,20 +272,22 @@ int InstallPackage(UpdateContext& context, const std::string& packagePath, const
     if (!leadFile || !ReadExactly(*leadFile, buffer.data(), kImageHeaderSize)) {
         return CloseAndFail(connection);
     }
-    clock.Sleep(kHeaderSkipPause);
-    const auto lastChunk =
+    pausedTo = PauseAfter(clock, pausedTo, kHeaderSkipPause);
+    const auto sent =
         SendRun(*connection, *leadFile, buffer, dialog, context.Observer(), clock,
-                static_cast<std::uint64_t>(entry.Size()) - kImageHeaderSize, kLeadChunkPause);
+                static_cast<std::uint64_t>(entry.Size()) - kImageHeaderSize, kLeadChunkPause, pausedTo);
     leadFile.reset();
-    if (!lastChunk) {
+    if (!sent) {
         return CloseAndFail(connection);
     }
+    pausedTo = sent->pausedTo;
     // Only the computed size of entry 1's last chunk decides, never what Write reported.
-    if (NeedsPadCommand(*lastChunk)) {
+    if (NeedsPadCommand(sent->lastChunk)) {
         std::memcpy(buffer.data(), kPadCommand.data(), kPadCommand.size());
         connection->Write(buffer.data(), static_cast<std::uint32_t>(kPadCommand.size()));
+        pausedTo = connection->WritePauseEnd();
     }
-    if (!ImageAccepted(*connection, buffer, clock, kLeadReplyWait)) {
+    if (!ImageAccepted(*connection, buffer, clock, pausedTo, kLeadReplyWait)) {
         return CloseAndFail(connection);
     }
 

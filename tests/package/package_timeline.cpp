@@ -2,6 +2,7 @@
 
 #include "link/update_link.h"
 
+#include <algorithm>
 #include <sstream>
 
 namespace meterload::testing {
@@ -66,10 +67,16 @@ std::string Timeline::Text()
     return text;
 }
 
-void TimelineClock::Sleep(std::chrono::milliseconds duration)
+void TimelineClock::SleepUntil(std::chrono::microseconds deadline)
 {
-    timeline_.Add("sleep " + std::to_string(duration.count()));
-    clock_.Sleep(duration);
+    const long long ahead = std::max<long long>((deadline - clock_.Now()).count(), 0);
+    std::string milliseconds = std::to_string(ahead / 1000);
+    if (ahead % 1000 != 0) {
+        const std::string fraction = std::to_string(1000 + ahead % 1000);
+        milliseconds += "." + fraction.substr(1);
+    }
+    timeline_.Add("sleep " + milliseconds);
+    clock_.SleepUntil(deadline);
 }
 
 void TimelineDialog::SetLogText(const std::string& text)

@@ -52,7 +52,8 @@ private:
 class TimelineClock final : public Clock {
 public:
     TimelineClock(VirtualClock& clock, Timeline& timeline) : clock_(clock), timeline_(timeline) {}
-    void Sleep(std::chrono::milliseconds duration) override;
+    // Recorded as "sleep <ms>", the time from the call to the deadline.
+    void SleepUntil(std::chrono::microseconds deadline) override;
     std::chrono::microseconds Now() const override { return clock_.Now(); }
 
 private:

@@ -85,7 +85,7 @@ TEST(ReadTest, SilentInstrumentTimesOutOnTheTestsClock)
     EXPECT_EQ(api.ReadText(vi, reply, 63), visa::VI_ERROR_TMO);
     EXPECT_EQ(reply, "");
     ASSERT_EQ(clock.Sleeps().size(), 1U);
-    EXPECT_EQ(clock.Sleeps()[0].count(), 10000);
+    EXPECT_EQ(clock.Sleeps()[0], std::chrono::milliseconds(10000));
     const auto reads = sim.Events("viRead");
     ASSERT_EQ(reads.size(), 1U);
     EXPECT_EQ(reads[0].Field("timeout_ms"), "10000");

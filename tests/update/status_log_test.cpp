@@ -78,7 +78,7 @@ TEST_F(StatusLogTest, WaitPumpingSleepsOneHundredMillisecondsBeforeEachPump)
     log.WaitPumping(20);
 
     EXPECT_EQ(clock.Now() - start, std::chrono::seconds(2));
-    EXPECT_EQ(clock.Sleeps(), std::vector<std::chrono::milliseconds>(20, std::chrono::milliseconds(100)));
+    EXPECT_EQ(clock.Sleeps(), std::vector<std::chrono::microseconds>(20, std::chrono::milliseconds(100)));
     ASSERT_EQ(pumpTimes.size(), 20u);
     for (std::size_t i = 0; i < pumpTimes.size(); ++i) {
         EXPECT_EQ(pumpTimes[i] - start, std::chrono::milliseconds(100) * static_cast<int>(i + 1));
