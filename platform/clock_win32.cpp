@@ -19,13 +19,32 @@ namespace {
 
 using std::chrono::microseconds;
 
+// ntdll's delay in 100 ns units (negative: relative).
+using DelayExecutionFn = LONG(WINAPI*)(BOOLEAN alertable, LARGE_INTEGER* interval);
+
+template <typename Fn>
+Fn NtdllFunction(const char* name)
+{
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    FARPROC function = ntdll != nullptr ? GetProcAddress(ntdll, name) : nullptr;
+    // GetProcAddress returns a generic function pointer; the cast goes
+    // through void* so that the compiler accepts the real signature.
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(function));
+}
+
 class WindowsClock final : public Clock {
 public:
     WindowsClock()
     {
         QueryPerformanceFrequency(&frequency_);
-        timer_ = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
-                                        TIMER_ALL_ACCESS);
+        delay_ = NtdllFunction<DelayExecutionFn>("NtDelayExecution");
+        // Wine's waitable timers go through its server and wake half a
+        // millisecond or more late; its plain delays are as sharp as Linux's.
+        const bool wine = NtdllFunction<FARPROC>("wine_get_version") != nullptr;
+        if (!wine || delay_ == nullptr) {
+            timer_ = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                            TIMER_ALL_ACCESS);
+        }
         if (timer_ == nullptr) {
             periodRaised_ = timeBeginPeriod(1) == TIMERR_NOERROR;
         }
@@ -48,11 +67,8 @@ public:
     {
         const microseconds wake = deadline - margin_.Get();
         const microseconds now = Now();
-        if (now < wake) {
-            const microseconds asked = SleepFor(wake - now);
-            if (asked.count() > 0) {
-                margin_.Observe(Now() - (now + asked));
-            }
+        if (now < wake && SleepFor(wake - now)) {
+            margin_.Observe(Now() - wake);
         }
         while (Now() < deadline) {
             SwitchToThread();
@@ -69,30 +85,26 @@ public:
     }
 
 private:
-    // Sleeps about `duration`, never longer on purpose; returns what it asked
-    // the system for (nothing when the timer could not be set, or when the
-    // whole-millisecond fall-back has less than a millisecond to sleep).
-    microseconds SleepFor(microseconds duration)
+    // Sleeps for `duration`, give or take the timer's lateness; false when it
+    // could not (the caller then yields the whole pause out).
+    bool SleepFor(microseconds duration)
     {
+        LARGE_INTEGER relative;
+        relative.QuadPart = -static_cast<LONGLONG>(duration.count()) * 10;  // 100 ns units
         if (timer_ != nullptr) {
-            LARGE_INTEGER due;
-            due.QuadPart = -static_cast<LONGLONG>(duration.count()) * 10;  // relative, 100 ns units
-            if (SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE) &&
-                WaitForSingleObject(timer_, INFINITE) == WAIT_OBJECT_0) {
-                return duration;
-            }
-            return microseconds(0);
+            return SetWaitableTimer(timer_, &relative, 0, nullptr, nullptr, FALSE) &&
+                   WaitForSingleObject(timer_, INFINITE) == WAIT_OBJECT_0;
         }
-        const auto whole = static_cast<DWORD>(duration.count() / 1000);
-        if (whole == 0) {
-            return microseconds(0);
+        if (delay_ != nullptr) {
+            return delay_(FALSE, &relative) >= 0;
         }
-        ::Sleep(whole);
-        return std::chrono::milliseconds(whole);
+        ::Sleep(static_cast<DWORD>(duration.count() / 1000));
+        return true;
     }
 
     LARGE_INTEGER frequency_{};
     HANDLE timer_ = nullptr;
+    DelayExecutionFn delay_ = nullptr;
     bool periodRaised_ = false;
     WakeMargin margin_;
 };
