@@ -64,8 +64,15 @@ for preset in $presets; do
     status=1
     continue
   fi
-  emulator=$(sed -nE 's/^CMAKE_CROSSCOMPILING_EMULATOR:[A-Z]*=(.*)/\1/p' "$dir/CMakeCache.txt")
-  processor=$(sed -nE 's/^CMAKE_SYSTEM_PROCESSOR:[A-Z]*=(.*)/\1/p' "$dir/CMakeCache.txt")
+  # The toolchain file names the emulator (a list: blanks between its words)
+  # and the processor; neither is cached.
+  toolchain=$(sed -nE 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=(.*)/\1/p' "$dir/CMakeCache.txt")
+  printf 'include("%s")\nmessage("${CMAKE_CROSSCOMPILING_EMULATOR}|${CMAKE_SYSTEM_PROCESSOR}")\n' \
+    "$toolchain" >"$dir.toolchain.cmake"
+  settings=$(cmake -P "$dir.toolchain.cmake" 2>&1 | tail -n 1)
+  emulator=${settings%%|*}
+  emulator=${emulator//;/ }
+  processor=${settings##*|}
   arch=win64
   [[ "$processor" =~ ^(x86|i[3-6]86)$ ]] && arch=win32
   export WINEPREFIX="$PWD/build/bench-wine-$arch" WINEARCH=$arch
