@@ -8,7 +8,6 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
 build=${METERLOAD_BENCH_BUILD:-build/bench}
 status=0
 
@@ -51,10 +50,11 @@ fi
 echo "== pause accuracy of the real clock (native)"
 "$build/bench/meterload_clock_pace" || status=1
 
-# The Windows builds under Wine, one per Windows preset, each run by the
-# emulator its toolchain names. Wine's timers wake later than Linux's, and a
-# default Windows timer would round every pause up to a 15.6 ms tick.
-command -v wine >/dev/null 2>&1 || { echo "== Windows builds: skipped (no Wine)"; exit $status; }
+# The Windows builds under Wine, one per Windows preset, each with Wine's
+# loader for its architecture in a prefix of its own. Wine's timers wake later
+# than Linux's, and a default Windows timer would round every pause up to a
+# 15.6 ms tick.
+. scripts/wine_env.sh
 presets=$(cmake --list-presets 2>/dev/null | sed -nE 's/^ *"(windows-[^"]*)".*/\1/p')
 for preset in $presets; do
   dir=${build}-$preset
@@ -64,27 +64,20 @@ for preset in $presets; do
     status=1
     continue
   fi
-  # The toolchain file names the emulator (a list: blanks between its words)
-  # and the processor; neither is cached.
+  # The toolchain file names the architecture; it is not cached.
   toolchain=$(sed -nE 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=(.*)/\1/p' "$dir/CMakeCache.txt")
-  printf 'include("%s")\nmessage("${CMAKE_CROSSCOMPILING_EMULATOR}|${CMAKE_SYSTEM_PROCESSOR}")\n' \
-    "$toolchain" >"$dir.toolchain.cmake"
-  settings=$(cmake -P "$dir.toolchain.cmake" 2>&1 | tail -n 1)
-  emulator=${settings%%|*}
-  emulator=${emulator//;/ }
-  processor=${settings##*|}
-  arch=win64
-  [[ "$processor" =~ ^(x86|i[3-6]86)$ ]] && arch=win32
-  export WINEPREFIX="$PWD/build/bench-wine-$arch" WINEARCH=$arch
-  mkdir -p "$WINEPREFIX"
+  printf 'include("%s")\nmessage("${METERLOAD_WINE_ARCH}")\n' "$toolchain" >"$dir.arch.cmake"
+  arch=$(cmake -P "$dir.arch.cmake" 2>&1 | tail -n 1)
+  wine_use "$arch" "$PWD/build/bench-wine-$arch" || { status=1; continue; }
   # Whether this machine runs the build at all (32-bit Windows programs need
-  # 32-bit Wine) shows by running its first benchmark.
-  if ! pace=$(timeout 300 ${emulator:-wine} "$dir/bench/meterload_clock_pace.exe" 2>"$dir.run.log"); then
-    echo "== $preset: skipped, its programs do not run under Wine here ($(head -c 200 "$dir.run.log" | tr '\n' ' '))"
+  # a kernel that runs 32-bit programs) shows by running its first benchmark.
+  wine_prepare 2>"$dir.run.log"
+  if ! pace=$(timeout 300 "$WINE" "$dir/bench/meterload_clock_pace.exe" 2>>"$dir.run.log"); then
+    echo "== $preset: skipped, its programs do not run here: $(tail -n 1 "$dir.run.log")"
     continue
   fi
-  echo "== pacing (real time, $preset under $(${emulator:-wine} --version 2>/dev/null || echo Wine))"
-  ${emulator:-wine} "$dir/bench/meterload_bench_time.exe" 1.01 || status=1
+  echo "== pacing (real time, $preset under $("$WINE" --version))"
+  "$WINE" "$dir/bench/meterload_bench_time.exe" 1.01 || status=1
   echo "== pause accuracy of the real clock ($preset under Wine)"
   echo "$pace"
 done
