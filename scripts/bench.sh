@@ -73,10 +73,10 @@ for preset in $presets; do
   # a kernel that runs 32-bit programs) shows by running its first benchmark.
   wine_prepare 2>"$dir.run.log"
   if ! pace=$(timeout 300 "$WINE" "$dir/bench/meterload_clock_pace.exe" 2>>"$dir.run.log"); then
-    echo "== $preset: skipped, its programs do not run here: $(tail -n 1 "$dir.run.log")"
+    echo "== $preset: skipped, this machine does not run its programs ($(tail -n 1 "$dir.run.log"))"
     continue
   fi
-  echo "== pacing (real time, $preset under $("$WINE" --version))"
+  echo "== pacing (real time, $preset under $("$WINE" --version), load $(cut -d' ' -f1 /proc/loadavg))"
   "$WINE" "$dir/bench/meterload_bench_time.exe" 1.01 || status=1
   echo "== pause accuracy of the real clock ($preset under Wine)"
   echo "$pace"
