@@ -4,6 +4,7 @@
 
 #include "link/update_link.h"
 #include "tests/support/sim_instrument.h"
+#include "tests/support/slow_wire_clock.h"
 #include "tests/support/virtual_clock.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@ namespace meterload {
 namespace {
 
 using testing::SimInstrument;
+using testing::SlowWireClock;
 using testing::VirtualClock;
 using std::chrono::milliseconds;
 
@@ -165,6 +167,24 @@ TEST_F(InstrumentConnectionTest, WritesExactBytesAndPausesAfterEach)
     EXPECT_EQ(writes[0], std::vector<std::uint8_t>({'L', '0', '\n'}));
     EXPECT_EQ(writes[2], std::vector<std::uint8_t>(kEndFrame.begin(), kEndFrame.end()));
     connection->Close();
+}
+
+// A write over a slow wire: its 10 ms count from when the write returned,
+// however long it took, and a pause that follows it counts from there too.
+TEST_F(InstrumentConnectionTest, WritePauseCountsFromTheEndOfTheWrite)
+{
+    auto connection = OpenWith("");
+    ASSERT_EQ(connection->FoundCount(), 1u);
+    SlowWireClock wire(clock_, milliseconds(3));
+    sim_.UseClock(wire);
+    clock_.SetLateness(std::chrono::microseconds(400));
+
+    const auto before = clock_.Now();
+    EXPECT_EQ(connection->Write("L0\n", 3), 3u);
+    sim_.UseClock(clock_);
+    // The call itself took 3 ms at least, and the pause woke 0.4 ms late.
+    EXPECT_GE(connection->WritePauseEnd(), before + milliseconds(3) + milliseconds(10));
+    EXPECT_EQ(clock_.Now(), connection->WritePauseEnd() + std::chrono::microseconds(400));
 }
 
 TEST_F(InstrumentConnectionTest, OnlyPlainSuccessCountsAsAWrite)
