@@ -9,9 +9,8 @@
 
 namespace meterload::testing {
 
-// Each time the simulator reads the clock to stamp an event, time moves on
-// by `duration`. A write's own event is the last one it stamps, so a write
-// ends `duration` after its stamp; a read is stamped when it begins.
+// Each time the simulator reads the clock, time moves on by `duration`, so
+// every call on the wire takes that long at least.
 class SlowWireClock final : public Clock {
 public:
     SlowWireClock(VirtualClock& clock, std::chrono::microseconds duration) : clock_(clock), duration_(duration) {}
