@@ -72,16 +72,22 @@ bool InstrumentConnection::Bind()
     return true;
 }
 
-void InstrumentConnection::Open()
+bool InstrumentConnection::StartOpen()
 {
     foundCount_ = 0;
     timeout_ = kTimeoutMs;
+    failure_ = OpenFailure::None;
     diagnostic_.clear();
     descriptor_[0] = '\0';
 
     const bool bound = Bind();
     state_ = 0;
-    if (!bound) {
+    return bound;
+}
+
+void InstrumentConnection::Open()
+{
+    if (!StartOpen()) {
         return;
     }
 

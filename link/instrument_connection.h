@@ -95,6 +95,8 @@ public:
     const std::string& Diagnostic() const { return diagnostic_; }
 
 private:
+    // Forgets what the last open found or failed at, then binds the library.
+    bool StartOpen();
     bool Bind();
     void Unbind();
     bool OpenResourceManager();

@@ -129,15 +129,7 @@ InstrumentSearch InstrumentConnection::FindAll()
 
 void InstrumentConnection::OpenSerial(const std::string& serial)
 {
-    foundCount_ = 0;
-    timeout_ = kTimeoutMs;
-    failure_ = OpenFailure::None;
-    diagnostic_.clear();
-    descriptor_[0] = '\0';
-
-    const bool bound = Bind();
-    state_ = 0;
-    if (!bound) {
+    if (!StartOpen()) {
         return;
     }
     if (!OpenResourceManager()) {
