@@ -62,15 +62,14 @@ InstrumentModel::InstrumentModel(const SimConfig& config, Listener listener, std
 void InstrumentModel::PowerCycle()
 {
     instruments_.clear();
-    for (const std::string& serial : config_.serials) {
+    for (std::size_t i = 0; i < config_.serials.size(); ++i) {
         InstrumentState state;
-        state.serial = serial;
-        state.versions = config_.versions;
-        state.updateMode = config_.startInUpdateMode;
+        state.serial = config_.serials[i];
+        state.versions = config_.instruments.at(i).versions;
+        state.updateMode = config_.instruments.at(i).startInUpdateMode;
         state.updateSinceUs = nowUs_();
         instruments_.push_back(state);
     }
-    scriptPosition_ = 0;
     dirty = true;
 }
 
@@ -87,11 +86,12 @@ void InstrumentModel::PlugIn()
 std::optional<std::uint64_t> InstrumentModel::UnplugDue(std::size_t instrument) const
 {
     const InstrumentState& state = instruments_.at(instrument);
-    if (!config_.unplugAfterMs || !state.updateMode || state.unplugged || state.unplugDone ||
-        *config_.unplugAfterMs > (UINT64_MAX - state.updateSinceUs) / 1000) {
+    const std::optional<std::uint64_t>& afterMs = SettingsOf(state).unplugAfterMs;
+    if (!afterMs || !state.updateMode || state.unplugged || state.unplugDone ||
+        *afterMs > (UINT64_MAX - state.updateSinceUs) / 1000) {
         return std::nullopt;
     }
-    return state.updateSinceUs + *config_.unplugAfterMs * 1000;
+    return state.updateSinceUs + *afterMs * 1000;
 }
 
 void InstrumentModel::CatchUp(std::uint64_t nowUs)
@@ -115,13 +115,18 @@ void InstrumentModel::Unplug(InstrumentState& state, std::uint64_t atUs)
     }
 }
 
+const InstrumentConfig& InstrumentModel::SettingsOf(const InstrumentState& state) const
+{
+    return config_.instruments.at(static_cast<std::size_t>(&state - instruments_.data()));
+}
+
 std::string InstrumentModel::IdentificationReply(const InstrumentState& state) const
 {
     if (state.updateMode) {
         return "KORVALEN,ZQ6140," + state.serial + ",WDL\n";
     }
-    if (config_.idn) {
-        return *config_.idn;
+    if (const auto& idn = SettingsOf(state).idn) {
+        return *idn;
     }
     return "KORVALEN,ZQ6140," + state.serial + "," + state.versions + "\n";
 }
@@ -168,7 +173,8 @@ WriteOutcome InstrumentModel::Write(std::size_t instrument, const unsigned char*
         outcome.kind = WriteKind::EndFrame;
         // The frame that fails never arrives, so image N stays open and a
         // repeated frame fails again.
-        if (config_.failEndFrame || (config_.failEndFrameAt && state.imagesDone + 1 == *config_.failEndFrameAt)) {
+        const InstrumentConfig& settings = SettingsOf(state);
+        if (settings.failEndFrame || (settings.failEndFrameAt && state.imagesDone + 1 == *settings.failEndFrameAt)) {
             outcome.status = VI_ERROR_IO;
             return outcome;
         }
@@ -181,7 +187,7 @@ WriteOutcome InstrumentModel::Write(std::size_t instrument, const unsigned char*
         state.lastDataWrite = 0;
         dirty = true;
         outcome.returned = count;
-        if (config_.unplugAfterImages && !state.unplugDone && state.imagesDone >= *config_.unplugAfterImages) {
+        if (settings.unplugAfterImages && !state.unplugDone && state.imagesDone >= *settings.unplugAfterImages) {
             Unplug(state, nowUs_());
         }
         return outcome;
@@ -227,7 +233,8 @@ WriteOutcome InstrumentModel::WriteImageData(InstrumentState& state, const unsig
     const std::uint64_t first = state.updateBytes;
     const std::uint64_t end = first + count;
     std::uint32_t accepted = count;
-    const std::optional<std::uint64_t>& unplugAt = config_.unplugAfterBytes;
+    const InstrumentConfig& settings = SettingsOf(state);
+    const std::optional<std::uint64_t>& unplugAt = settings.unplugAfterBytes;
     if (unplugAt && !state.unplugDone && end > *unplugAt) {
         // Bytes up to the unplug arrive; the rest of the write goes nowhere.
         accepted = first < *unplugAt ? static_cast<std::uint32_t>(*unplugAt - first) : 0;
@@ -239,14 +246,14 @@ WriteOutcome InstrumentModel::WriteImageData(InstrumentState& state, const unsig
         outcome.returned = accepted;
         return outcome;
     }
-    if (config_.failWriteAfter && first <= *config_.failWriteAfter && *config_.failWriteAfter < end) {
+    if (settings.failWriteAfter && first <= *settings.failWriteAfter && *settings.failWriteAfter < end) {
         outcome.status = VI_ERROR_IO;
         state.lastDataWrite = 0;
         return outcome;
     }
-    if (config_.shortWriteAfter && !state.shortWriteDone && first <= *config_.shortWriteAfter &&
-        *config_.shortWriteAfter < end) {
-        accepted = static_cast<std::uint32_t>(*config_.shortWriteAfter - first);
+    if (settings.shortWriteAfter && !state.shortWriteDone && first <= *settings.shortWriteAfter &&
+        *settings.shortWriteAfter < end) {
+        accepted = static_cast<std::uint32_t>(*settings.shortWriteAfter - first);
         state.shortWriteDone = true;
         dirty = true;
     }
@@ -277,9 +284,10 @@ ReadOutcome InstrumentModel::Read(std::size_t instrument, std::uint32_t count)
         }
         ScriptedReply reply;
         reply.bytes = "0";
-        if (scriptPosition_ < config_.replies.size()) {
-            reply = config_.replies[scriptPosition_];
-            ++scriptPosition_;
+        const std::vector<ScriptedReply>& script = SettingsOf(state).replies;
+        if (state.scriptPosition < script.size()) {
+            reply = script[state.scriptPosition];
+            ++state.scriptPosition;
         }
         dirty = true;
         if (reply.silent) {

@@ -27,6 +27,7 @@ struct InstrumentState {
     bool unplugged = false;           // off the bus until plugged in again or power-cycled
     bool unplugDone = false;          // the configured unplug has happened since power-on
     std::uint64_t updateSinceUs = 0;  // when update mode began, on the sim's clock
+    std::size_t scriptPosition = 0;   // the next item of its reply script
 };
 
 enum class WriteKind { Command, Identify, Data, EndFrame, Pad };
@@ -58,8 +59,8 @@ public:
     // `nowUs` gives the sim's clock.
     InstrumentModel(const SimConfig& config, Listener listener, std::function<std::uint64_t()> nowUs);
 
-    // Every instrument off and on: configured mode, nothing queued, script
-    // from its start, back on the bus with its unplug armed again.
+    // Every instrument off and on: configured mode, nothing queued, its
+    // script from the start, back on the bus with its unplug armed again.
     void PowerCycle();
     // Every unplugged instrument back on the bus, still in update mode (it
     // lost power mid-update) with its image counters cleared.
@@ -75,13 +76,14 @@ public:
 
     std::vector<InstrumentState>& Instruments() { return instruments_; }
     const std::vector<InstrumentState>& Instruments() const { return instruments_; }
-    std::size_t& ScriptPosition() { return scriptPosition_; }
     // Set by every change that must outlive the library.
     bool dirty = false;
 
 private:
     void EnterUpdateMode(InstrumentState& state);
     void Unplug(InstrumentState& state, std::uint64_t atUs);
+    // The configuration of the instrument that `state` belongs to.
+    const InstrumentConfig& SettingsOf(const InstrumentState& state) const;
     std::string IdentificationReply(const InstrumentState& state) const;
     WriteOutcome WriteInNormalMode(InstrumentState& state, const std::string& text);
     WriteOutcome WriteImageData(InstrumentState& state, const unsigned char* bytes, std::uint32_t count);
@@ -90,7 +92,6 @@ private:
     Listener listener_;
     std::function<std::uint64_t()> nowUs_;
     std::vector<InstrumentState> instruments_;
-    std::size_t scriptPosition_ = 0;
 };
 
 }  // namespace zqsim

@@ -30,10 +30,10 @@ std::uint64_t SimClock::NowUs()
     return now;
 }
 
-void SimClock::SleepMs(std::uint32_t milliseconds)
+void ClockWait::Run(std::uint32_t milliseconds) const
 {
-    if (sleepMs_ != nullptr) {
-        sleepMs_(context_, milliseconds);
+    if (sleepMs != nullptr) {
+        sleepMs(context, milliseconds);
     } else {
         meterload::SystemClock().Sleep(std::chrono::milliseconds(milliseconds));
     }

@@ -9,11 +9,19 @@
 
 namespace zqsim {
 
+// A wait on the clock that was in use when it was taken: it can run while
+// another thread hands over a new clock.
+struct ClockWait {
+    zqsim_sleep_ms_fn sleepMs = nullptr;  // null: the system's clock
+    void* context = nullptr;
+    void Run(std::uint32_t milliseconds) const;
+};
+
 class SimClock {
 public:
     void Use(zqsim_now_us_fn nowUs, zqsim_sleep_ms_fn sleepMs, void* context);
     std::uint64_t NowUs();
-    void SleepMs(std::uint32_t milliseconds);
+    ClockWait Wait() const { return ClockWait{sleepMs_, context_}; }
 
 private:
     zqsim_now_us_fn nowUs_ = nullptr;

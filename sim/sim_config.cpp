@@ -1,6 +1,7 @@
 #include "sim/sim_config.h"
 
 #include "sim/process_environment.h"
+#include "sim/resource_name.h"
 
 #include <cctype>
 #include <fstream>
@@ -9,11 +10,15 @@
 namespace zqsim {
 namespace {
 
-const char* const kKeys[] = {"serials",           "enumerate",          "versions",          "idn",
-                             "mode",              "replies",            "fail_write_after",  "short_write_after",
-                             "fail_endframe",     "fail_endframe_at",   "unplug_after_bytes", "unplug_after_images",
-                             "unplug_after_ms",   "no_rm",              "state",             "transcript",
-                             "record"};
+// Keys that describe one instrument: each also has the form SERIAL.key.
+const char* const kInstrumentKeys[] = {"versions",           "idn",
+                                       "mode",               "replies",
+                                       "fail_write_after",   "short_write_after",
+                                       "fail_endframe",      "fail_endframe_at",
+                                       "unplug_after_bytes", "unplug_after_images",
+                                       "unplug_after_ms"};
+// Keys of the whole simulated bus.
+const char* const kBusKeys[] = {"serials", "enumerate", "no_rm", "state", "transcript", "record"};
 
 // So that "USB0::0x1D47::0x0B62::<serial>::INSTR" fits the 256 bytes that
 // VISA gives a resource descriptor, zero byte included.
@@ -127,31 +132,19 @@ bool ParseFlag(const std::string& value, bool& flag)
     return false;
 }
 
-bool ApplyEntry(const std::string& key, const std::string& value, SimConfig& config)
+bool IsInstrumentKey(const std::string& key)
 {
-    if (key == "serials") {
-        std::vector<std::string> serials = SplitList(value);
-        for (const std::string& serial : serials) {
-            if (serial.empty() || serial.size() > kLongestSerial || serial.find(':') != std::string::npos ||
-                serial.find_first_of(" \t") != std::string::npos) {
-                return false;
-            }
+    for (const char* name : kInstrumentKeys) {
+        if (key == name) {
+            return true;
         }
-        config.serials = serials;
-        return true;
     }
-    if (key == "enumerate") {
-        if (value == "hex") {
-            config.enumerate = Enumeration::Hex;
-        } else if (value == "decimal") {
-            config.enumerate = Enumeration::Decimal;
-        } else if (value == "both") {
-            config.enumerate = Enumeration::Both;
-        } else {
-            return false;
-        }
-        return true;
-    }
+    return false;
+}
+
+// `key` is one of kInstrumentKeys.
+bool ApplyInstrumentEntry(const std::string& key, const std::string& value, InstrumentConfig& config)
+{
     if (key == "versions") {
         config.versions = value;
         return true;
@@ -204,6 +197,72 @@ bool ApplyEntry(const std::string& key, const std::string& value, SimConfig& con
     if (key == "unplug_after_ms") {
         return ParseCount(value, config.unplugAfterMs);
     }
+    return false;
+}
+
+// A per-serial setting is checked now and applied once the serials are known.
+bool AddSerialSetting(const std::string& serial, const std::string& key, const std::string& value,
+                      const std::string& line, SimConfig& config)
+{
+    InstrumentConfig scratch;
+    if (serial.empty() || !IsInstrumentKey(key) || !ApplyInstrumentEntry(key, value, scratch)) {
+        return false;
+    }
+    config.serialSettings.push_back(SerialSetting{serial, key, value, line});
+    return true;
+}
+
+bool ParseSerials(const std::string& value, std::vector<std::string>& serials)
+{
+    serials = SplitList(value);
+    if (serials.size() > kMostInstruments) {
+        return false;
+    }
+    for (std::size_t i = 0; i < serials.size(); ++i) {
+        const std::string& serial = serials[i];
+        if (serial.empty() || serial.size() > kLongestSerial || serial.find(':') != std::string::npos ||
+            serial.find_first_of(" \t") != std::string::npos) {
+            return false;
+        }
+        // Resource names ignore case, so these would be one instrument twice.
+        for (std::size_t j = 0; j < i; ++j) {
+            if (EqualsIgnoringCase(serials[j], serial)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool ApplyEntry(const std::string& key, const std::string& value, const std::string& line, SimConfig& config)
+{
+    // The key names have no dot, so a serial may.
+    if (const std::size_t dot = key.rfind('.'); dot != std::string::npos) {
+        return AddSerialSetting(Trim(key.substr(0, dot)), Trim(key.substr(dot + 1)), value, line, config);
+    }
+    if (IsInstrumentKey(key)) {
+        return ApplyInstrumentEntry(key, value, config.defaults);
+    }
+    if (key == "serials") {
+        std::vector<std::string> serials;
+        if (!ParseSerials(value, serials)) {
+            return false;
+        }
+        config.serials = serials;
+        return true;
+    }
+    if (key == "enumerate") {
+        if (value == "hex") {
+            config.enumerate = Enumeration::Hex;
+        } else if (value == "decimal") {
+            config.enumerate = Enumeration::Decimal;
+        } else if (value == "both") {
+            config.enumerate = Enumeration::Both;
+        } else {
+            return false;
+        }
+        return true;
+    }
     if (key == "no_rm") {
         return ParseFlag(value, config.noResourceManager);
     }
@@ -230,13 +289,62 @@ bool ApplyEntry(const std::string& key, const std::string& value, SimConfig& con
     return false;
 }
 
-std::string EnvironmentName(const std::string& key)
+std::string Upper(const std::string& text)
 {
-    std::string name = "ZQSIM_";
-    for (const char c : key) {
-        name.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    std::string upper;
+    for (const char c : text) {
+        upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
     }
-    return name;
+    return upper;
+}
+
+// ZQSIM_<KEY> for the plain keys, ZQSIM_<SERIAL>_<KEY> for one instrument's.
+void ApplyEnvironment(SimConfig& config, std::vector<std::string>& errors)
+{
+    const auto applyPlain = [&](const char* key) {
+        const std::string name = "ZQSIM_" + Upper(key);
+        if (const auto value = GetEnvironmentText(name.c_str())) {
+            if (!ApplyEntry(key, Trim(*value), name + "=" + *value, config)) {
+                errors.push_back(name + "=" + *value);
+            }
+        }
+    };
+    for (const char* key : kBusKeys) {
+        applyPlain(key);
+    }
+    for (const char* key : kInstrumentKeys) {
+        applyPlain(key);
+    }
+    // Looked up by the serials attached, since a name cannot be split back
+    // into serial and key.
+    for (const std::string& serial : config.serials) {
+        for (const char* key : kInstrumentKeys) {
+            const std::string name = "ZQSIM_" + Upper(serial) + "_" + Upper(key);
+            if (const auto value = GetEnvironmentText(name.c_str())) {
+                if (!AddSerialSetting(serial, key, Trim(*value), name + "=" + *value, config)) {
+                    errors.push_back(name + "=" + *value);
+                }
+            }
+        }
+    }
+}
+
+// Each instrument's settings: the plain keys, then its serial's settings in
+// the order they were read. Lists the settings whose serial is not attached.
+void ResolveInstruments(SimConfig& config, std::vector<std::string>& unattached)
+{
+    config.instruments.assign(config.serials.size(), config.defaults);
+    for (const SerialSetting& setting : config.serialSettings) {
+        std::size_t index = 0;
+        while (index < config.serials.size() && !EqualsIgnoringCase(config.serials[index], setting.serial)) {
+            ++index;
+        }
+        if (index == config.serials.size()) {
+            unattached.push_back(setting.line);
+            continue;
+        }
+        ApplyInstrumentEntry(setting.key, setting.value, config.instruments[index]);
+    }
 }
 
 }  // namespace
@@ -289,7 +397,7 @@ bool ApplyConfigText(const std::string& text, SimConfig& config, std::string& ba
         }
         const std::size_t equals = trimmed.find('=');
         if (equals == std::string::npos ||
-            !ApplyEntry(Trim(trimmed.substr(0, equals)), Trim(trimmed.substr(equals + 1)), config)) {
+            !ApplyEntry(Trim(trimmed.substr(0, equals)), Trim(trimmed.substr(equals + 1)), trimmed, config)) {
             badLine = trimmed;
             return false;
         }
@@ -319,35 +427,48 @@ bool LoadConfig(const std::string* text, SimConfig& config, std::vector<std::str
             }
         }
     }
-    for (const char* key : kKeys) {
-        const std::string name = EnvironmentName(key);
-        if (const auto value = GetEnvironmentText(name.c_str())) {
-            if (!ApplyEntry(key, Trim(*value), loaded)) {
-                errors.push_back(name + "=" + *value);
-            }
-        }
+    ApplyEnvironment(loaded, errors);
+    std::vector<std::string> unattached;
+    ResolveInstruments(loaded, unattached);
+    if (text != nullptr && !unattached.empty()) {
+        errors.insert(errors.begin(), unattached.front());
+        return false;
     }
+    errors.insert(errors.end(), unattached.begin(), unattached.end());
     config = loaded;
     return true;
 }
 
-std::string SimConfig::Fingerprint() const
+namespace {
+
+// Length-prefixed, so that no two different configurations read the same.
+void AddField(std::ostringstream& out, const std::string& text)
+{
+    out << text.size() << ':' << text << '|';
+}
+
+std::string CountText(const std::optional<std::uint64_t>& count)
+{
+    return count ? std::to_string(*count) : "-";
+}
+
+}  // namespace
+
+std::string InstrumentConfig::Fingerprint() const
 {
     std::ostringstream out;
-    for (const std::string& serial : serials) {
-        out << serial << ',';
-    }
-    out << '|' << static_cast<int>(enumerate) << '|' << versions << '|' << (idn ? "1" + *idn : "0") << '|'
-        << startInUpdateMode << '|';
+    AddField(out, versions);
+    AddField(out, idn ? "1" + *idn : "0");
+    AddField(out, startInUpdateMode ? "update" : "normal");
+    out << replies.size() << '|';
     for (const ScriptedReply& reply : replies) {
-        out << (reply.silent ? "-" : reply.bytes) << ',';
+        AddField(out, reply.silent ? "none" : "=" + reply.bytes);
     }
-    out << '|' << (failWriteAfter ? std::to_string(*failWriteAfter) : "-") << '|'
-        << (shortWriteAfter ? std::to_string(*shortWriteAfter) : "-") << '|' << failEndFrame << '|'
-        << (failEndFrameAt ? std::to_string(*failEndFrameAt) : "-") << '|' << noResourceManager;
-    for (const auto& unplug : {unplugAfterBytes, unplugAfterImages, unplugAfterMs}) {
-        out << '|' << (unplug ? std::to_string(*unplug) : "-");
+    for (const auto& count : {failWriteAfter, shortWriteAfter, failEndFrameAt, unplugAfterBytes, unplugAfterImages,
+                              unplugAfterMs}) {
+        AddField(out, CountText(count));
     }
+    AddField(out, failEndFrame ? "1" : "0");
     return out.str();
 }
 

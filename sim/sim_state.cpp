@@ -15,10 +15,13 @@ namespace {
 
 const char kEnvironmentStore[] = "ZQSIM_STATE_DATA";
 
-std::string FingerprintHash(const SimConfig& config)
+const char kHeader[] = "zqsim_state version=2";
+
+// One instrument's serial and configuration, hashed.
+std::string FingerprintHash(const std::string& serial, const InstrumentConfig& config)
 {
     std::uint64_t hash = 14695981039346656037ULL;
-    for (const char c : config.Fingerprint()) {
+    for (const char c : serial + "|" + config.Fingerprint()) {
         hash ^= static_cast<unsigned char>(c);
         hash *= 1099511628211ULL;
     }
@@ -107,18 +110,71 @@ bool Number(const std::map<std::string, std::string>& fields, const char* key, s
 std::string SerializeState(const SimConfig& config, InstrumentModel& model)
 {
     std::ostringstream out;
-    out << "fingerprint=" << FingerprintHash(config) << " script=" << model.ScriptPosition() << '\n';
-    for (const InstrumentState& state : model.Instruments()) {
-        out << "instrument serial=" << ToHex(state.serial) << " update=" << (state.updateMode ? 1 : 0)
-            << " versions=" << ToHex(state.versions) << " queued=" << ToHex(state.queuedReply)
-            << " image_bytes=" << state.imageBytes << " image_crc=" << state.imageCrc
-            << " update_bytes=" << state.updateBytes << " images=" << state.imagesDone
-            << " last_write=" << state.lastDataWrite << " short_done=" << (state.shortWriteDone ? 1 : 0)
-            << " unplugged=" << (state.unplugged ? 1 : 0) << " unplug_done=" << (state.unplugDone ? 1 : 0)
-            << " update_since=" << state.updateSinceUs << '\n';
+    out << kHeader << '\n';
+    const std::vector<InstrumentState>& instruments = model.Instruments();
+    for (std::size_t i = 0; i < instruments.size(); ++i) {
+        const InstrumentState& state = instruments[i];
+        out << "instrument serial=" << ToHex(state.serial)
+            << " fingerprint=" << FingerprintHash(state.serial, config.instruments.at(i))
+            << " update=" << (state.updateMode ? 1 : 0) << " versions=" << ToHex(state.versions)
+            << " queued=" << ToHex(state.queuedReply) << " image_bytes=" << state.imageBytes
+            << " image_crc=" << state.imageCrc << " update_bytes=" << state.updateBytes
+            << " images=" << state.imagesDone << " last_write=" << state.lastDataWrite
+            << " short_done=" << (state.shortWriteDone ? 1 : 0) << " unplugged=" << (state.unplugged ? 1 : 0)
+            << " unplug_done=" << (state.unplugDone ? 1 : 0) << " update_since=" << state.updateSinceUs
+            << " script=" << state.scriptPosition << '\n';
     }
     return out.str();
 }
+
+namespace {
+
+struct SavedInstrument {
+    std::string fingerprint;
+    InstrumentState state;
+};
+
+// False when any field is missing or out of range.
+bool ParseInstrument(const std::string& line, SavedInstrument& saved)
+{
+    const auto fields = Fields(line);
+    InstrumentState& state = saved.state;
+    const auto text = [&](const char* key) { return fields.count(key) != 0 ? fields.at(key) : std::string(); };
+    saved.fingerprint = text("fingerprint");
+    if (line.rfind("instrument ", 0) != 0 || saved.fingerprint.empty() || !FromHex(text("serial"), state.serial) ||
+        !FromHex(text("versions"), state.versions) || !FromHex(text("queued"), state.queuedReply)) {
+        return false;
+    }
+    std::uint64_t update = 0;
+    std::uint64_t crc = 0;
+    std::uint64_t images = 0;
+    std::uint64_t lastWrite = 0;
+    std::uint64_t shortDone = 0;
+    std::uint64_t unplugged = 0;
+    std::uint64_t unplugDone = 0;
+    std::uint64_t script = 0;
+    if (!Number(fields, "update", 1, update) || !Number(fields, "image_bytes", UINT64_MAX, state.imageBytes) ||
+        !Number(fields, "image_crc", UINT32_MAX, crc) ||
+        !Number(fields, "update_bytes", UINT64_MAX, state.updateBytes) ||
+        !Number(fields, "images", UINT32_MAX, images) || !Number(fields, "last_write", UINT32_MAX, lastWrite) ||
+        !Number(fields, "short_done", 1, shortDone) || !Number(fields, "unplugged", 1, unplugged) ||
+        !Number(fields, "unplug_done", 1, unplugDone) ||
+        !Number(fields, "update_since", UINT64_MAX, state.updateSinceUs) ||
+        !Number(fields, "script", SIZE_MAX, script)) {
+        return false;
+    }
+    state.updateMode = update != 0;
+    state.imageCrc = static_cast<std::uint32_t>(crc);
+    state.imagesDone = static_cast<std::uint32_t>(images);
+    state.lastDataWrite = static_cast<std::uint32_t>(lastWrite);
+    state.shortWriteDone = shortDone != 0;
+    state.unplugged = unplugged != 0;
+    state.unplugDone = unplugDone != 0;
+    state.scriptPosition = static_cast<std::size_t>(script);
+    return true;
+}
+
+}  // namespace
 
 bool RestoreState(const std::string& text, const SimConfig& config, InstrumentModel& model)
 {
@@ -128,69 +184,40 @@ bool RestoreState(const std::string& text, const SimConfig& config, InstrumentMo
     }
     std::istringstream in(text);
     std::string line;
-    if (!std::getline(in, line)) {
+    if (!std::getline(in, line) || line != kHeader) {
         return false;
     }
-    const auto header = Fields(line);
-    const auto fingerprint = header.find("fingerprint");
-    if (fingerprint == header.end() || fingerprint->second != FingerprintHash(config)) {
-        return false;
-    }
-    std::vector<InstrumentState> instruments;
+    std::vector<SavedInstrument> saved;
     while (std::getline(in, line)) {
-        const auto fields = Fields(line);
-        InstrumentState state;
-        if (!FromHex(fields.count("serial") ? fields.at("serial") : "", state.serial) ||
-            !FromHex(fields.count("versions") ? fields.at("versions") : "", state.versions) ||
-            !FromHex(fields.count("queued") ? fields.at("queued") : "", state.queuedReply)) {
+        SavedInstrument instrument;
+        if (!ParseInstrument(line, instrument)) {
             return false;
         }
-        std::uint64_t update = 0;
-        std::uint64_t crc = 0;
-        std::uint64_t images = 0;
-        std::uint64_t lastWrite = 0;
-        std::uint64_t shortDone = 0;
-        std::uint64_t unplugged = 0;
-        std::uint64_t unplugDone = 0;
-        if (!Number(fields, "unplugged", 1, unplugged) || !Number(fields, "unplug_done", 1, unplugDone) ||
-            !Number(fields, "update_since", UINT64_MAX, state.updateSinceUs)) {
-            return false;
-        }
-        state.unplugged = unplugged != 0;
-        state.unplugDone = unplugDone != 0;
-        if (!Number(fields, "update", 1, update) || !Number(fields, "image_bytes", UINT64_MAX, state.imageBytes) ||
-            !Number(fields, "image_crc", UINT32_MAX, crc) ||
-            !Number(fields, "update_bytes", UINT64_MAX, state.updateBytes) ||
-            !Number(fields, "images", UINT32_MAX, images) || !Number(fields, "last_write", UINT32_MAX, lastWrite) ||
-            !Number(fields, "short_done", 1, shortDone)) {
-            return false;
-        }
-        state.updateMode = update != 0;
-        state.imageCrc = static_cast<std::uint32_t>(crc);
-        state.imagesDone = static_cast<std::uint32_t>(images);
-        state.lastDataWrite = static_cast<std::uint32_t>(lastWrite);
-        state.shortWriteDone = shortDone != 0;
-        instruments.push_back(state);
+        saved.push_back(instrument);
     }
-    if (instruments.size() != model.Instruments().size()) {
-        return false;
-    }
+    std::vector<InstrumentState>& instruments = model.Instruments();
     for (std::size_t i = 0; i < instruments.size(); ++i) {
-        if (instruments[i].serial != model.Instruments()[i].serial) {
-            return false;
+        const std::string fingerprint = FingerprintHash(instruments[i].serial, config.instruments.at(i));
+        bool restored = false;
+        for (const SavedInstrument& instrument : saved) {
+            if (instrument.state.serial == instruments[i].serial && instrument.fingerprint == fingerprint) {
+                instruments[i] = instrument.state;
+                restored = true;
+                break;
+            }
         }
+        // Configured otherwise since: it starts from power-on, and the file
+        // is to say so.
+        model.dirty = model.dirty || !restored;
     }
-    std::uint64_t script = 0;
-    if (!Number(header, "script", SIZE_MAX, script)) {
-        return false;
-    }
-    model.Instruments() = instruments;
-    model.ScriptPosition() = static_cast<std::size_t>(script);
     return true;
 }
 
-void SaveState(const SimConfig& config, InstrumentModel& model)
+void SaveState(const SimConfig& config, InstrumentModel& model, bool unloading)
 {
+    if (config.statePath.empty() && !unloading) {
+        return;
+    }
     const std::string text = SerializeState(config, model);
     model.dirty = false;
     if (config.statePath.empty()) {
@@ -219,11 +246,8 @@ bool LoadState(const SimConfig& config, InstrumentModel& model)
         content << file.rdbuf();
         text = content.str();
     }
-    if (!RestoreState(text, config, model)) {
-        return false;
-    }
     model.dirty = false;
-    return true;
+    return RestoreState(text, config, model);
 }
 
 }  // namespace zqsim

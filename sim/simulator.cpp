@@ -36,7 +36,23 @@ InstrumentModel::Listener MakeListener()
 Simulator theSimulator;
 
 namespace {
-std::recursive_mutex callMutex;
+
+std::mutex callMutex;
+
+// Lets go of the call lock for a wait on the sim's clock, so that the other
+// sessions carry on meanwhile, and takes it back however the wait ends.
+class UnlockedWait {
+public:
+    explicit UnlockedWait(const ClockWait& wait) : wait_(wait) { callMutex.unlock(); }
+    ~UnlockedWait() { callMutex.lock(); }
+    UnlockedWait(const UnlockedWait&) = delete;
+    UnlockedWait& operator=(const UnlockedWait&) = delete;
+    void Run(std::uint32_t milliseconds) const { wait_.Run(milliseconds); }
+
+private:
+    ClockWait wait_;
+};
+
 }  // namespace
 
 Simulator& TheSimulator()
@@ -70,14 +86,14 @@ Simulator::Simulator() : model_(config_, MakeListener(), [this] { return clock_.
     Record(EventLine("load").Add("library", kLibraryFileName));
     RecordConfigErrors(errors);
     model_.PowerCycle();
-    if (!LoadState(config_, model_)) {
-        SaveState(config_, model_);
+    if (!LoadState(config_, model_) || model_.dirty) {
+        SaveState(config_, model_, false);
     }
 }
 
 Simulator::~Simulator()
 {
-    SaveState(config_, model_);
+    SaveState(config_, model_, true);
     Record(EventLine("unload"));
 }
 
@@ -104,7 +120,7 @@ int Simulator::Configure(const char* text)
     Record(EventLine("configure").Add("status", "0"));
     RecordConfigErrors(errors);
     model_.PowerCycle();
-    SaveState(config_, model_);
+    SaveState(config_, model_, false);
     return 0;
 }
 
@@ -112,7 +128,7 @@ void Simulator::PowerCycle()
 {
     Record(EventLine("power_cycle"));
     model_.PowerCycle();
-    SaveState(config_, model_);
+    SaveState(config_, model_, false);
 }
 
 void Simulator::PlugIn()
@@ -123,7 +139,7 @@ void Simulator::PlugIn()
         }
     }
     model_.PlugIn();
-    SaveState(config_, model_);
+    SaveState(config_, model_, false);
 }
 
 void Simulator::CatchUp()
@@ -131,7 +147,7 @@ void Simulator::CatchUp()
     model_.CatchUp(clock_.NowUs());
     if (!unplugs_.empty()) {
         RecordUnplugs();
-        SaveState(config_, model_);
+        SaveState(config_, model_, false);
     }
 }
 
@@ -159,10 +175,18 @@ void Simulator::Record(const EventLine& line, std::uint64_t timeUs)
     transcript_.Record(timeUs, line);
 }
 
+EventLine& Simulator::AddSerial(EventLine& line, ViObject object)
+{
+    if (const Session* session = sessions_.Find(object, Session::Kind::Instrument)) {
+        line.Add("serial", model_.Instruments().at(session->instrument).serial);
+    }
+    return line;
+}
+
 void Simulator::SaveIfChanged()
 {
     if (model_.dirty) {
-        SaveState(config_, model_);
+        SaveState(config_, model_, false);
     }
 }
 
@@ -204,7 +228,8 @@ ViStatus Simulator::Write(ViSession vi, const ViByte* buffer, ViUInt32 count, Vi
         *returned = 0;
     }
     EventLine line("viWrite");
-    line.Add("vi", vi).Add("count", count);
+    line.Add("vi", vi);
+    AddSerial(line, vi).Add("count", count);
     if (via != nullptr) {
         line.Add("via", via);
     }
@@ -251,10 +276,11 @@ ViStatus Simulator::Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32*
         *returned = 0;
     }
     // Stamped when the read began, so that a timeout shows as the gap to
-    // the next event.
+    // the session's next event.
     const std::uint64_t started = clock_.NowUs();
     EventLine line("viRead");
-    line.Add("vi", vi).Add("count", count);
+    line.Add("vi", vi);
+    AddSerial(line, vi).Add("count", count);
     if (via != nullptr) {
         line.Add("via", via);
     }
@@ -279,7 +305,6 @@ ViStatus Simulator::Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32*
             // Unplugged while the host waits: the read fails then, not at
             // the end of its timeout.
             waited = static_cast<std::uint32_t>((*unplug > started ? *unplug - started + 999 : 0) / 1000);
-            clock_.SleepMs(waited);
             lostDuringWait = unplug;
             outcome.timedOut = false;
             status = VI_ERROR_CONN_LOST;
@@ -288,13 +313,14 @@ ViStatus Simulator::Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32*
             // Nothing can arrive later in the simulation; waiting out the
             // timeout keeps the host's timing as it would be.
             waited = session->timeoutMs;
-            clock_.SleepMs(waited);
         }
         std::copy(outcome.bytes.begin(), outcome.bytes.end(), buffer);
         if (returned != nullptr) {
             *returned = static_cast<ViUInt32>(outcome.bytes.size());
         }
     }
+    // Everything the read does is known before its wait, so its event goes
+    // in now, in its place among the other sessions' events.
     if (config_.record != RecordLevel::Off) {
         line.AddStatus(status).Add("returned", outcome.bytes.size());
         if (outcome.timedOut) {
@@ -307,11 +333,18 @@ ViStatus Simulator::Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32*
         }
         Record(line, started);
     }
-    if (lostDuringWait) {
-        model_.CatchUp(*lostDuringWait);
-    }
-    RecordUnplugs();
     SaveIfChanged();
+    if (waited > 0) {
+        // The session may be closed meanwhile: nothing of it is used after.
+        const UnlockedWait wait(clock_.Wait());
+        wait.Run(waited);
+    }
+    if (lostDuringWait) {
+        // Unless another call has seen the unplug already.
+        model_.CatchUp(*lostDuringWait);
+        RecordUnplugs();
+        SaveIfChanged();
+    }
     return status;
 }
 
@@ -323,7 +356,9 @@ ViStatus Simulator::Clear(ViSession vi)
         model_.Instruments().at(session->instrument).queuedReply.clear();
         model_.dirty = true;
     }
-    Record(EventLine("viClear").Add("vi", vi).AddStatus(status));
+    EventLine line("viClear");
+    line.Add("vi", vi);
+    Record(AddSerial(line, vi).AddStatus(status));
     SaveIfChanged();
     return status;
 }

@@ -42,6 +42,9 @@ public:
     void Record(const EventLine& line);
     void Record(const EventLine& line, std::uint64_t timeUs);
     RecordLevel Recording() const { return config_.record; }
+    // Adds serial= to an event of a session opened to an instrument, so that
+    // one instrument's traffic can be told from the others'.
+    EventLine& AddSerial(EventLine& line, ViObject object);
     // Saves the instrument state when something changed since the last save.
     void SaveIfChanged();
 
@@ -64,7 +67,6 @@ public:
     ViStatus Clear(ViSession vi);
 
 private:
-    void ApplyConfig(const SimConfig& config, bool startOver);
     void RecordConfigErrors(const std::vector<std::string>& errors);
     // After the event of the call that made them, so that the transcript
     // keeps its order.
@@ -80,9 +82,9 @@ private:
 
 Simulator& TheSimulator();
 
-// Held by every export for its whole call: a client's threads take turns in
-// the simulator, as requests take turns at the one instrument. A read that
-// waits out its timeout keeps the others waiting meanwhile.
+// Held by every export for its call: a client's threads take turns in the
+// simulator, each call seeing and leaving it whole. A read that waits for its
+// timeout lets go of it meanwhile (see Simulator::Read).
 class CallGuard {
 public:
     // Takes the lock, then brings the timed unplugs up to the present.

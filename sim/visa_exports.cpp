@@ -159,13 +159,14 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viOpen(ViSession rm, const ViChar* name,
         handle = simulator.Sessions().Add(session);
         *vi = handle;
     }
-    simulator.Record(EventLine("viOpen")
-                         .Add("rm", rm)
-                         .Add("name", name != nullptr ? name : "(null)")
-                         .Add("mode", mode)
-                         .Add("timeout", timeout)
-                         .AddStatus(status)
-                         .Add("vi", handle));
+    EventLine line("viOpen");
+    line.Add("rm", rm)
+        .Add("name", name != nullptr ? name : "(null)")
+        .Add("mode", mode)
+        .Add("timeout", timeout)
+        .AddStatus(status)
+        .Add("vi", handle);
+    simulator.Record(simulator.AddSerial(line, handle));
     return status;
 }
 #endif
@@ -176,12 +177,15 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viClose(ViObject object)
     const CallGuard guard;
     Simulator& simulator = TheSimulator();
     ViStatus status = VI_SUCCESS;
+    EventLine line("viClose");
+    line.Add("object", object);
+    simulator.AddSerial(line, object);  // while the session is still there
     if (object == VI_NULL) {
         status = VI_WARN_NULL_OBJECT;
     } else if (!simulator.Sessions().Close(object)) {
         status = VI_ERROR_INV_OBJECT;
     }
-    simulator.Record(EventLine("viClose").Add("object", object).AddStatus(status));
+    simulator.Record(line.AddStatus(status));
     simulator.SaveIfChanged();
     return status;
 }
@@ -213,8 +217,10 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNCC viQueryf(ViSession vi, const ViChar* wr
     va_start(args, readFormat);
     const ViStatus status = FormattedQuery(vi, writeFormat, readFormat, args);
     va_end(args);
-    TheSimulator().Record(EventLine("viQueryf")
-                              .Add("vi", vi)
+    EventLine line("viQueryf");
+    line.Add("vi", vi);
+    TheSimulator().Record(TheSimulator()
+                              .AddSerial(line, vi)
                               .Add("write", writeFormat != nullptr ? writeFormat : "(null)")
                               .Add("read", readFormat != nullptr ? readFormat : "(null)")
                               .AddStatus(status));
@@ -245,8 +251,9 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viSetAttribute(ViObject object, ViAttr a
     }
     char attributeText[16];
     std::snprintf(attributeText, sizeof attributeText, "0x%08lX", static_cast<unsigned long>(attribute));
-    simulator.Record(EventLine("viSetAttribute")
-                         .Add("vi", object)
+    EventLine line("viSetAttribute");
+    line.Add("vi", object);
+    simulator.Record(simulator.AddSerial(line, object)
                          .Add("attr", attributeText)
                          .Add("value", static_cast<std::uint64_t>(value))
                          .AddStatus(status));

@@ -49,7 +49,9 @@ ViStatus ParseForClient(ViSession rm, const ViChar* name, ResourceName& parsed)
 
 ViStatus RecordSimple(const char* function, ViObject object, ViStatus status)
 {
-    TheSimulator().Record(EventLine(function).Add("vi", object).AddStatus(status));
+    EventLine line(function);
+    line.Add("vi", object);
+    TheSimulator().Record(TheSimulator().AddSerial(line, object).AddStatus(status));
     return status;
 }
 
@@ -187,8 +189,9 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viGetAttribute(ViObject object, ViAttr a
         default: status = VI_ERROR_NSUP_ATTR; break;
         }
     }
-    simulator.Record(
-        EventLine("viGetAttribute").Add("vi", object).Add("attr", AttributeText(attribute)).AddStatus(status));
+    EventLine line("viGetAttribute");
+    line.Add("vi", object);
+    simulator.Record(simulator.AddSerial(line, object).Add("attr", AttributeText(attribute)).AddStatus(status));
     return status;
 }
 
