@@ -168,6 +168,59 @@ TEST_F(PersistenceTest, AnUnpluggedInstrumentStaysGoneAcrossReloads)
     EXPECT_EQ(IdentifyAndReadStatus().first, "KORVALEN,ZQ6140,ABC123,WDL\n");
 }
 
+// Two instruments in different states: each comes back in its own, and a
+// new setting for one starts only that one from power-on.
+TEST_F(PersistenceTest, EachInstrumentKeepsItsOwnState)
+{
+    const std::string instruments = "serials=ABC123,DEF456\nstate=" + StatePath() + "\n";
+    WriteConfig(instruments + "ABC123.replies=1,2,3\nDEF456.replies=7,8\nDEF456.versions=03.00-01-01\n");
+    {
+        VisaApi api(SimLibraryPath());
+        const ViSession abc = api.OpenSerial("ABC123");
+        api.WriteText(abc, "system:update\n");
+        std::string status;
+        api.ReadText(abc, status);
+        EXPECT_EQ(status, "1");
+        api.WriteText(abc, "1234");
+        EXPECT_EQ(api.Ask(api.OpenSerial("DEF456"), "*idn?\n"), "KORVALEN,ZQ6140,DEF456,03.00-01-01\n");
+    }
+    {
+        VisaApi api(SimLibraryPath());
+        const ViSession abc = api.OpenSerial("ABC123");
+        EXPECT_EQ(api.Ask(abc, "*idn?\n"), "KORVALEN,ZQ6140,ABC123,WDL\n") << "update mode was lost on reload";
+        std::string status;
+        api.ReadText(abc, status);
+        EXPECT_EQ(status, "2");
+        api.WriteText(abc, "56789");
+        api.WriteText(abc, std::string("\xAB\x00\x00\x00\x00\x00\x00\x01\xFF\xFF", 10));
+        const ViSession def = api.OpenSerial("DEF456");
+        EXPECT_EQ(api.Ask(def, "*idn?\n"), "KORVALEN,ZQ6140,DEF456,03.00-01-01\n") << "took the other's mode";
+        api.WriteText(def, "system:update\n");
+        api.ReadText(def, status);
+        EXPECT_EQ(status, "7") << "its script moved with the other's";
+    }
+    WriteConfig(instruments + "ABC123.replies=1,2,3\nDEF456.replies=9\nDEF456.versions=03.00-01-01\n");
+    {
+        VisaApi api(SimLibraryPath());
+        const ViSession abc = api.OpenSerial("ABC123");
+        EXPECT_EQ(api.Ask(abc, "*idn?\n"), "KORVALEN,ZQ6140,ABC123,WDL\n");
+        std::string status;
+        api.ReadText(abc, status);
+        EXPECT_EQ(status, "3") << "another instrument's new setting reset this one";
+        EXPECT_EQ(api.Ask(api.OpenSerial("DEF456"), "*idn?\n"), "KORVALEN,ZQ6140,DEF456,03.00-01-01\n")
+            << "its new setting did not start it from power-on";
+    }
+    std::vector<WireEvent> images;
+    for (const WireEvent& event : ParseTranscript(Transcript())) {
+        if (event.name == "image") {
+            images.push_back(event);
+        }
+    }
+    ASSERT_EQ(images.size(), 1U) << Transcript();
+    EXPECT_EQ(images[0].Field("serial"), "ABC123");
+    EXPECT_EQ(images[0].Field("crc32"), "CBF43926") << "the image in progress was lost on reload";
+}
+
 std::string ReplaceFirst(std::string text, const std::string& what, const std::string& with)
 {
     const std::size_t at = text.find(what);

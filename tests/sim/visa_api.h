@@ -65,6 +65,27 @@ struct VisaApi {
         return vi;
     }
 
+    // Opens the instrument with `serial` by its name (the resource manager
+    // first, when none is open); VI_NULL when it cannot be opened.
+    ViSession OpenSerial(const std::string& serial)
+    {
+        if (rm == visa::VI_NULL) {
+            EXPECT_EQ(openDefaultRM(&rm), visa::VI_SUCCESS);
+        }
+        const std::string name = "USB0::0x1D47::0x0B62::" + serial + "::INSTR";
+        ViSession vi = visa::VI_NULL;
+        return open(rm, name.c_str(), 0, 0, &vi) == visa::VI_SUCCESS ? vi : visa::VI_NULL;
+    }
+
+    // Writes `command` and reads the reply: "" when none came.
+    std::string Ask(ViSession vi, const std::string& command)
+    {
+        std::string reply;
+        WriteText(vi, command);
+        ReadText(vi, reply);
+        return reply;
+    }
+
     ViStatus WriteText(ViSession vi, const std::string& text, ViUInt32* sent = nullptr)
     {
         ViUInt32 count = 0;

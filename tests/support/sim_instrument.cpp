@@ -70,6 +70,29 @@ std::string SimLibraryPath()
     return kLibraryPath;
 }
 
+std::vector<WireEvent> InstrumentEvents(const std::vector<WireEvent>& events, const std::string& serial)
+{
+    std::vector<WireEvent> selected;
+    for (const WireEvent& event : events) {
+        if (event.Has("serial") && event.Field("serial") == serial) {
+            selected.push_back(event);
+        }
+    }
+    return selected;
+}
+
+std::vector<std::vector<std::uint8_t>> InstrumentWrites(const std::vector<WireEvent>& events,
+                                                        const std::string& serial)
+{
+    std::vector<std::vector<std::uint8_t>> writes;
+    for (const WireEvent& event : InstrumentEvents(events, serial)) {
+        if (event.name == "viWrite") {
+            writes.push_back(event.bytes);
+        }
+    }
+    return writes;
+}
+
 std::string SimVariantPath(const std::string& function)
 {
     const std::filesystem::path library(kLibraryPath);
@@ -202,6 +225,16 @@ std::vector<std::vector<std::uint8_t>> SimInstrument::Writes() const
         writes.push_back(event.bytes);
     }
     return writes;
+}
+
+std::vector<WireEvent> SimInstrument::Transcript(const std::string& serial) const
+{
+    return InstrumentEvents(Transcript(), serial);
+}
+
+std::vector<std::vector<std::uint8_t>> SimInstrument::Writes(const std::string& serial) const
+{
+    return InstrumentWrites(Transcript(), serial);
 }
 
 }  // namespace meterload::testing

@@ -19,6 +19,14 @@ namespace meterload::testing {
 std::string SimLibraryPath();
 std::string SimVariantPath(const std::string& function);
 
+// One instrument's part of a transcript of several: the events tagged with
+// its serial (its sessions' calls, its mode changes, images, unplugs), in
+// order. The serial is compared as the configuration writes it.
+std::vector<WireEvent> InstrumentEvents(const std::vector<WireEvent>& events, const std::string& serial);
+// The bytes of each viWrite to that instrument, in order.
+std::vector<std::vector<std::uint8_t>> InstrumentWrites(const std::vector<WireEvent>& events,
+                                                        const std::string& serial);
+
 class SimInstrument {
 public:
     // Loads the library and configures it with `config` (see sim/README.md).
@@ -48,6 +56,9 @@ public:
     std::vector<WireEvent> Events(const std::string& name) const;
     // The bytes of each viWrite, in order.
     std::vector<std::vector<std::uint8_t>> Writes() const;
+    // The same for one of several instruments (see InstrumentEvents).
+    std::vector<WireEvent> Transcript(const std::string& serial) const;
+    std::vector<std::vector<std::uint8_t>> Writes(const std::string& serial) const;
 
     const std::string& LibraryPath() const { return path_; }
     const std::string& Directory() const { return directory_; }
