@@ -80,6 +80,11 @@ void Transcript::SetFile(const std::string& path, bool truncate)
     if (!path.empty()) {
         file_ = std::fopen(path.c_str(), truncate ? "wb" : "ab");
     }
+    if (file_ != nullptr) {
+        // Each line goes out in one write at the end of the file, so that
+        // another process appending to it cannot cut into a line.
+        std::setvbuf(file_, nullptr, _IONBF, 0);
+    }
 }
 
 void Transcript::Record(std::uint64_t timeUs, const EventLine& line)
@@ -91,7 +96,6 @@ void Transcript::Record(std::uint64_t timeUs, const EventLine& line)
     memory_ += text;
     if (file_ != nullptr) {
         std::fwrite(text.data(), 1, text.size(), file_);
-        std::fflush(file_);
     }
 }
 

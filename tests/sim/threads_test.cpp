@@ -9,7 +9,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <map>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -171,6 +172,9 @@ TEST(ThreadsTest, ASilentReplyHoldsUpOnlyItsOwnInstrument)
     while (std::getline(lines, line)) {
         ASSERT_TRUE(std::regex_match(line, shape)) << line;
     }
+    std::ifstream file(sim.TranscriptPath(), std::ios::binary);
+    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(file), {}) == text)
+        << "the transcript file differs from the library's own copy";
     const std::vector<WireEvent> events = ParseTranscript(text);
     for (std::size_t i = 1; i < events.size(); ++i) {
         ASSERT_GE(events[i].time, events[i - 1].time) << "line " << i + 1 << ": " << events[i].name;

@@ -8,6 +8,8 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <set>
 #include <regex>
 #include <sstream>
 
@@ -81,6 +83,61 @@ TEST(TranscriptTest, TheTranscriptFileHoldsTheSameEvents)
     const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, sim.TranscriptText());
     EXPECT_EQ(sim.Transcript().front().name, "configure");
+}
+
+using ViSessionCallFn = ViStatus(METERLOAD_VI_FUNC*)(ViSession);
+
+// With several instruments, every call on an instrument's session names its
+// serial, so that one instrument's traffic can be cut out of the transcript;
+// the calls that concern no one instrument name none.
+TEST(TranscriptTest, EveryCallOnAnInstrumentNamesItsSerial)
+{
+    SimInstrument sim("serials=ABC123,DEF456\nmode=update");
+    VisaApi api(sim.LibraryPath());
+    const auto clear = api.Get<ViSessionCallFn>("viClear");
+    const auto unlock = api.Get<ViSessionCallFn>("viUnlock");
+    const ViSession abc = api.OpenSerial("ABC123");
+    const ViSession def = api.OpenSerial("DEF456");
+    for (const ViSession vi : {abc, def, abc}) {
+        api.setAttribute(vi, visa::VI_ATTR_TMO_VALUE, 0);
+        visa::ViUInt32 timeout = 0;
+        api.getAttribute(vi, visa::VI_ATTR_TMO_VALUE, &timeout);
+        api.WriteText(vi, "*idn?\n");
+        std::string reply;
+        api.ReadText(vi, reply);
+        char text[64] = {};
+        api.queryf(vi, "*idn?\n", "%s", text);
+        clear(vi);
+        unlock(vi);
+    }
+    api.close(def);
+    api.close(abc);
+    ViSession gone = visa::VI_NULL;
+    api.open(api.rm, "USB0::0x1D47::0x0B62::XYZ::INSTR", 0, 0, &gone);
+    api.close(api.rm);
+
+    std::map<std::string, std::string> serialOfSession = {{std::to_string(abc), "ABC123"},
+                                                          {std::to_string(def), "DEF456"}};
+    std::set<std::string> tagged;
+    for (const WireEvent& event : sim.Transcript()) {
+        const std::string handle = event.Has("vi") ? event.Field("vi") : event.Field("object");
+        const auto session = serialOfSession.find(handle);
+        const std::string expected = session != serialOfSession.end() ? session->second : "";
+        if (event.name == "mode" || event.name == "image") {
+            continue;
+        }
+        EXPECT_EQ(event.Field("serial"), expected) << event.name << " " << handle;
+        if (event.Has("serial")) {
+            tagged.insert(event.name);
+        }
+    }
+    EXPECT_EQ(tagged, (std::set<std::string>{"viOpen", "viSetAttribute", "viGetAttribute", "viWrite", "viRead",
+                                             "viQueryf", "viClear", "viUnlock", "viClose"}));
+    const auto own = sim.Transcript("DEF456");
+    ASSERT_FALSE(own.empty());
+    EXPECT_EQ(own.front().name, "viOpen");
+    EXPECT_EQ(own.back().name, "viClose");
+    EXPECT_EQ(sim.Writes("DEF456").size(), 2U) << "its viWrite and the one viQueryf made";
 }
 
 struct RecordCase {
