@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds every target and runs every test: the native build, the same tests
-# under AddressSanitizer and UndefinedBehaviorSanitizer, a short fuzzing run,
+# under AddressSanitizer and UndefinedBehaviorSanitizer, the simulator's tests
+# under ThreadSanitizer, a short fuzzing run,
 # and both Windows builds with their tests under Wine: the x64 build on every
 # machine, the x86 build where this machine runs 32-bit programs (elsewhere
 # only its checks that read the files run). Ends with what ran and one
@@ -108,6 +109,29 @@ failure_blocks() {
 what="all tests" run_preset linux
 # Python cannot load a sanitized library without preloading the runtime.
 what="all but the PyVISA test" run_preset sanitize -LE pyvisa
+
+# The simulator under ThreadSanitizer: only its library and its tests (the
+# threads it serves at once are its own concern), in a tree of their own.
+echo "=== tsan: simulator tests under ThreadSanitizer"
+tsan_flags="-fsanitize=thread"
+if cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+     -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DMETERLOAD_BENCH=OFF \
+     -DCMAKE_C_FLAGS="$tsan_flags" -DCMAKE_CXX_FLAGS="$tsan_flags" \
+     -DCMAKE_EXE_LINKER_FLAGS="$tsan_flags" -DCMAKE_SHARED_LINKER_FLAGS="$tsan_flags" \
+     >"$logdir/tsan-configure.log" 2>&1 \
+   && cmake --build build/tsan --target sim_tests zqsim >"$logdir/tsan-build.log" 2>&1; then
+  ctest --test-dir build/tsan/tests/sim --output-on-failure -LE pyvisa 2>&1 \
+    | tee "$logdir/tsan-ctest.log" | grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed'
+  count_ctest "$logdir/tsan-ctest.log"
+  if grep -q '100% tests passed' "$logdir/tsan-ctest.log"; then
+    ran+=("tsan (simulator tests)")
+  else
+    broken+=("tsan")
+  fi
+else
+  grep -E 'error|Error' "$logdir/tsan-build.log" "$logdir/tsan-configure.log" | head -n 40
+  broken+=("tsan (build)"); failed=$((failed + 1))
+fi
 
 echo "=== fuzz: build and short run"
 if cmake --preset fuzz >"$logdir/fuzz-configure.log" 2>&1 \

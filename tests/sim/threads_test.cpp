@@ -126,6 +126,8 @@ TEST(ThreadsTest, ASilentReplyHoldsUpOnlyItsOwnInstrument)
     constexpr ViUInt32 kSilentTimeoutMs = 500;
     SimInstrument sim("serials=W0,W1,W2,W3,W4,QUIET\nQUIET.replies=none");
     VisaApi api(sim.LibraryPath());
+    // One resource manager for all, opened before the threads share it.
+    ASSERT_EQ(api.openDefaultRM(&api.rm), visa::VI_SUCCESS);
 
     std::atomic<std::size_t> ready{0};
     const std::size_t threadCount = busy.size() + 1;
@@ -173,8 +175,13 @@ TEST(ThreadsTest, ASilentReplyHoldsUpOnlyItsOwnInstrument)
         ASSERT_TRUE(std::regex_match(line, shape)) << line;
     }
     std::ifstream file(sim.TranscriptPath(), std::ios::binary);
-    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(file), {}) == text)
-        << "the transcript file differs from the library's own copy";
+    const std::string inFile(std::istreambuf_iterator<char>(file), {});
+    std::size_t same = 0;
+    while (same < inFile.size() && same < text.size() && inFile[same] == text[same]) {
+        ++same;
+    }
+    EXPECT_TRUE(inFile == text) << "the transcript file differs from the library's own copy from byte " << same
+                                << ":\n" << inFile.substr(same, 200) << "\n---\n" << text.substr(same, 200);
     const std::vector<WireEvent> events = ParseTranscript(text);
     for (std::size_t i = 1; i < events.size(); ++i) {
         ASSERT_GE(events[i].time, events[i - 1].time) << "line " << i + 1 << ": " << events[i].name;
