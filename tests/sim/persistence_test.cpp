@@ -68,6 +68,17 @@ protected:
         return std::string(std::istreambuf_iterator<char>(file), {});
     }
 
+    std::vector<WireEvent> Events(const std::string& name) const
+    {
+        std::vector<WireEvent> selected;
+        for (const WireEvent& event : ParseTranscript(Transcript())) {
+            if (event.name == name) {
+                selected.push_back(event);
+            }
+        }
+        return selected;
+    }
+
     std::filesystem::path directory_;
     ScopedEnvironment environment_;
 };
@@ -132,12 +143,7 @@ TEST_F(PersistenceTest, ImageInProgressSurvivesReload)
         api.WriteText(vi, "56789");
         api.WriteText(vi, std::string("\xAB\x00\x00\x00\x00\x00\x00\x01\xFF\xFF", 10));
     }
-    std::vector<WireEvent> images;
-    for (const WireEvent& event : ParseTranscript(Transcript())) {
-        if (event.name == "image") {
-            images.push_back(event);
-        }
-    }
+    const std::vector<WireEvent> images = Events("image");
     ASSERT_EQ(images.size(), 1U) << Transcript();
     EXPECT_EQ(images[0].Field("size"), "9");
     EXPECT_EQ(images[0].Field("crc32"), "CBF43926");
@@ -210,12 +216,7 @@ TEST_F(PersistenceTest, EachInstrumentKeepsItsOwnState)
         EXPECT_EQ(api.Ask(api.OpenSerial("DEF456"), "*idn?\n"), "KORVALEN,ZQ6140,DEF456,03.00-01-01\n")
             << "its new setting did not start it from power-on";
     }
-    std::vector<WireEvent> images;
-    for (const WireEvent& event : ParseTranscript(Transcript())) {
-        if (event.name == "image") {
-            images.push_back(event);
-        }
-    }
+    const std::vector<WireEvent> images = Events("image");
     ASSERT_EQ(images.size(), 1U) << Transcript();
     EXPECT_EQ(images[0].Field("serial"), "ABC123");
     EXPECT_EQ(images[0].Field("crc32"), "CBF43926") << "the image in progress was lost on reload";
