@@ -126,6 +126,7 @@ if cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   if grep -q '100% tests passed' "$logdir/tsan-ctest.log"; then
     ran+=("tsan (simulator tests)")
   else
+    failure_blocks "$logdir/tsan-ctest.log" >>"$logdir/failures.txt"
     broken+=("tsan")
   fi
 else
