@@ -29,7 +29,8 @@ typedef void (*zqsim_plug_in_fn)(void);
 
 /* From now on timestamps are taken from now_us, and a read that times out
  * waits with sleep_ms instead of really sleeping. Nulls restore the system's
- * clock. */
+ * clock. sleep_ms runs while the library serves other threads' calls, so with
+ * several client threads both must be safe to call from several threads. */
 typedef unsigned long long (*zqsim_now_us_fn)(void* context);
 typedef void (*zqsim_sleep_ms_fn)(void* context, unsigned int milliseconds);
 typedef void (*zqsim_set_clock_fn)(zqsim_now_us_fn now_us, zqsim_sleep_ms_fn sleep_ms, void* context);
