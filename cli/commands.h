@@ -22,7 +22,8 @@ int RunPack(const CommonOptions& common, const std::string& out, const std::vect
 
 struct InstallOptions {
     std::string file;
-    std::string serial;
+    std::vector<std::string> serials;  // --serial, in the order given
+    bool all = false;                  // --all
     bool dryRun = false;
     bool yes = false;
 };

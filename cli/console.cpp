@@ -4,15 +4,33 @@
 
 namespace meterload::cli {
 
+namespace {
+
+constexpr auto kBoardRedraw = std::chrono::milliseconds(100);
+
+}  // namespace
+
+void Console::Put(const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
 void Console::Line(const std::string& text)
 {
-    EndBar();
-    std::fprintf(stderr, "%s\n", text.c_str());
-    std::fflush(stderr);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    EndBarLocked();
+    if (drawnRows_ == 0) {
+        Put(text + "\n");
+        return;
+    }
+    Put(EraseBoard() + text + "\n" + BoardText());
+    drawnRows_ = rows_.size();
 }
 
 void Console::Bar(const std::string& text)
 {
+    const std::lock_guard<std::mutex> lock(mutex_);
     // Blanks over what a longer previous line left.
     std::string line = text;
     if (line.size() < barWidth_) {
@@ -20,18 +38,87 @@ void Console::Bar(const std::string& text)
     }
     barWidth_ = text.size();
     barOpen_ = true;
-    std::fprintf(stderr, "\r%s", line.c_str());
-    std::fflush(stderr);
+    Put("\r" + line);
 }
 
 void Console::EndBar()
 {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    EndBarLocked();
+}
+
+void Console::EndBarLocked()
+{
     if (barOpen_) {
-        std::fputc('\n', stderr);
-        std::fflush(stderr);
+        Put("\n");
         barOpen_ = false;
         barWidth_ = 0;
     }
+}
+
+void Console::StartBoard(std::size_t rows, bool cursor, std::size_t columns)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    rows_.assign(rows, std::string());
+    boardCursor_ = cursor;
+    // A row that wraps would throw the cursor movement off by a line.
+    columns_ = columns > 1 ? columns - 1 : 1;
+    drawnRows_ = 0;
+}
+
+void Console::Row(std::size_t row, const std::string& text, bool now)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (row >= rows_.size()) {
+        return;
+    }
+    rows_[row] = text;
+    const auto time = std::chrono::steady_clock::now();
+    if (!boardCursor_ || (!now && drawnRows_ > 0 && time - drawn_ < kBoardRedraw)) {
+        return;
+    }
+    drawn_ = time;
+    Put(EraseBoard() + BoardText());
+    drawnRows_ = rows_.size();
+}
+
+void Console::EndBoard()
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (boardCursor_) {
+        Put(EraseBoard() + BoardText());
+    }
+    boardCursor_ = false;
+    drawnRows_ = 0;
+    rows_.clear();
+}
+
+void Console::Prompt(const std::string& text)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    EndBarLocked();
+    Put(EraseBoard() + text);
+    drawnRows_ = 0;
+}
+
+std::string Console::EraseBoard()
+{
+    if (drawnRows_ == 0) {
+        return std::string();
+    }
+    // Up to the board's first line, then clear from there to the end.
+    const std::string up = "\r\x1b[" + std::to_string(drawnRows_) + "A\x1b[J";
+    drawnRows_ = 0;
+    return up;
+}
+
+std::string Console::BoardText() const
+{
+    std::string text;
+    for (const std::string& row : rows_) {
+        text += row.substr(0, columns_) + "\n";
+    }
+    return text;
 }
 
 Console& TheConsole()

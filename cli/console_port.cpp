@@ -41,7 +41,11 @@ void ConsolePort::Say(const std::string& text)
         if (line.find_first_not_of(' ') != std::string::npos) {
             lines_.push_back(line);
             if (!quiet_ && std::find(silenced_.begin(), silenced_.end(), line) == silenced_.end()) {
-                TheConsole().Line(Printable(line));
+                if (say_) {
+                    say_(Printable(line));
+                } else {
+                    TheConsole().Line(Printable(line));
+                }
             }
         }
         start = end + 1;

@@ -6,6 +6,7 @@
 
 #include "update/dialog_port.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,11 @@ namespace meterload::cli {
 class ConsolePort final : public DialogPort {
 public:
     explicit ConsolePort(std::string file = std::string()) : file_(std::move(file)) {}
+    // Each line said goes to `say` instead of straight to the console.
+    ConsolePort(std::string file, std::function<void(const std::string&)> say)
+        : file_(std::move(file)), say_(std::move(say))
+    {
+    }
 
     // Quiet: keeps what is said without printing it.
     void SetQuiet(bool quiet) { quiet_ = quiet; }
@@ -45,6 +51,7 @@ private:
     void Say(const std::string& text);
 
     std::string file_;
+    std::function<void(const std::string&)> say_;
     std::string log_;
     bool quiet_ = false;
     std::vector<std::string> silenced_;

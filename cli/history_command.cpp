@@ -4,10 +4,10 @@
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/report.h"
+#include "cli/table_text.h"
 #include "update/update_history.h"
 
 #include <cctype>
-#include <cstdio>
 
 namespace meterload::cli {
 namespace {
@@ -26,21 +26,6 @@ bool IsDate(const std::string& text)
         }
     }
     return true;
-}
-
-std::string Seconds(std::int64_t ms)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ms) / 1000.0);
-    return text;
-}
-
-std::string Cell(std::string text, std::size_t width)
-{
-    if (text.size() < width) {
-        text.resize(width, ' ');
-    }
-    return text;
 }
 
 }  // namespace

@@ -8,7 +8,8 @@ namespace meterload::cli {
 namespace {
 
 std::atomic<int> presses{0};
-std::atomic<bool> warnFirst{false};
+// The count of presses when the first instrument entered update mode; -1 before.
+std::atomic<int> pressesAtUpdateMode{-1};
 
 }  // namespace
 
@@ -16,24 +17,31 @@ void InterruptsNowWarnFirst()
 {
     // Presses made before update mode are forgiven: the first one during the
     // transfer still only warns.
-    presses = 0;
-    warnFirst = true;
+    int before = -1;
+    pressesAtUpdateMode.compare_exchange_strong(before, presses.load());
 }
 
 bool StopRequested()
 {
-    return presses.load() >= (warnFirst.load() ? 2 : 1);
+    return presses.load() >= 1;
+}
+
+bool TransferStopRequested()
+{
+    const int from = pressesAtUpdateMode.load();
+    return from >= 0 && presses.load() - from >= 2;
 }
 
 void OnInterrupt()
 {
     const int count = ++presses;
-    if (warnFirst.load()) {
-        if (count == 1) {
+    const int from = pressesAtUpdateMode.load();
+    if (from >= 0) {
+        if (count - from == 1) {
             RawWriteError(
                 "\nStopping now leaves the ZQ6140 in update mode: it will need a power cycle and a new "
                 "update. Press Ctrl+C again to stop anyway.\n");
-        } else if (count == 2) {
+        } else if (count - from == 2) {
             RawWriteError("\nStopping before the next write.\n");
         }
     } else if (count >= 2) {

@@ -1,18 +1,27 @@
 // Ctrl+C as the command line answers it. Before update mode the first press
 // stops what runs at its next step (a second one ends the process at once);
 // during the transfer the first press only warns, and the second stops the
-// transfer before its next write.
+// transfer before its next write. With several instruments at once the first
+// press also stops each one not yet in update mode.
 #pragma once
 
 namespace meterload::cli {
 
 void InstallInterruptHandler();
 
-// From here on the instrument is in update mode.
+// From here on an instrument is in update mode: presses made before are
+// forgiven, and the next one only warns. Only the first call of a run counts.
 void InterruptsNowWarnFirst();
 
-// Whether what runs should stop now.
+// Whether what has not entered update mode should stop now: after any press.
 bool StopRequested();
+// Whether a transfer should stop before its next write: after the second
+// press since an instrument entered update mode.
+bool TransferStopRequested();
+
+// For a thread of its own that must not take the presses: the main thread's
+// wait for an answer then ends at a press.
+void LeaveInterruptsToOtherThreads();
 
 // Called by the platform's handler for each press; safe in a signal handler.
 void OnInterrupt();

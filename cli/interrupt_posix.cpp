@@ -1,5 +1,7 @@
 #include "cli/interrupt.h"
 
+#include <pthread.h>
+
 #include <csignal>
 #include <cstring>
 #include <unistd.h>
@@ -20,6 +22,14 @@ void InstallInterruptHandler()
     // No SA_RESTART: a wait for an answer ends at the press.
     action.sa_flags = 0;
     sigaction(SIGINT, &action, nullptr);
+}
+
+void LeaveInterruptsToOtherThreads()
+{
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
 }
 
 void RawWriteError(const char* text)

@@ -20,6 +20,10 @@ BOOL WINAPI Handle(DWORD event)
 
 void InstallInterruptHandler() { SetConsoleCtrlHandler(Handle, TRUE); }
 
+// The console's handler runs in a thread of its own, which interrupts a read
+// in any thread.
+void LeaveInterruptsToOtherThreads() {}
+
 void RawWriteError(const char* text)
 {
     DWORD written = 0;

@@ -78,19 +78,32 @@ int main(int argc, char** argv)
                     kExitCodes);
 
     InstallOptions install;
-    CLI::App* installCommand = app.add_subcommand("install", "Install an image or a package on one instrument");
+    CLI::App* installCommand =
+        app.add_subcommand("install", "Install an image or a package on one instrument, or on several at once");
     AddCommon(*installCommand, common);
     installCommand->add_option("FILE", install.file, "The image (.bin) or package (.pak)")->required();
-    installCommand->add_option("--serial", install.serial, "The instrument's serial number (needed when several are attached)");
+    CLI::Option* installSerials = installCommand->add_option(
+        "--serial", install.serials,
+        "The instrument's serial number (needed when several are attached); given more than once, each of "
+        "those instruments at once");
+    // One value per --serial, so that FILE may follow it.
+    installSerials->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    installCommand->add_flag("--all", install.all, "Every attached ZQ6140 at once")->excludes(installSerials);
     installCommand->add_flag("--dry-run", install.dryRun,
                              "Run every check on the instrument and the file, then stop before update mode");
     installCommand->add_flag("--yes", install.yes, "Do not ask for confirmation (required when input is not a terminal)");
     installCommand->footer(
         std::string("Ctrl+C before update mode stops at once. During the transfer the first Ctrl+C only warns:\n"
                     "stopping leaves the instrument in update mode; a second one stops before the next write.\n\n"
+                    "With --all or several --serial, every instrument is updated at once, each on its own\n"
+                    "connection; one that fails never stops the others. One question covers them all. A\n"
+                    "summary table follows; the exit code is 0 only when every one was updated, otherwise\n"
+                    "that of the first failure in the table (a --serial not attached counts as one, with 3).\n\n"
                     "Examples:\n  meterload-cli install main.bin\n"
                     "  meterload-cli install fw.pak --serial ABC123 --dry-run\n"
-                    "  meterload-cli install fw.pak --serial ABC123 --yes --json\n\n") +
+                    "  meterload-cli install fw.pak --serial ABC123 --yes --json\n"
+                    "  meterload-cli install fw.pak --all --yes\n"
+                    "  meterload-cli install fw.pak --serial ABC123 --serial DEF456\n\n") +
         kExitCodes);
 
     std::string out;

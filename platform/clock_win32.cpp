@@ -32,6 +32,29 @@ Fn NtdllFunction(const char* name)
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(function));
 }
 
+// A waitable timer serves one waiting thread: another thread setting it would
+// move the first one's wake-up, and as a synchronization timer it wakes only
+// one of two waiters. Every thread that updates an instrument sleeps on this
+// one clock, so each has a timer of its own.
+HANDLE ThreadTimer()
+{
+    struct Timer {
+        HANDLE handle = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                               TIMER_ALL_ACCESS);
+        Timer() = default;
+        Timer(const Timer&) = delete;
+        Timer& operator=(const Timer&) = delete;
+        ~Timer()
+        {
+            if (handle != nullptr) {
+                CloseHandle(handle);
+            }
+        }
+    };
+    thread_local Timer timer;
+    return timer.handle;
+}
+
 class WindowsClock final : public Clock {
 public:
     WindowsClock()
@@ -41,20 +64,15 @@ public:
         // Wine's waitable timers go through its server and wake half a
         // millisecond or more late; its plain delays are as sharp as Linux's.
         const bool wine = NtdllFunction<FARPROC>("wine_get_version") != nullptr;
-        if (!wine || delay_ == nullptr) {
-            timer_ = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
-                                            TIMER_ALL_ACCESS);
-        }
-        if (timer_ == nullptr) {
+        // Where this thread gets a high-resolution timer, every thread does.
+        useTimer_ = (!wine || delay_ == nullptr) && ThreadTimer() != nullptr;
+        if (!useTimer_) {
             periodRaised_ = timeBeginPeriod(1) == TIMERR_NOERROR;
         }
     }
 
     ~WindowsClock() override
     {
-        if (timer_ != nullptr) {
-            CloseHandle(timer_);
-        }
         if (periodRaised_) {
             timeEndPeriod(1);
         }
@@ -91,9 +109,10 @@ private:
     {
         LARGE_INTEGER relative;
         relative.QuadPart = -static_cast<LONGLONG>(duration.count()) * 10;  // 100 ns units
-        if (timer_ != nullptr) {
-            return SetWaitableTimer(timer_, &relative, 0, nullptr, nullptr, FALSE) &&
-                   WaitForSingleObject(timer_, INFINITE) == WAIT_OBJECT_0;
+        if (useTimer_) {
+            const HANDLE timer = ThreadTimer();
+            return timer != nullptr && SetWaitableTimer(timer, &relative, 0, nullptr, nullptr, FALSE) &&
+                   WaitForSingleObject(timer, INFINITE) == WAIT_OBJECT_0;
         }
         if (delay_ != nullptr) {
             return delay_(FALSE, &relative) >= 0;
@@ -103,7 +122,7 @@ private:
     }
 
     LARGE_INTEGER frequency_{};
-    HANDLE timer_ = nullptr;
+    bool useTimer_ = false;
     DelayExecutionFn delay_ = nullptr;
     bool periodRaised_ = false;
     WakeMargin margin_;

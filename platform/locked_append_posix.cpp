@@ -2,7 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
+#include <system_error>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -14,7 +14,8 @@ namespace {
 
 std::string Reason(const char* step, const std::string& path)
 {
-    return std::string(step) + " " + path + ": " + std::strerror(errno);
+    // strerror may share one buffer between threads; the category's message does not.
+    return std::string(step) + " " + path + ": " + std::generic_category().message(errno);
 }
 
 // mkdir -p of the folder that holds `path`.

@@ -1,0 +1,80 @@
+#include "cli/fleet_summary.h"
+
+#include "cli/console.h"
+#include "cli/exit_codes.h"
+#include "cli/table_text.h"
+
+namespace meterload::cli {
+namespace {
+
+// The versions field without the line end the instrument sends with it.
+std::string Before(const InstallOutcome& outcome)
+{
+    if (!outcome.firmwareVersionField) {
+        return "-";
+    }
+    std::string field = *outcome.firmwareVersionField;
+    while (!field.empty() && (field.back() == '\n' || field.back() == '\r')) {
+        field.pop_back();
+    }
+    return Printable(field);
+}
+
+nlohmann::json SlotJson(const FleetSlot& slot)
+{
+    const InstallOutcome& outcome = slot.outcome;
+    nlohmann::json object = {{"serial", slot.instrument.serial},
+                             {"result", outcome.result},
+                             {"exit_code", outcome.code},
+                             {"update_mode_entered", outcome.updateModeEntered},
+                             {"elapsed_ms", outcome.elapsed.count()},
+                             {"log", outcome.log},
+                             {"boxes", outcome.boxes}};
+    if (slot.attached) {
+        object["resource"] = slot.instrument.resource;
+    }
+    if (outcome.firmwareVersionField) {
+        object["firmware_version_field"] = *outcome.firmwareVersionField;
+    }
+    if (outcome.code != kDone) {
+        object["error"] = outcome.message;
+    }
+    return object;
+}
+
+}  // namespace
+
+int Summarize(Report& report, const std::vector<FleetSlot>& slots)
+{
+    const FleetSlot* first = nullptr;
+    std::size_t done = 0;
+    report.Out(Cell("SERIAL", 12) + Cell("BEFORE", 14) + Cell("RESULT", 22) + "TIME");
+    for (const FleetSlot& slot : slots) {
+        const InstallOutcome& outcome = slot.outcome;
+        std::string result = outcome.result;
+        if (outcome.code != kDone) {
+            result += " (exit " + std::to_string(outcome.code) + ")";
+            if (first == nullptr) {
+                first = &slot;
+            }
+        } else {
+            ++done;
+        }
+        report.Out(Cell(Printable(slot.instrument.serial), 12) + Cell(Before(outcome), 14) + Cell(result, 22) +
+                   Seconds(outcome.elapsed.count()));
+        report.Data()["instruments"].push_back(SlotJson(slot));
+    }
+    const std::string counted = std::to_string(done) + " of " + std::to_string(slots.size());
+    if (first == nullptr) {
+        report.Out(counted + " instruments " + (slots.front().outcome.result == "checked" ? "checked." : "updated."));
+        return report.Finish(kDone);
+    }
+    const std::string serial = Printable(first->instrument.serial);
+    report.Out(counted + " done. First failure: " + serial + ", " + first->outcome.result + " (exit " +
+               std::to_string(first->outcome.code) + ").");
+    report.Data()["first_failure"] = first->instrument.serial;
+    return report.Fail(first->outcome.code, "First failure: " + serial + ": " + first->outcome.message,
+                       first->outcome.next);
+}
+
+}  // namespace meterload::cli

@@ -1,0 +1,23 @@
+// The end of an install on several instruments: the summary table (serial
+// number, versions before, result, time) that names the first failure, the
+// JSON objects, one per instrument, and the exit code.
+#pragma once
+
+#include "cli/install_run.h"
+#include "cli/report.h"
+
+#include <vector>
+
+namespace meterload::cli {
+
+struct FleetSlot {
+    FoundInstrument instrument;  // only the serial number when not attached
+    bool attached = false;
+    InstallOutcome outcome;
+};
+
+// 0 when every instrument was updated (or, on a dry run, checked); otherwise
+// the exit code of the first one that was not, in the table's order.
+int Summarize(Report& report, const std::vector<FleetSlot>& slots);
+
+}  // namespace meterload::cli

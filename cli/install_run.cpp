@@ -1,0 +1,261 @@
+#include "cli/install_run.h"
+
+#include "cli/console.h"
+#include "cli/console_port.h"
+#include "cli/exit_codes.h"
+#include "cli/interrupt.h"
+#include "cli/terminal.h"
+#include "platform/clock.h"
+#include "update/update_driver.h"
+#include "update/update_duration.h"
+#include "update/update_history.h"
+#include "update/update_observer.h"
+
+#include <cstdio>
+
+namespace meterload::cli {
+namespace {
+
+// The dialog's words about its own buttons: kept in the record, not shown.
+const std::vector<std::string> kButtonLines = {
+    "After instrument power is recycled, if you want to update another binary",
+    "file, please press the \"Continue\" button, otherwise press the \"OK\" button",
+    "to exit.",
+    "Incorrect mode. Please recycle power on instrument and",
+    "click \"Select\" to try again.",
+    "Incorrect mode.",
+    "Please recycle power on instrument and click \"Select\" to try again.",
+};
+
+// What happened before update mode, as the say before it decided.
+enum class Said { Nothing, Go, Refused, Checked, Declined, Interrupted };
+
+class InstallObserver final : public UpdateObserver {
+public:
+    InstallObserver(std::function<Said(std::string_view)> decide, Progress& progress,
+                    std::function<void(const std::string&)> say)
+        : decide_(std::move(decide)), progress_(progress), say_(std::move(say))
+    {
+    }
+
+    bool MayEnterUpdateMode(std::string_view field) override
+    {
+        said = StopRequested() ? Said::Interrupted : decide_(field);
+        return said == Said::Go;
+    }
+    void EnteredUpdateMode() override
+    {
+        entered = true;
+        InterruptsNowWarnFirst();
+        progress_.Phase("update mode, settling");
+        say_("The ZQ6140 is in update mode; the transfer starts in about 4 s.");
+    }
+    bool MayWrite() override
+    {
+        stopped = stopped || TransferStopRequested();
+        progress_.Begin();
+        return !stopped;
+    }
+    void Written(std::uint32_t count) override { progress_.Add(count); }
+    void Finished(bool complete) override
+    {
+        progress_.Finish();
+        finished = complete;
+    }
+    std::string Refusal() const override
+    {
+        return said == Said::Refused && refusal != nullptr ? OneLine(*refusal) : std::string();
+    }
+
+    Said said = Said::Nothing;
+    bool entered = false;
+    bool stopped = false;
+    bool finished = false;
+    const std::vector<std::string>* refusal = nullptr;  // the gate's, when it refused
+
+private:
+    std::function<Said(std::string_view)> decide_;
+    Progress& progress_;
+    std::function<void(const std::string&)> say_;
+};
+
+std::string SecondsText(std::chrono::milliseconds duration)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(duration.count()) / 1000.0);
+    return text;
+}
+
+void Conclude(InstallOutcome& outcome, const char* result, int code, std::string message,
+              std::string next = std::string())
+{
+    outcome.result = result;
+    outcome.code = code;
+    outcome.message = std::move(message);
+    outcome.next = std::move(next);
+}
+
+// What the procedure's end means, from what the observer and the port saw.
+void Judge(InstallOutcome& outcome, const InstallObserver& observer, const ConsolePort& port,
+           const std::vector<std::string>& refusal)
+{
+    const std::string again = "Switch it off and on, then run the update again.";
+    if (observer.entered) {
+        if (observer.stopped) {
+            Conclude(outcome, "interrupted", kInterrupted, "Stopped: the ZQ6140 is left in update mode.", again);
+        } else if (observer.finished) {
+            Conclude(outcome, "installed", kDone, std::string());
+        } else {
+            Conclude(outcome, "failed", kUpdateFailed, "The update failed after the ZQ6140 entered update mode.",
+                     again);
+        }
+        return;
+    }
+
+    const std::string untouched = "The instrument was not switched into update mode.";
+    switch (observer.said) {
+    case Said::Refused:
+        Conclude(outcome, "refused", kFileRefused, OneLine(refusal), untouched);
+        return;
+    case Said::Checked:
+        Conclude(outcome, "checked", kDone, "Dry run: every check passed. " + untouched);
+        return;
+    case Said::Declined:
+        Conclude(outcome, "declined", kInterrupted, "Not installed. " + untouched);
+        return;
+    case Said::Interrupted:
+        Conclude(outcome, "interrupted", kInterrupted, "Interrupted. " + untouched);
+        return;
+    case Said::Go:
+    case Said::Nothing:
+        break;
+    }
+
+    // The procedure stopped on its own before update mode; its words are out.
+    if (StopRequested()) {
+        Conclude(outcome, "interrupted", kInterrupted, "Interrupted. " + untouched);
+    } else if (port.Boxed("ZQ6140 device not found.")) {
+        Conclude(outcome, "not found", kNoInstrument, "ZQ6140 device not found.",
+                 "Attach the instrument, switch it on, and run the command again.");
+    } else if (port.Said("Incorrect mode. Please recycle power on instrument and") ||
+               port.Boxed("Incorrect mode.\nPlease recycle power on instrument and click \"Select\" to try again.")) {
+        const Problem problem = WrongModeProblem();
+        Conclude(outcome, "wrong mode", problem.code, problem.message, problem.next);
+    } else if (port.Boxed("The firmware update device missed.") || port.Boxed("DMM device serial no miss.")) {
+        Conclude(outcome, "another instrument", kInstrumentFault,
+                 "The package reached another instrument than the one identified.",
+                 "Attach only the instrument to update, or name it with --serial, and run the update again.");
+    } else {
+        Conclude(outcome, "refused", kFileRefused,
+                 port.Boxes().empty() ? "The file was refused." : OneLine(port.Boxes()), untouched);
+    }
+}
+
+}  // namespace
+
+std::chrono::milliseconds UpdateModeDuration(const FileFacts& facts)
+{
+    if (!facts.package) {
+        return ImageUpdateDuration(facts.bodySize);
+    }
+    std::vector<std::uint64_t> others;
+    for (std::size_t i = 1; i < facts.rows.size(); ++i) {
+        others.push_back(static_cast<std::uint64_t>(facts.rows[i].size));
+    }
+    return PackageUpdateDuration(others, static_cast<std::uint64_t>(facts.rows.front().size));
+}
+
+std::vector<std::uint64_t> SentSizes(const FileFacts& facts)
+{
+    return facts.package ? facts.sendSizes : std::vector<std::uint64_t>{facts.bodySize};
+}
+
+std::vector<std::string> FileLines(const FileFacts& facts)
+{
+    const std::string header = "for the " + TargetName(facts.header.targetKind) + ", version \"" +
+                               Printable(facts.header.version.data()) + "\"";
+    std::string file = facts.fileName + ": ";
+    if (facts.package) {
+        std::string order;
+        for (const std::int32_t n : facts.sendOrder) {
+            order += (order.empty() ? "" : ", ") + std::to_string(n);
+        }
+        file += "package of " + std::to_string(facts.entryCount) + " images sent as entries " + order +
+                "; entry 1 " + header;
+    } else {
+        file += "single image " + header;
+    }
+    return {
+        "File:        " + Printable(file),
+        "Transfer:    " + std::to_string(facts.BytesToSend()) + " bytes, about " +
+            SecondsText(UpdateModeDuration(facts)) +
+            " in update mode; afterwards the instrument must be switched off and on",
+    };
+}
+
+std::string InstrumentLine(const FoundInstrument& instrument, const FirmwareVersions& versions)
+{
+    return "Instrument:  " + instrument.serial + " (" + instrument.resource + "), installed DSP " +
+           Printable(versions.dsp) + ", Panel " + Printable(versions.panel) + ", MSP 430 " +
+           Printable(versions.msp430);
+}
+
+bool AskYes(const std::string& question)
+{
+    TheConsole().Prompt(question);
+    const auto answer = ReadAnswerLine();
+    if (!answer) {
+        TheConsole().Prompt("\n");
+    }
+    return answer && (*answer == "y" || *answer == "Y" || *answer == "yes" || *answer == "YES");
+}
+
+InstallOutcome InstallOn(const FoundInstrument& instrument, const InstallSettings& settings,
+                         const InstallHooks& hooks, Progress& progress)
+{
+    const FileFacts& facts = settings.facts;
+    InstallOutcome outcome;
+    std::vector<std::string> refusal;
+    const auto decide = [&](std::string_view fieldView) {
+        const std::string field(fieldView);
+        outcome.firmwareVersionField = field;
+        // The package update has judged its entry 1 itself by now; a single
+        // image is judged here, before update mode rather than in it.
+        if (!facts.package) {
+            const GateVerdict verdict = JudgeVersion(facts, field, RefusalForm::Box);
+            if (!verdict.accepted) {
+                refusal = verdict.refusal;
+                return Said::Refused;
+            }
+        }
+        hooks.plan(InstrumentLine(instrument, DecodeFirmwareVersions(field)));
+        if (settings.dryRun) {
+            return Said::Checked;
+        }
+        if (!settings.yes && !hooks.confirm()) {
+            return StopRequested() ? Said::Interrupted : Said::Declined;
+        }
+        return Said::Go;
+    };
+
+    ConsolePort port(facts.path, hooks.say);
+    port.Silence(kButtonLines);
+    InstallObserver observer(decide, progress, hooks.say);
+    observer.refusal = &refusal;
+    HistoryFile history(settings.historyPath, [&hooks](const std::string& error) {
+        hooks.say("Warning: this update is not in the history: " + error);
+    });
+    const auto start = SystemClock().Now();
+    UpdateDriver driver(UpdateContext{port, SystemClock(), settings.visaLibrary, instrument.serial, &observer,
+                                      &history});
+    driver.Update();
+    outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(SystemClock().Now() - start);
+
+    outcome.updateModeEntered = observer.entered;
+    outcome.log = port.Lines();
+    outcome.boxes = port.Boxes();
+    Judge(outcome, observer, port, refusal);
+    return outcome;
+}
+
+}  // namespace meterload::cli
