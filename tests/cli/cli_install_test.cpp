@@ -3,10 +3,7 @@
 // the confirmation, and Ctrl+C before and during the transfer.
 #include "tests/cli/cli_fixture.h"
 
-#include "tests/support/recording_dialog.h"
-#include "tests/support/sim_instrument.h"
-#include "tests/support/virtual_clock.h"
-#include "update/update_driver.h"
+#include "tests/cli/cli_wire.h"
 
 #include <thread>
 
@@ -18,43 +15,6 @@ using ::testing::Not;
 using namespace std::chrono_literals;
 
 constexpr const char* kTwo = "serials=ABC123,DEF456\n";
-
-// The exchange with the instrument: each write's bytes and each read, with
-// the time since the one before.
-struct Exchange {
-    std::string what;
-    std::chrono::microseconds gap;
-};
-
-std::vector<Exchange> ExchangeOf(const std::vector<WireEvent>& events)
-{
-    std::vector<Exchange> exchange;
-    std::uint64_t last = 0;
-    for (const WireEvent& event : events) {
-        if (event.name != "viWrite" && event.name != "viRead") {
-            continue;
-        }
-        const auto gap = std::chrono::microseconds(exchange.empty() ? 0 : event.time - last);
-        last = event.time;
-        exchange.push_back({event.name + " " + HexBytes(event.bytes), gap});
-    }
-    return exchange;
-}
-
-// The dialog's update of `path` on an instrument alone, on virtual time.
-std::vector<WireEvent> DialogUpdate(const std::string& path)
-{
-    SimInstrument sim;
-    VirtualClock clock;
-    sim.UseClock(clock);
-    EXPECT_TRUE(sim.Configure("serials=DEF456\n"));
-    RecordingDialog dialog;
-    UpdateDriver driver(UpdateContext{dialog, clock, sim.LibraryPath()});
-    driver.CheckInstrument();
-    dialog.QueueFileChoice(path);
-    driver.OnOK();
-    return sim.Transcript();
-}
 
 class CliInstallTest : public CliTest, public ::testing::WithParamInterface<const char*> {};
 
@@ -70,14 +30,8 @@ TEST_P(CliInstallTest, SendsWhatTheDialogSendsToTheChosenInstrument)
     EXPECT_THAT(run.err, HasSubstr("Sent 100%: "));
     EXPECT_THAT(run.err, Not(HasSubstr("\r")));
 
-    const auto cli = ExchangeOf(Transcript());
-    const auto dialog = ExchangeOf(DialogUpdate(PathOf(file)));
-    ASSERT_EQ(cli.size(), dialog.size());
-    for (std::size_t i = 0; i < cli.size(); ++i) {
-        ASSERT_EQ(cli[i].what, dialog[i].what) << "exchange " << i;
-        // Every pause the dialog makes is made (a millisecond of timer grain allowed).
-        EXPECT_GE(cli[i].gap + 1ms, dialog[i].gap) << "exchange " << i << ": " << cli[i].what;
-    }
+    ExpectSameExchange(ExchangeOf(Transcript()), ExchangeOf(DialogUpdateAlone(PathOf(file), "serials=DEF456\n")),
+                       file);
     for (const WireEvent& event : Transcript()) {
         if (event.name == "image") {
             EXPECT_EQ(event.Field("serial"), "DEF456");
