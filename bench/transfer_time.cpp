@@ -9,7 +9,7 @@
 #include "bench/bench_files.h"
 #include "bench/bench_sim.h"
 #include "bench/cpu_time.h"
-#include "link/update_link.h"
+#include "bench/pause_minimum.h"
 #include "update/package_update.h"
 #include "update/update_driver.h"
 
@@ -29,7 +29,6 @@ using std::chrono::milliseconds;
 
 constexpr double kCpuShareTarget = 0.05;
 constexpr std::uint64_t kImageSize = 256 * 1024;
-constexpr std::uint32_t kHeaderSize = 50;
 constexpr const char* kSerial = "ABC123";
 
 struct PauseTally {
@@ -69,49 +68,6 @@ public:
 private:
     PauseTally tally_;
 };
-
-constexpr milliseconds kWrite{10};
-constexpr milliseconds kCommandPause{30};
-
-// Identification: "L0\n" and "*idn?\n", each a write and a 30 ms pause.
-milliseconds IdentificationMinimum()
-{
-    return 2 * (kWrite + kCommandPause);
-}
-
-milliseconds ImageMinimum(std::uint64_t imageSize)
-{
-    const ChunkPlan plan = PlanChunks(imageSize - kHeaderSize);
-    const std::uint64_t writes = plan.fullChunks + (plan.lastChunk > 0 ? 1 : 0);
-    milliseconds total = IdentificationMinimum();
-    total += kWrite;                                       // "system:update\n"
-    total += milliseconds(2000) + milliseconds(2000);      // before and after the header check
-    total += static_cast<std::int64_t>(writes) * (milliseconds(5) + kWrite);
-    if (NeedsPadCommand(plan.lastChunk)) {
-        total += kWrite;
-    }
-    total += milliseconds(1000) + kWrite + milliseconds(1000);  // reply, EndFrame, reply
-    return total;
-}
-
-milliseconds PackageMinimum(const std::vector<std::uint32_t>& entrySizes)
-{
-    milliseconds total = IdentificationMinimum();
-    total += kWrite + milliseconds(4000);  // "system:update\n" and the settle
-    for (std::size_t n = 1; n < entrySizes.size(); ++n) {
-        const ChunkPlan plan = PlanChunks(entrySizes[n]);
-        total += static_cast<std::int64_t>(plan.fullChunks) * (milliseconds(20) + kWrite);
-        total += plan.lastChunk > 0 ? kWrite : milliseconds(0);
-        total += milliseconds(2000) + kWrite;  // reply wait, EndFrame
-    }
-    const ChunkPlan lead = PlanChunks(entrySizes.front() - kHeaderSize);
-    total += milliseconds(10);  // after skipping the header
-    total += static_cast<std::int64_t>(lead.fullChunks) * (milliseconds(10) + kWrite);
-    total += lead.lastChunk > 0 ? kWrite : milliseconds(0);
-    total += NeedsPadCommand(lead.lastChunk) ? kWrite : milliseconds(0);
-    total += milliseconds(1000) + kWrite;
-    return total;
-}
 
 struct Figure {
     const char* name;
@@ -183,7 +139,7 @@ Figure TimeImage(BenchSim& sim, const std::string& dir)
 Figure TimePackage(BenchSim& sim, const std::string& dir)
 {
     // Entry 1's body ends in a chunk of 52, so the PadCommand goes out too.
-    const std::vector<std::uint32_t> entrySizes = {kHeaderSize + 200 * 240 + 52, 64 * 1024,
+    const std::vector<std::uint32_t> entrySizes = {kImageHeaderBytes + 200 * 240 + 52, 64 * 1024,
                                                    32 * 1024 + 52};
     const std::string path = dir + "/update.pak";
     WritePackageFile(path, entrySizes);

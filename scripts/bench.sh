@@ -2,6 +2,8 @@
 # Builds the benchmarks and prints their figures: the real-time pacing of an
 # image and a package transfer (ratio to the minimum, overshoot per pause,
 # processor share), natively and for every Windows build preset under Wine;
+# eight instruments updated at once by meterload-cli (ratio to one
+# instrument's minimum, processor share, peak memory), natively;
 # the peak memory of a 1 MiB and a 64 MiB image transfer on virtual time; and
 # the pause accuracy of the real clock. Figures never make it fail; only a
 # build or a transfer that does not complete does.
@@ -29,10 +31,13 @@ compile() {
 
 mkdir -p "$(dirname "$build")"
 configure "$build" -S . -G Ninja || exit 1
-compile "$build" meterload_bench_time meterload_bench_memory meterload_clock_pace || exit 1
+compile "$build" meterload_bench_time meterload_bench_memory meterload_clock_pace meterload_bench_fleet || exit 1
 
 echo "== pacing (real time, native: $(uname -m), $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg))"
 "$build/bench/meterload_bench_time" 1.005 || status=1
+
+echo "== eight instruments at once (real time, native, through meterload-cli, load $(cut -d' ' -f1 /proc/loadavg))"
+"$build/bench/meterload_bench_fleet" 8 || status=1
 
 echo "== peak memory (virtual time, one process per size)"
 small=$("$build/bench/meterload_bench_memory" 1) || status=1
