@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # meterload-cli.exe under Wine against the simulated visa DLL: list finds both
-# instruments, inspect explains a damaged package without an instrument, and
-# install updates the one chosen by serial number.
+# instruments, inspect explains a damaged package without an instrument,
+# install updates the one chosen by serial number, and install --all both at
+# once, each in a thread of its own.
 # Usage: wine_cli_test.sh ARCH PREFIX meterload-cli.exe SIM_DLL WORK_DIR
 set -uo pipefail
 arch=$1 prefix=$2 exe=$3 dll=$4 work=$5
@@ -51,5 +52,15 @@ check install 0 '"main.bin" update completed.' install main.bin --serial DEF456 
 if ! grep -q 'image serial=DEF456 index=1 size=700' transcript.txt; then
   echo "FAIL install: the transcript has no image of 700 bytes on DEF456"; failed=$((failed + 1))
 fi
-echo "$((6 - failed)) passed, $failed failed"
+# Both powered on afresh.
+rm -f state
+check fleet 0 '2 of 2 instruments updated.' install main.bin --all --yes
+# DEF456 took one image already, from the install before.
+for want in ABC123:1 DEF456:2; do
+  serial=${want%:*}
+  if [ "$(grep -c "image serial=$serial index=1 size=700" transcript.txt)" -ne "${want#*:}" ]; then
+    echo "FAIL fleet: the transcript has not ${want#*:} images of 700 bytes on $serial"; failed=$((failed + 1))
+  fi
+done
+echo "$((9 - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]
