@@ -79,8 +79,8 @@ TEST_F(CliFleetTest, OneRefusedAndOneUnpluggedLeaveTheOthersUpdatedAsAlone)
     EXPECT_EQ(run.code, 1) << run.err;
     const json doc = json::parse(run.out);
     EXPECT_EQ(doc["exit_code"], 1);
-    EXPECT_EQ(doc["first_failure"], "BBB222");
-    EXPECT_THAT(doc["error"].get<std::string>(), HasSubstr("BBB222"));
+    EXPECT_EQ(doc.value("first_failure", ""), "BBB222");
+    EXPECT_THAT(doc.value("error", ""), HasSubstr("BBB222"));
     const json& instruments = doc["instruments"];
     ASSERT_EQ(instruments.size(), 4u) << doc.dump(1);
     const std::vector<std::pair<std::string, std::string>> expected = {
@@ -90,7 +90,7 @@ TEST_F(CliFleetTest, OneRefusedAndOneUnpluggedLeaveTheOthersUpdatedAsAlone)
         EXPECT_EQ(instruments[i]["result"], expected[i].second) << expected[i].first;
         EXPECT_EQ(instruments[i]["exit_code"], expected[i].second == "installed" ? 0 : 1);
         EXPECT_EQ(instruments[i]["update_mode_entered"], true);
-        EXPECT_EQ(instruments[i]["firmware_version_field"].get<std::string>().substr(0, 11), "02.05-11-07");
+        EXPECT_EQ(instruments[i].value("firmware_version_field", "").substr(0, 11), "02.05-11-07");
     }
     EXPECT_THAT(instruments[1]["log"].dump(), HasSubstr("the 3nd error -- Checksum error."));
     EXPECT_EQ(Updated(), (std::set<std::string>{"AAA111", "DDD444"}));
