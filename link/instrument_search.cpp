@@ -11,8 +11,6 @@
 namespace meterload {
 namespace {
 
-constexpr std::uint32_t kTimeoutMs = 10000;
-
 // More than any USB hub holds; a library that keeps answering viFindNext must
 // not keep us searching.
 constexpr std::uint32_t kMaxInstruments = 256;
