@@ -74,8 +74,14 @@ for preset in $presets; do
   printf 'include("%s")\nmessage("${METERLOAD_WINE_ARCH}")\n' "$toolchain" >"$dir.arch.cmake"
   arch=$(cmake -P "$dir.arch.cmake" 2>&1 | tail -n 1)
   wine_use "$arch" "$PWD/build/bench-wine-$arch" || { status=1; continue; }
-  # Whether this machine runs the build at all (32-bit Windows programs need
-  # a kernel that runs 32-bit programs) shows by running its first benchmark.
+  # The same probe as the test command: some kernels refuse every 32-bit
+  # program, the loader included.
+  if [ "$arch" = x86 ] && ! wine_runs_x86; then
+    echo "== $preset: skipped, this machine cannot run 32-bit programs ($(wine_x86_refusal))"
+    continue
+  fi
+  # Whether the build's programs start at all shows by running the first
+  # benchmark.
   wine_prepare 2>"$dir.run.log"
   if ! pace=$(timeout 300 "$WINE" "$dir/bench/meterload_clock_pace.exe" 2>>"$dir.run.log"); then
     echo "== $preset: skipped, this machine does not run its programs ($(tail -n 1 "$dir.run.log"))"
