@@ -10,6 +10,9 @@ packages=(
   wine wine32:i386 wine64 fonts-wine xvfb xauth x11-apps imagemagick
   python3 python3-pyvisa
   libcli11-dev nlohmann-json3-dev nettle-dev
+  libusb-1.0-0-dev umockdev libumockdev-dev
+  dpkg-dev file lintian help2man man-db ansible-core
+  nsis zip unzip
 )
 
 missing=()
