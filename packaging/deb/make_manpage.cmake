@@ -1,0 +1,108 @@
+# Writes meterload-cli's manual page from the program's own help: help2man
+# takes the top-level help and version, and each command's help becomes a
+# part of a COMMANDS section. Run as
+#   cmake -DHELP2MAN=... -DCLI=... -DINCLUDE=... -DOUT=....1.gz -P make_manpage.cmake
+
+set(commands list identify inspect install pack history info)
+
+# roff treats a leading dot or quote as a request and a backslash as an escape.
+function(roff_text text out)
+  string(REPLACE "\\" "\\e" text "${text}")
+  string(REGEX REPLACE "^([.'])" "\\\\&\\1" text "${text}")
+  string(REPLACE "-" "\\-" text "${text}")
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# One command's help as roff: its options as tagged paragraphs, its examples
+# as literal lines, its notes as paragraphs. The exit codes are left out: they
+# are the same for every command and in the page's description already.
+function(command_section command out)
+  execute_process(COMMAND ${CLI} ${command} --help OUTPUT_VARIABLE help RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${CLI} ${command} --help failed (${result})")
+  endif()
+  string(REPLACE ";" "\\;" help "${help}")
+  string(REPLACE "\n" ";" lines "${help}")
+  set(roff ".SS \"${command}\"\n")
+  set(block "")   # what the lines under the current heading are
+  set(first TRUE)
+  foreach(line IN LISTS lines)
+    if(first)
+      roff_text("${line}" text)
+      string(APPEND roff "${text}\n")
+      set(first FALSE)
+      continue()
+    endif()
+    if(line MATCHES "^Exit codes:")
+      set(block skip)
+    elseif(line STREQUAL "")
+      if(NOT block STREQUAL "skip")
+        set(block "")
+      endif()
+    elseif(block STREQUAL "skip")
+    elseif(line MATCHES "^Usage: (.*)$")
+      roff_text("${CMAKE_MATCH_1}" text)
+      string(APPEND roff ".PP\n\\fBUsage:\\fR ${text}\n")
+    elseif(line MATCHES "^(Positionals|Options|Examples):$")
+      string(APPEND roff ".PP\n\\fB${CMAKE_MATCH_1}:\\fR\n")
+      string(TOLOWER "${CMAKE_MATCH_1}" block)
+    elseif(block STREQUAL "examples" AND line MATCHES "^  (.*)$")
+      roff_text("${CMAKE_MATCH_1}" text)
+      string(APPEND roff ".br\n\\fB${text}\\fR\n")
+    elseif((block STREQUAL "options" OR block STREQUAL "positionals") AND line MATCHES "^                              (.*)$")
+      roff_text("${CMAKE_MATCH_1}" text)
+      string(APPEND roff "${text}\n")
+    elseif((block STREQUAL "options" OR block STREQUAL "positionals") AND line MATCHES "^  [^ ]")
+      # The option's name fills the first 30 columns, or the whole line when
+      # longer; its description follows in the same line or the next.
+      string(LENGTH "${line}" length)
+      set(description "")
+      if(length GREATER 30)
+        string(SUBSTRING "${line}" 28 2 gap)
+        if(gap STREQUAL "  ")
+          string(SUBSTRING "${line}" 30 -1 description)
+          string(SUBSTRING "${line}" 0 30 line)
+        endif()
+      endif()
+      string(STRIP "${line}" name)
+      roff_text("${name}" name)
+      string(APPEND roff ".TP\n\\fB${name}\\fR\n")
+      if(NOT description STREQUAL "")
+        roff_text("${description}" description)
+        string(APPEND roff "${description}\n")
+      endif()
+    else()
+      if(block STREQUAL "")
+        string(APPEND roff ".PP\n")
+        set(block text)
+      endif()
+      roff_text("${line}" text)
+      string(APPEND roff "${text}\n")
+    endif()
+  endforeach()
+  set(${out} "${roff}" PARENT_SCOPE)
+endfunction()
+
+get_filename_component(out_dir "${OUT}" DIRECTORY)
+set(include_file ${out_dir}/meterload-cli-commands.h2m)
+set(sections "[COMMANDS]\n")
+foreach(command IN LISTS commands)
+  command_section(${command} roff)
+  string(APPEND sections "${roff}")
+endforeach()
+file(READ ${INCLUDE} extra)
+file(WRITE ${include_file} "${sections}\n${extra}")
+
+string(REGEX REPLACE "\\.gz$" "" page "${OUT}")
+execute_process(
+  COMMAND ${HELP2MAN} --no-info --no-discard-stderr --section 1
+    --name "update the firmware of ZQ6140 multimeters over USB"
+    --include ${include_file} --output ${page} ${CLI}
+  RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "help2man failed (${result})")
+endif()
+execute_process(COMMAND gzip -9nf ${page} RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "gzip failed (${result})")
+endif()
