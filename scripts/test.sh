@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Builds every target and runs every test: the native build, the same tests
-# under AddressSanitizer and UndefinedBehaviorSanitizer, the simulator's tests
-# under ThreadSanitizer, a short fuzzing run,
-# and both Windows builds with their tests under Wine: the x64 build on every
-# machine, the x86 build where this machine runs 32-bit programs (elsewhere
-# only its checks that read the files run). Ends with what ran and one
-# summary line; a test that did not run is never counted as passed.
+# Builds every target and runs every test: the native build, its Debian
+# package with the fleet playbooks, the same tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the simulator's tests under ThreadSanitizer, a
+# short fuzzing run, and both Windows builds with their tests under Wine: the
+# x64 build on every machine, the x86 build where this machine runs 32-bit
+# programs (elsewhere only its checks that read the files run). Ends with what
+# ran and one summary line; a test that did not run is never counted as passed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -108,6 +108,28 @@ failure_blocks() {
 }
 
 what="all tests" run_preset linux
+
+# The Debian package from the linux build: lintian, its exact files and
+# fields, the program and manual page unpacked from it, and the example
+# playbooks run with it against two local bench PCs. Its checks are a ctest
+# project of their own, so that no other test run unpacks a package.
+echo "=== deb: package and its checks"
+if cmake --build --preset linux --target package >"$logdir/deb-package.log" 2>&1 \
+   && cmake -S tests/packaging -B build/linux-package -DMETERLOAD_BUILD_DIR="$PWD/build/linux" \
+        >"$logdir/deb-configure.log" 2>&1; then
+  ctest --test-dir build/linux-package --output-on-failure 2>&1 \
+    | tee "$logdir/deb-ctest.log" | grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed'
+  count_ctest "$logdir/deb-ctest.log"
+  if grep -q '100% tests passed' "$logdir/deb-ctest.log"; then
+    ran+=("deb (package, lintian, unpacked program, manual page, Ansible plays)")
+  else
+    failure_blocks "$logdir/deb-ctest.log" >>"$logdir/failures.txt"
+    broken+=("deb")
+  fi
+else
+  tail -n 40 "$logdir/deb-package.log" "$logdir/deb-configure.log"
+  broken+=("deb (package)"); failed=$((failed + 1))
+fi
 # Python cannot load a sanitized library without preloading the runtime.
 what="all but the PyVISA test" run_preset sanitize -LE pyvisa
 
