@@ -32,7 +32,7 @@ play() {
 case $step in
 install)
   rm -rf "$work"
-  mkdir -p "$work/bench-pc-1" "$work/bench-pc-2"
+  mkdir -p "$work"
   python3 "$here/make_image.py" "$work/main.bin" 02.06 1000
   play "$playbooks/install.yml" -e "firmware=$work/main.bin"
   code=$?
