@@ -72,9 +72,16 @@ control)
   for package in "${needed[@]}"; do
     grep -qxF "$package" <<<"$names" || fail "Depends lacks $package: $depends"
   done
-  # Nothing runs as root when the package is installed or removed.
-  scripts=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -E 'preinst|postinst|prerm|postrm')
-  [ -z "$scripts" ] || fail "maintainer scripts: $scripts"
+  # Only our own scripts run as root when the package is installed or
+  # removed: none that CPack adds.
+  control=$(mktemp -d)
+  dpkg-deb -e "$deb" "$control"
+  scripts=$(cd "$control" && ls preinst postinst prerm postrm 2>/dev/null | paste -sd' ' -)
+  [ "$scripts" = "postinst postrm" ] || fail "maintainer scripts: $scripts, expected postinst postrm"
+  for script in postinst postrm; do
+    cmp -s "$control/$script" "$here/../../packaging/deb/$script" || fail "$script is not packaging/deb/$script"
+  done
+  rm -rf "$control"
   [ "$failures" -eq 0 ] && dpkg-deb -f "$deb"
   ;;
 
