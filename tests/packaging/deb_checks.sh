@@ -3,11 +3,12 @@
 #   deb_checks.sh lintian DEB
 #   deb_checks.sh files   DEB EXPECTED_LIST
 #   deb_checks.sh control DEB VERSION EXPECTED_LIST
+#   deb_checks.sh install DEB EXPECTED_LIST WORK
 #   deb_checks.sh docs    ROOT VERSION
 #   deb_checks.sh runs    ROOT VERSION CORPUS WORK
 #   deb_checks.sh man     ROOT
 # ROOT is the package unpacked with dpkg-deb -x. Says what differs and exits
-# non-zero when a check fails.
+# non-zero when a check fails, 77 when it cannot run here.
 set -uo pipefail
 check=$1
 shift
@@ -83,6 +84,35 @@ control)
   done
   rm -rf "$control"
   [ "$failures" -eq 0 ] && dpkg-deb -f "$deb"
+  ;;
+
+install)
+  # Installed and purged with dpkg into a root of its own, the dependencies
+  # taken as present: every file arrives, the installed program runs, and
+  # nothing is left behind.
+  deb=$1 expected=$2 work=$3
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "not run: dpkg installs files owned by root only when run as root"
+    exit 77
+  fi
+  root=$work/dpkg-root
+  rm -rf "$root"
+  mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+  touch "$root/var/lib/dpkg/status"
+  dpkg_here() { dpkg --root="$root" --force-script-chrootless "$@"; }
+  dpkg_here --force-depends -i "$deb" >"$work/dpkg-install.log" 2>&1 \
+    || { fail "dpkg -i failed:"; cat "$work/dpkg-install.log"; }
+  status=$(dpkg_here -s meterload-cli 2>&1 | grep '^Status:')
+  [ "$status" = "Status: install ok installed" ] || fail "after dpkg -i: ${status:-not installed}"
+  installed=$(cd "$root" && find . -not -type d -not -path './var/lib/dpkg/*' | sed 's|^\./||' | sort)
+  [ "$installed" = "$(sort "$expected")" ] || { fail "installed files differ:"; diff <(sort "$expected") <(echo "$installed"); }
+  version=$(env -i PATH=/usr/bin:/bin "$root/usr/bin/meterload-cli" --version 2>&1)
+  [[ $version == "meterload-cli "* ]] || fail "the installed program: $version"
+  dpkg_here --purge meterload-cli >"$work/dpkg-purge.log" 2>&1 \
+    || { fail "dpkg --purge failed:"; cat "$work/dpkg-purge.log"; }
+  left=$(cd "$root" && find . -mindepth 1 -not -path './var' -not -path './var/lib' -not -path './var/lib/dpkg*')
+  [ -z "$left" ] || fail "left after dpkg --purge: $left"
+  [ "$failures" -eq 0 ] && echo "installed, ran $version, purged without a trace"
   ;;
 
 docs)
