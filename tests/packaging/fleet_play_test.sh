@@ -21,6 +21,8 @@ done
 export ANSIBLE_CONFIG=$playbooks/ansible.cfg ANSIBLE_HOME=$work/ansible-home
 export ANSIBLE_LOCAL_TEMP=$work/ansible-tmp ANSIBLE_REMOTE_TEMP=$work/ansible-tmp
 export ANSIBLE_NOCOLOR=1 ANSIBLE_DEPRECATION_WARNINGS=0
+# Ansible refuses to start under a locale that is not UTF-8 (LC_ALL=C, say).
+export LC_ALL=C.UTF-8
 
 play() {
   ansible-playbook -i "$here/fleet_hosts.yml" \
