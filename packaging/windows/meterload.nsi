@@ -8,7 +8,12 @@
 ; STAGE holds what `cmake --install` gives. The files are named one by one:
 ; the simulated VISA library of the tests can never come along.
 
-Unicode true
+; The x64 build's installer is a 64-bit program itself, as what it installs.
+!if "${ARCH}" == "x64"
+  Target amd64-unicode
+!else
+  Unicode true
+!endif
 SetCompressor /SOLID lzma
 
 !include "MUI2.nsh"

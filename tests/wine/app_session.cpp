@@ -120,6 +120,9 @@ AppSession::AppSession(const std::string& name) {
     // Window positions as the display has them, also for a program that
     // draws at a higher DPI than 96.
     SetProcessDPIAware();
+    // The program's boxes come to the front as they would for a user, who
+    // started it: the tests that start it must not keep the foreground.
+    AllowSetForegroundWindow(ASFW_ANY);
     const std::string runs = WindowsPath(METERLOAD_WINE_RUNS);
     CreateDirectoryA(runs.c_str(), nullptr);
     runDir_ = runs + "\\" + name;
@@ -361,33 +364,68 @@ std::vector<WireEvent> AppSession::Events(const std::string& event) const {
     return matching;
 }
 
+namespace {
+
+// Runs a Unix command line (Wine starts Unix programs too); false when it
+// could not be started.
+bool RunUnixCommand(std::string line) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION helper{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &helper)) {
+        return false;
+    }
+    if (WaitForSingleObject(helper.hProcess, 30000) != WAIT_OBJECT_0) {
+        TerminateProcess(helper.hProcess, 1);
+    }
+    CloseHandle(helper.hThread);
+    CloseHandle(helper.hProcess);
+    return true;
+}
+
+// The size of a file, or 0.
+ULONGLONG FileSize(const std::string& windowsPath) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(Wide(windowsPath).c_str(), GetFileExInfoStandard, &data)) {
+        return 0;
+    }
+    return (ULONGLONG{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
+// A picture of one colour compresses to a few hundred bytes.
+constexpr ULONGLONG kBlankPictureSize = 600;
+constexpr int kScreenshotTries = 12;
+constexpr milliseconds kScreenshotRetry{250};
+
+}  // namespace
+
 std::string AppSession::Screenshot(HWND window, const std::string& name) const {
     RECT area;
     if (!GetWindowRect(window, &area) || area.right <= area.left || area.bottom <= area.top) {
         return {};
     }
-    // The X server's picture, frame and caption included: Wine starts Unix
-    // programs too, and the tests' Wine desktop lies at the display's origin.
+    // The X server's picture, frame and caption included, and the tests'
+    // Wine desktop lies at the display's origin.
     const std::string path = std::string(METERLOAD_WINE_SHOTS) + "/" + name + ".png";
-    const std::string mkdir = "/bin/mkdir -p " + std::string(METERLOAD_WINE_SHOTS);
-    std::string command = "/usr/bin/import -window root -crop " +
-                          std::to_string(area.right - area.left) + "x" +
-                          std::to_string(area.bottom - area.top) + "+" +
-                          std::to_string(area.left) + "+" + std::to_string(area.top) +
-                          " +repage " + path;
-    for (std::string line : {mkdir, command}) {
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION helper{};
-        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &helper)) {
+    if (!RunUnixCommand("/bin/mkdir -p " + std::string(METERLOAD_WINE_SHOTS))) {
+        return {};
+    }
+    const std::string command = "/usr/bin/import -window root -crop " +
+                                std::to_string(area.right - area.left) + "x" +
+                                std::to_string(area.bottom - area.top) + "+" +
+                                std::to_string(area.left) + "+" + std::to_string(area.top) +
+                                " +repage " + path;
+    // A window that has just opened reaches the screen a little later, when
+    // Wine's desktop has drawn it; until then the picture is the bare desktop.
+    for (int attempt = 0; attempt < kScreenshotTries; ++attempt) {
+        if (!RunUnixCommand(command)) {
             return {};
         }
-        if (WaitForSingleObject(helper.hProcess, 30000) != WAIT_OBJECT_0) {
-            TerminateProcess(helper.hProcess, 1);
+        if (FileSize(WindowsPath(path)) > kBlankPictureSize) {
+            break;
         }
-        CloseHandle(helper.hThread);
-        CloseHandle(helper.hProcess);
+        std::this_thread::sleep_for(kScreenshotRetry);
     }
     return path;
 }
