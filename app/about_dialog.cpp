@@ -5,7 +5,7 @@
 namespace meterload {
 
 INT_PTR AboutDialog::DoModal() {
-    return DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_ABOUTBOX), parent_,
+    return DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_ABOUTBOX), parent_,
                            &AboutDialog::DialogProc, 0);
 }
 

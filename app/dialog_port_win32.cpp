@@ -1,5 +1,7 @@
 #include "app/dialog_port_win32.h"
 
+#include "platform/wide_text_win32.h"
+
 #include <commdlg.h>
 
 #include <vector>
@@ -8,51 +10,52 @@ namespace meterload {
 
 std::string DialogPortWin32::LogText() {
     const HWND log = Control(kLogControl);
-    const int length = GetWindowTextLengthA(log);
+    const int length = GetWindowTextLengthW(log);
     if (length <= 0) {
         return {};
     }
-    std::vector<char> text(static_cast<std::size_t>(length) + 1, '\0');
-    const int copied = GetWindowTextA(log, text.data(), length + 1);
-    return std::string(text.data(), static_cast<std::size_t>(copied > 0 ? copied : 0));
+    std::vector<wchar_t> text(static_cast<std::size_t>(length) + 1, L'\0');
+    const int copied = GetWindowTextW(log, text.data(), length + 1);
+    return Utf8Text(text.data(), static_cast<std::size_t>(copied > 0 ? copied : 0));
 }
 
 void DialogPortWin32::SetLogText(const std::string& text) {
-    SetWindowTextA(Control(kLogControl), text.c_str());
+    SetWindowTextW(Control(kLogControl), WideText(text).c_str());
 }
 
 void DialogPortWin32::ScrollLogToEnd() {
     const HWND log = Control(kLogControl);
-    const auto length = static_cast<WPARAM>(GetWindowTextLengthA(log));
-    SendMessageA(log, EM_SETSEL, length, static_cast<LPARAM>(length));
-    SendMessageA(log, EM_SCROLLCARET, 0, 0);
+    // Positions count characters, not UTF-8 bytes.
+    const auto length = static_cast<WPARAM>(GetWindowTextLengthW(log));
+    SendMessageW(log, EM_SETSEL, length, static_cast<LPARAM>(length));
+    SendMessageW(log, EM_SCROLLCARET, 0, 0);
 }
 
 bool DialogPortWin32::PumpMessages() {
     MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {
             return false;
         }
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
     return true;
 }
 
 void DialogPortWin32::DrainMessages() {
     MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {
             continue;
         }
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
 }
 
 void DialogPortWin32::SetCaption(int control, const std::string& caption) {
-    SetWindowTextA(Control(control), caption.c_str());
+    SetWindowTextW(Control(control), WideText(caption).c_str());
 }
 
 void DialogPortWin32::EnableControl(int control, bool enable) {
@@ -73,31 +76,32 @@ BoxAnswer DialogPortWin32::ShowMessageBox(BoxOwner owner, const std::string& tex
     UINT type = buttons == BoxButtons::OkCancel ? MB_OKCANCEL : MB_OK;
     type |= icon == BoxIcon::Question ? MB_ICONQUESTION : MB_ICONEXCLAMATION;
     const HWND ownerWindow = owner == BoxOwner::Dialog ? dialog_ : nullptr;
-    const int answer = MessageBoxA(ownerWindow, text.c_str(), caption.c_str(), type);
+    const int answer =
+        MessageBoxW(ownerWindow, WideText(text).c_str(), WideText(caption).c_str(), type);
     return answer == IDOK ? BoxAnswer::Ok : BoxAnswer::Cancel;
 }
 
 std::optional<std::string> DialogPortWin32::ChooseFileToOpen(const std::string& filter) {
-    const std::string filterText = OpenFileFilter(filter);
-    // Room for long paths as well; the dialog fails (and counts as cancelled)
-    // only for names beyond this.
-    std::vector<char> path(32768, '\0');
+    // The zero characters inside the filter convert like any other.
+    const std::wstring filterText = WideText(OpenFileFilter(filter));
+    // Room for the longest path Windows has, not only MAX_PATH.
+    std::vector<wchar_t> path(32768, L'\0');
 
-    OPENFILENAMEA request{};
+    OPENFILENAMEW request{};
     request.lStructSize = sizeof request;
     request.hwndOwner = dialog_;
     request.lpstrFilter = filterText.c_str();
     // Empty rather than none: a name typed without an extension gets the
     // chosen file type's first one.
-    request.lpstrDefExt = "";
+    request.lpstrDefExt = L"";
     request.nFilterIndex = 1;
     request.lpstrFile = path.data();
     request.nMaxFile = static_cast<DWORD>(path.size());
     request.Flags = OFN_HIDEREADONLY;
-    if (!GetOpenFileNameA(&request)) {
+    if (!GetOpenFileNameW(&request)) {
         return std::nullopt;
     }
-    return std::string(path.data());
+    return Utf8Text(std::wstring(path.data()));
 }
 
 std::string OpenFileFilter(const std::string& barSeparated) {

@@ -38,9 +38,9 @@ LRESULT CALLBACK LogEdit::WindowProc(HWND window, UINT message, WPARAM wParam, L
 // character handler, so those two are done here: they leave the text as it is.
 LRESULT LogEdit::OnChar(WPARAM character) {
     if (character == kCtrlC) {
-        SendMessageA(edit_, WM_COPY, 0, 0);
+        SendMessageW(edit_, WM_COPY, 0, 0);
     } else if (character == kCtrlA) {
-        SendMessageA(edit_, EM_SETSEL, 0, -1);
+        SendMessageW(edit_, EM_SETSEL, 0, -1);
     }
     return 0;
 }

@@ -3,21 +3,34 @@
 #include "app/about_dialog.h"
 #include "app/gradient.h"
 #include "platform/clock.h"
+#include "platform/wide_text_win32.h"
 #include "res/resource.h"
 
+#include <iterator>
 #include <string>
 
 namespace meterload {
 
 namespace {
-constexpr char kQuitQuestion[] = "Are you sure, you want to quit?";
-constexpr char kQuitCaption[] = "ZQ6140 firmware update";
+constexpr wchar_t kQuitQuestion[] = L"Are you sure, you want to quit?";
+constexpr wchar_t kQuitCaption[] = L"ZQ6140 firmware update";
+// The log font's cell height at 96 dots per inch.
+constexpr int kLogFontHeight = 16;
+
+// Icon 128 at the size the system draws it, so that it stays sharp on a
+// high-DPI screen instead of being stretched from a smaller image.
+HICON LoadMainIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
+    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                         GetSystemMetrics(widthMetric),
+                                         GetSystemMetrics(heightMetric), LR_DEFAULTCOLOR));
+}
 }  // namespace
 
 UpdateDialog::UpdateDialog(HINSTANCE instance, HWND parent)
     : instance_(instance),
       parent_(parent),
-      icon_(LoadIconA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME))),
+      icon_(LoadMainIcon(instance, SM_CXICON, SM_CYICON)),
+      smallIcon_(LoadMainIcon(instance, SM_CXSMICON, SM_CYSMICON)),
       driver_(UpdateContext{port_, SystemClock(), kVisaLibraryName, std::string(), nullptr, &history_}) {}
 
 UpdateDialog::~UpdateDialog() {
@@ -25,10 +38,15 @@ UpdateDialog::~UpdateDialog() {
     if (logFont_ != nullptr) {
         DeleteObject(logFont_);
     }
+    for (HICON icon : {icon_, smallIcon_}) {
+        if (icon != nullptr) {
+            DestroyIcon(icon);
+        }
+    }
 }
 
 INT_PTR UpdateDialog::DoModal() {
-    return DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_UPDATE_DIALOG), parent_,
+    return DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_UPDATE_DIALOG), parent_,
                            &UpdateDialog::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
@@ -36,11 +54,11 @@ INT_PTR CALLBACK UpdateDialog::DialogProc(HWND window, UINT message, WPARAM wPar
                                           LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* self = reinterpret_cast<UpdateDialog*>(lParam);
-        SetWindowLongPtrA(window, DWLP_USER, lParam);
+        SetWindowLongPtrW(window, DWLP_USER, lParam);
         self->window_ = window;
         return self->HandleMessage(message, wParam, lParam);
     }
-    auto* self = reinterpret_cast<UpdateDialog*>(GetWindowLongPtrA(window, DWLP_USER));
+    auto* self = reinterpret_cast<UpdateDialog*>(GetWindowLongPtrW(window, DWLP_USER));
     return self != nullptr ? self->HandleMessage(message, wParam, lParam) : FALSE;
 }
 
@@ -52,7 +70,7 @@ INT_PTR UpdateDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM) {
         if (!OnSysCommand(wParam)) {
             return FALSE;
         }
-        SetWindowLongPtrA(window_, DWLP_MSGRESULT, 0);
+        SetWindowLongPtrW(window_, DWLP_MSGRESULT, 0);
         return TRUE;
     case WM_PAINT:
         OnPaint();
@@ -81,15 +99,15 @@ BOOL UpdateDialog::OnInitDialog() {
     BindControls();
 
     if (HMENU systemMenu = GetSystemMenu(window_, FALSE); systemMenu != nullptr) {
-        char about[256] = {};
-        if (LoadStringA(instance_, IDS_ABOUTBOX, about, static_cast<int>(sizeof about)) > 0) {
-            AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
-            AppendMenuA(systemMenu, MF_STRING, IDM_ABOUTBOX, about);
+        wchar_t about[256] = {};
+        if (LoadStringW(instance_, IDS_ABOUTBOX, about, static_cast<int>(std::size(about))) > 0) {
+            AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
+            AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, about);
         }
     }
 
-    SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
-    SendMessageA(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+    SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+    SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
 
     SetLogFont();
 
@@ -100,11 +118,18 @@ BOOL UpdateDialog::OnInitDialog() {
 
 void UpdateDialog::SetLogFont() {
     if (logFont_ == nullptr) {
-        logFont_ = CreateFontA(16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
-                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                               FF_SWISS, "Arial");
+        // The height grows with the screen's DPI, as the dialog does; any
+        // character set, so that file names in any script show.
+        const HDC screen = GetDC(window_);
+        const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : USER_DEFAULT_SCREEN_DPI;
+        if (screen != nullptr) {
+            ReleaseDC(window_, screen);
+        }
+        logFont_ = CreateFontW(MulDiv(kLogFontHeight, dpi, USER_DEFAULT_SCREEN_DPI), 0, 0, 0,
+                               FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS, L"Arial");
     }
-    SendMessageA(logControl_.Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(logFont_), TRUE);
+    SendMessageW(logControl_.Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(logFont_), TRUE);
 }
 
 bool UpdateDialog::OnSysCommand(WPARAM command) {
@@ -165,7 +190,7 @@ void UpdateDialog::OnOK() {
 }
 
 void UpdateDialog::OnExit() {
-    if (MessageBoxA(window_, kQuitQuestion, kQuitCaption, MB_OKCANCEL | MB_ICONQUESTION) == IDOK) {
+    if (MessageBoxW(window_, kQuitQuestion, kQuitCaption, MB_OKCANCEL | MB_ICONQUESTION) == IDOK) {
         EndDialog(window_, IDOK);
     }
 }

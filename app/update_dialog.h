@@ -43,7 +43,8 @@ private:
     HWND selectButton_ = nullptr;
     HWND exitButton_ = nullptr;
     LogEdit logControl_;
-    HICON icon_;
+    HICON icon_;       // the caption's and the task bar's
+    HICON smallIcon_;  // the caption's small one
     HFONT logFont_ = nullptr;
     DialogPortWin32 port_;
     // Every update leaves its record; one that cannot be written changes nothing here.

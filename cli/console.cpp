@@ -144,17 +144,63 @@ std::string OneLine(const std::vector<std::string>& lines)
     return text;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence of a printable character
+// beyond ASCII that starts at `at`, or 0.
+std::size_t PrintableSequence(const std::string& text, std::size_t at)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned lead = byte(at);
+    std::size_t length = 0;
+    unsigned code = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07u;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0u) != 0x80u) {
+            return 0;
+        }
+        code = (code << 6) | (byte(at + i) & 0x3Fu);
+    }
+    // Overlong forms, surrogates, beyond Unicode, and the C1 controls are
+    // not shown as they are.
+    const unsigned smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < smallest[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF || code < 0xA0) {
+        return 0;
+    }
+    return length;
+}
+
+}  // namespace
+
 std::string Printable(const std::string& text)
 {
     std::string out;
-    for (const char c : text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const char c = text[at];
         const auto byte = static_cast<unsigned char>(c);
+        if (const std::size_t length = byte >= 0x80 ? PrintableSequence(text, at) : 0) {
+            out.append(text, at, length);
+            at += length;
+            continue;
+        }
         if (c == '\n') {
             out += "\\n";
         } else if (c == '\r') {
             out += "\\r";
-        } else if (c == '\\') {
-            out += "\\\\";
         } else if (byte < 0x20 || byte >= 0x7F) {
             char hex[8];
             std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(byte));
@@ -162,6 +208,7 @@ std::string Printable(const std::string& text)
         } else {
             out += c;
         }
+        ++at;
     }
     return out;
 }

@@ -55,7 +55,9 @@ Console& TheConsole();
 // Lines of the dialog's texts joined into one message line.
 std::string OneLine(const std::vector<std::string>& lines);
 
-// `text` with every byte that is not printable ASCII written as a C escape.
+// `text` as the user typed it (a Windows path keeps its single backslashes,
+// letters of any script stay), with control characters and bytes that are
+// not UTF-8 written as C escapes.
 std::string Printable(const std::string& text);
 
 }  // namespace meterload::cli

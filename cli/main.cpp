@@ -1,7 +1,9 @@
 // meterload-cli: the command line over the same procedures as the dialog.
+#include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/interrupt.h"
+#include "platform/library_search.h"
 
 #include <CLI/CLI.hpp>
 
@@ -36,6 +38,8 @@ void AddCommon(CLI::App& command, CommonOptions& common)
 
 int main(int argc, char** argv)
 {
+    meterload::RestrictLibrarySearch();
+    UseUtf8CommandLine(argc, argv);
     InstallInterruptHandler();
 
     CLI::App app{"Writes firmware into ZQ6140 multimeters over USB through a VISA library."};

@@ -22,9 +22,10 @@ public:
     DynamicLibrary(const DynamicLibrary&) = delete;
     DynamicLibrary& operator=(const DynamicLibrary&) = delete;
 
-    // Loads `name` through the system's library search (a name with a
-    // directory part is taken as a path). False when it cannot be loaded;
-    // LastError() then says why.
+    // Loads `name` (UTF-8) through the system's library search, which on
+    // Windows leaves out the current directory: the program's folder and the
+    // system folders. A name with a directory part is taken as a path. False
+    // when it cannot be loaded; LastError() then says why.
     bool Load(const std::string& name);
     bool IsLoaded() const { return handle_ != nullptr; }
 

@@ -16,7 +16,8 @@ public:
                     // nobody may open it for writing while we hold it
     };
 
-    // Opens `path` read-only in binary mode. Null when it cannot be opened.
+    // Opens `path` (UTF-8, any script) read-only in binary mode. Null when it
+    // cannot be opened.
     static std::unique_ptr<File> Open(const std::string& path, Sharing sharing = Sharing::Any);
 
     ~File();

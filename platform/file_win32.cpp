@@ -1,5 +1,7 @@
 #include "platform/file.h"
 
+#include "platform/wide_text_win32.h"
+
 #include <windows.h>
 
 namespace meterload {
@@ -22,7 +24,8 @@ std::unique_ptr<File> File::Open(const std::string& path, Sharing sharing)
     // Denying write access also fails the open when someone already writes the file.
     const DWORD share = sharing == Sharing::DenyWrite ? FILE_SHARE_READ
                                                       : FILE_SHARE_READ | FILE_SHARE_WRITE;
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+    // Paths are UTF-8; the wide form reaches every file name, code page or not.
+    HANDLE handle = CreateFileW(WideText(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return nullptr;

@@ -1,7 +1,11 @@
 // Which file the loader took for a library loaded by name.
 #include "platform/dynamic_library.h"
 
+#include "platform/wide_text_win32.h"
+
 #include <windows.h>
+
+#include <vector>
 
 namespace meterload {
 
@@ -10,9 +14,18 @@ std::string DynamicLibrary::Path() const
     if (handle_ == nullptr) {
         return {};
     }
-    char path[MAX_PATH + 1] = {};
-    const DWORD length = GetModuleFileNameA(static_cast<HMODULE>(handle_), path, MAX_PATH);
-    return length == 0 ? std::string() : std::string(path, length);
+    // No MAX_PATH limit: the buffer grows until the whole path fits.
+    for (DWORD size = MAX_PATH + 1; size <= 32768 * 2; size *= 2) {
+        std::vector<wchar_t> path(size, L'\0');
+        const DWORD length = GetModuleFileNameW(static_cast<HMODULE>(handle_), path.data(), size);
+        if (length == 0) {
+            return {};
+        }
+        if (length < size) {
+            return Utf8Text(path.data(), length);
+        }
+    }
+    return {};
 }
 
 }  // namespace meterload

@@ -1,8 +1,10 @@
 #include "platform/locked_append.h"
 
+#include "platform/wide_text_win32.h"
+
 #include <windows.h>
 
-#include <cstdlib>
+#include <vector>
 
 namespace meterload {
 
@@ -18,7 +20,7 @@ bool MakeParents(const std::string& path)
     for (std::size_t slash = path.find_first_of("\\/", 3); slash != std::string::npos;
          slash = path.find_first_of("\\/", slash + 1)) {
         const std::string folder = path.substr(0, slash);
-        if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        if (!CreateDirectoryW(WideText(folder).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
             return false;
         }
     }
@@ -33,7 +35,7 @@ bool AppendLocked(const std::string& path, const std::string& text, std::string&
         error = Reason("cannot create the folder of", path);
         return false;
     }
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    const HANDLE file = CreateFileW(WideText(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = Reason("cannot open", path);
@@ -73,11 +75,18 @@ bool AppendLocked(const std::string& path, const std::string& text, std::string&
 
 std::string UserStateFolder()
 {
-    const char* local = std::getenv("LOCALAPPDATA");
-    if (local != nullptr && local[0] != '\0') {
-        return std::string(local) + "\\MeterLoad";
+    // Read wide: a profile folder named outside the user's code page would
+    // come back from getenv with its letters replaced.
+    const DWORD size = GetEnvironmentVariableW(L"LOCALAPPDATA", nullptr, 0);
+    if (size <= 1) {
+        return std::string();
     }
-    return std::string();
+    std::vector<wchar_t> local(size, L'\0');
+    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", local.data(), size);
+    if (length == 0 || length >= size) {
+        return std::string();
+    }
+    return Utf8Text(local.data(), length) + "\\MeterLoad";
 }
 
 }  // namespace meterload

@@ -2,6 +2,7 @@
 #include "platform/sha256.h"
 
 #include "platform/hex_text.h"
+#include "platform/wide_text_win32.h"
 
 #include <windows.h>
 #include <bcrypt.h>
@@ -36,7 +37,7 @@ bool Ok(NTSTATUS status) { return status >= 0; }
 
 std::optional<std::string> FileSha256(const std::string& path)
 {
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(_wfopen(WideText(path).c_str(), L"rb"), std::fclose);
     if (!file) {
         return std::nullopt;
     }

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Draws MeterLoad's icon (a hand-held meter with a download arrow) and
-writes res/meterload.ico: one 32x32 and one 16x16 image, 16 colours each.
+writes res/meterload.ico: 32x32 and 16x16 images, and 24x24, 48x48 and 64x64
+ones so that screens at 144 and 192 DPI get a picture of their own size
+rather than a stretched one; 16 colours each.
 
 Run it again after changing the drawing: python3 res/make_icon.py
 """
@@ -130,7 +132,7 @@ def ico(images):
 
 
 def main():
-    images = [(size, dib(draw(size))) for size in (32, 16)]
+    images = [(size, dib(draw(size))) for size in (32, 16, 24, 48, 64)]
     path = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'meterload.ico')
     with open(path, 'wb') as f:
         f.write(ico(images))

@@ -2,10 +2,11 @@
 # Builds every target and runs every test: the native build, its Debian
 # package with the fleet playbooks, the same tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the simulator's tests under ThreadSanitizer, a
-# short fuzzing run, and both Windows builds with their tests under Wine: the
-# x64 build on every machine, the x86 build where this machine runs 32-bit
-# programs (elsewhere only its checks that read the files run). Ends with what
-# ran and one summary line; a test that did not run is never counted as passed.
+# short fuzzing run, and both Windows builds (programs, installers, zips) with
+# their tests under Wine: the x64 build on every machine, the x86 build where
+# this machine runs 32-bit programs (elsewhere only its checks that read the
+# files run: PE format, manifests, installer and zip). Ends with what ran and
+# one summary line; a test that did not run is never counted as passed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 

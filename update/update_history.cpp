@@ -1,5 +1,6 @@
 #include "update/update_history.h"
 
+#include "platform/file.h"
 #include "platform/locked_append.h"
 
 #include <nlohmann/json.hpp>
@@ -8,7 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 
 namespace meterload {
 
@@ -105,11 +106,19 @@ bool AppendRecord(const std::string& path, const UpdateRecord& record, std::stri
 History ReadHistory(const std::string& path)
 {
     History history;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // Opened through the platform, which takes the path as UTF-8 everywhere:
+    // a profile folder named outside the code page still has its history.
+    const auto file = File::Open(path);
+    if (!file) {
         return history;
     }
     history.found = true;
+    std::string text;
+    char block[64 * 1024];
+    for (std::int64_t n; (n = file->Read(block, sizeof block)) > 0;) {
+        text.append(block, static_cast<std::size_t>(n));
+    }
+    std::istringstream in(text);
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         if (!line.empty() && line.back() == '\r') {

@@ -75,10 +75,9 @@ std::string WindowsPath(const std::string& unixPath) {
         reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_dos_file_name")));
     if (toDos != nullptr) {
         if (WCHAR* wide = toDos(unixPath.c_str())) {
-            char narrow[MAX_PATH * 4] = {};
-            WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr, nullptr);
+            const std::string path = Utf8(wide);
             HeapFree(GetProcessHeap(), 0, wide);
-            return narrow;
+            return path;
         }
     }
     std::string path = "Z:" + unixPath;
@@ -88,6 +87,22 @@ std::string WindowsPath(const std::string& unixPath) {
         }
     }
     return path;
+}
+
+std::wstring Wide(const std::string& utf8) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
+    return wide;
+}
+
+std::string Utf8(const std::wstring& wide) {
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), length, nullptr,
+                        nullptr);
+    return utf8;
 }
 
 bool WaitUntil(const std::function<bool()>& done, milliseconds timeout) {
@@ -102,6 +117,12 @@ bool WaitUntil(const std::function<bool()>& done, milliseconds timeout) {
 }
 
 AppSession::AppSession(const std::string& name) {
+    // Window positions as the display has them, also for a program that
+    // draws at a higher DPI than 96.
+    SetProcessDPIAware();
+    // The program's boxes come to the front as they would for a user, who
+    // started it: the tests that start it must not keep the foreground.
+    AllowSetForegroundWindow(ASFW_ANY);
     const std::string runs = WindowsPath(METERLOAD_WINE_RUNS);
     CreateDirectoryA(runs.c_str(), nullptr);
     runDir_ = runs + "\\" + name;
@@ -137,7 +158,7 @@ std::string AppSession::WriteRunFile(const std::string& name,
 std::string AppSession::HistoryPath() const { return runDir_ + "\\history.jsonl"; }
 
 std::vector<std::string> AppSession::HistoryLines() const {
-    std::ifstream in(HistoryPath(), std::ios::binary);
+    std::ifstream in(HistoryPath(), std::ios::binary);  // the run's folder is ASCII
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) {
         lines.push_back(line);
@@ -146,6 +167,12 @@ std::vector<std::string> AppSession::HistoryLines() const {
 }
 
 void AppSession::Start(const std::string& simConfig) {
+    const std::string stage = WindowsPath(METERLOAD_WINE_STAGE);
+    StartIn(stage, stage, simConfig);
+}
+
+void AppSession::StartIn(const std::string& programFolder, const std::string& currentFolder,
+                         const std::string& simConfig) {
     const std::string config = simConfig + "\nstate=" + runDir_ + "\\zqsim.state\ntranscript=" +
                                transcriptPath_ + "\n";
     const std::string configPath = WriteRunFile("zqsim.conf", {config.begin(), config.end()});
@@ -166,13 +193,12 @@ void AppSession::Start(const std::string& simConfig) {
     environment.append("METERLOAD_HISTORY=" + HistoryPath()).push_back('\0');
     environment.push_back('\0');
 
-    const std::string stage = WindowsPath(METERLOAD_WINE_STAGE);
-    const std::string program = stage + "\\meterload.exe";
+    const std::string program = programFolder + "\\meterload.exe";
     std::string commandLine = "\"" + program + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                        environment.data(), stage.c_str(), &startup, &process_)) {
+                        environment.data(), currentFolder.c_str(), &startup, &process_)) {
         throw std::runtime_error("cannot start " + program + ": error " +
                                  std::to_string(GetLastError()));
     }
@@ -229,18 +255,19 @@ std::string AppSession::Text(HWND window) {
     if (window == nullptr) {
         return "<no window>";
     }
+    // Asked in UTF-16 and given as UTF-8, as the program keeps its texts.
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs,
                              &length)) {
         return "<no answer>";
     }
-    std::vector<char> text(length + 1, '\0');
+    std::vector<wchar_t> text(length + 1, L'\0');
     DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
                              SMTO_ABORTIFHUNG, kSendTimeoutMs, &copied)) {
         return "<no answer>";
     }
-    return std::string(text.data(), copied);
+    return Utf8(std::wstring(text.data(), copied));
 }
 
 std::string AppSession::LogText() const {
@@ -296,7 +323,8 @@ bool AppSession::OpenFile(const std::string& path) const {
         return false;
     }
     DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),
+    const std::wstring widePath = Wide(path);
+    SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(widePath.c_str()),
                         SMTO_ABORTIFHUNG, kSendTimeoutMs, &ignored);
     Press(open, IDOK);
     return WaitForNoDialog("Open");
@@ -317,9 +345,7 @@ std::vector<std::string> AppSession::OpenDialogFileTypes() const {
         DWORD_PTR length = 0;
         SendMessageTimeoutW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide),
                             SMTO_ABORTIFHUNG, kSendTimeoutMs, &length);
-        char text[1024] = {};
-        WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
-        types.emplace_back(text);
+        types.push_back(Utf8(wide));
     }
     return types;
 }
@@ -338,33 +364,68 @@ std::vector<WireEvent> AppSession::Events(const std::string& event) const {
     return matching;
 }
 
+namespace {
+
+// Runs a Unix command line (Wine starts Unix programs too); false when it
+// could not be started.
+bool RunUnixCommand(std::string line) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION helper{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &helper)) {
+        return false;
+    }
+    if (WaitForSingleObject(helper.hProcess, 30000) != WAIT_OBJECT_0) {
+        TerminateProcess(helper.hProcess, 1);
+    }
+    CloseHandle(helper.hThread);
+    CloseHandle(helper.hProcess);
+    return true;
+}
+
+// The size of a file, or 0.
+ULONGLONG FileSize(const std::string& windowsPath) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(Wide(windowsPath).c_str(), GetFileExInfoStandard, &data)) {
+        return 0;
+    }
+    return (ULONGLONG{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
+// A picture of one colour compresses to a few hundred bytes.
+constexpr ULONGLONG kBlankPictureSize = 600;
+constexpr int kScreenshotTries = 12;
+constexpr milliseconds kScreenshotRetry{250};
+
+}  // namespace
+
 std::string AppSession::Screenshot(HWND window, const std::string& name) const {
     RECT area;
     if (!GetWindowRect(window, &area) || area.right <= area.left || area.bottom <= area.top) {
         return {};
     }
-    // The X server's picture, frame and caption included: Wine starts Unix
-    // programs too, and the tests' Wine desktop lies at the display's origin.
+    // The X server's picture, frame and caption included, and the tests'
+    // Wine desktop lies at the display's origin.
     const std::string path = std::string(METERLOAD_WINE_SHOTS) + "/" + name + ".png";
-    const std::string mkdir = "/bin/mkdir -p " + std::string(METERLOAD_WINE_SHOTS);
-    std::string command = "/usr/bin/import -window root -crop " +
-                          std::to_string(area.right - area.left) + "x" +
-                          std::to_string(area.bottom - area.top) + "+" +
-                          std::to_string(area.left) + "+" + std::to_string(area.top) +
-                          " +repage " + path;
-    for (std::string line : {mkdir, command}) {
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION helper{};
-        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &helper)) {
+    if (!RunUnixCommand("/bin/mkdir -p " + std::string(METERLOAD_WINE_SHOTS))) {
+        return {};
+    }
+    const std::string command = "/usr/bin/import -window root -crop " +
+                                std::to_string(area.right - area.left) + "x" +
+                                std::to_string(area.bottom - area.top) + "+" +
+                                std::to_string(area.left) + "+" + std::to_string(area.top) +
+                                " +repage " + path;
+    // A window that has just opened reaches the screen a little later, when
+    // Wine's desktop has drawn it; until then the picture is the bare desktop.
+    for (int attempt = 0; attempt < kScreenshotTries; ++attempt) {
+        if (!RunUnixCommand(command)) {
             return {};
         }
-        if (WaitForSingleObject(helper.hProcess, 30000) != WAIT_OBJECT_0) {
-            TerminateProcess(helper.hProcess, 1);
+        if (FileSize(WindowsPath(path)) > kBlankPictureSize) {
+            break;
         }
-        CloseHandle(helper.hThread);
-        CloseHandle(helper.hProcess);
+        std::this_thread::sleep_for(kScreenshotRetry);
     }
     return path;
 }

@@ -25,6 +25,10 @@ inline constexpr milliseconds kWindowTimeout{15000};
 // The Windows form of a path of the build tree.
 std::string WindowsPath(const std::string& unixPath);
 
+// The program's texts and paths are UTF-8; Windows takes them as UTF-16.
+std::wstring Wide(const std::string& utf8);
+std::string Utf8(const std::wstring& wide);
+
 // Polls `done` every 20 ms until it holds or `timeout` has passed.
 bool WaitUntil(const std::function<bool()>& done, milliseconds timeout);
 
@@ -45,6 +49,13 @@ public:
     // Starts meterload.exe with the simulated instrument configured by
     // `simConfig` (key=value lines; state and transcript are added).
     void Start(const std::string& simConfig);
+    // The same with the program in `programFolder` and started from
+    // `currentFolder` (Windows paths).
+    void StartIn(const std::string& programFolder, const std::string& currentFolder,
+                 const std::string& simConfig);
+
+    // The run's own folder (a Windows path).
+    const std::string& RunFolder() const { return runDir_; }
 
     bool Running() const;
     bool WaitForExit(milliseconds timeout) const;
@@ -83,8 +94,9 @@ public:
     // Only the events named `event`.
     std::vector<WireEvent> Events(const std::string& event) const;
 
-    // Saves what the display shows of `window` as a PNG file among the test
-    // artefacts; returns its path, or nothing when it could not.
+    // Saves what the display shows of `window` (the X server's picture, not
+    // the window's own drawing) as a PNG file among the test artefacts;
+    // returns its path, or nothing when it could not.
     std::string Screenshot(HWND window, const std::string& name) const;
 
     static std::string Text(HWND window);

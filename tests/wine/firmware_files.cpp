@@ -1,6 +1,11 @@
 #include "tests/wine/firmware_files.h"
 
 #include "tests/support/package_builder.h"
+#include "tests/wine/app_session.h"
+
+#include <windows.h>
+
+#include <stdexcept>
 
 namespace meterload::wine {
 
@@ -46,7 +51,19 @@ std::uint32_t Crc32(const std::uint8_t* data, std::size_t size) {
 }
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
-    testing::WriteFileBytes(path, bytes);
+    // Through the wide name: folders of the tests are named in any script.
+    const HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    const bool ok = file != INVALID_HANDLE_VALUE &&
+                    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                    written == bytes.size();
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+    if (!ok) {
+        throw std::runtime_error("cannot write " + path);
+    }
 }
 
 }  // namespace meterload::wine

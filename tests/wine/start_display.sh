@@ -18,7 +18,8 @@ wine_use "$arch" "$prefix"
 
 # Xvfb picks a free display number itself and reports it on fd 3.
 display_file=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+# Room for the dialog at 192 DPI (about 1050 pixels wide).
+Xvfb -displayfd 3 -screen 0 2048x1536x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
   [ -s "$display_file" ] && break
@@ -52,15 +53,19 @@ if [ ! -f "$ready_mark" ]; then
     echo "start_display: wineboot -i with $WINE failed or took over 300 s" >&2
     exit 1
   fi
-  # One virtual desktop: Wine draws the captions and frames itself, as there
-  # is no window manager on the private display, and screenshots show them.
+  touch "$ready_mark"
+fi
+# One virtual desktop: Wine draws the captions and frames itself, as there
+# is no window manager on the private display, and screenshots show them.
+desktop_mark=$prefix/.meterload-desktop-2048x1536
+if [ ! -f "$desktop_mark" ]; then
   timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-  timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 2048x1536 /f >/dev/null 2>&1
   # The desktop that the set-up started has no such window; a new wine
   # server starts a new one that reads the setting.
   timeout 30 wineserver -k >/dev/null 2>&1 || true
   timeout 30 wineserver -w >/dev/null 2>&1 || true
-  touch "$ready_mark"
+  touch "$desktop_mark"
 fi
 # Keep one wine server for all the tests instead of one per test.
 wineserver -p 2>/dev/null || true
