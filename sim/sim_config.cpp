@@ -11,7 +11,7 @@ namespace zqsim {
 namespace {
 
 // Keys that describe one instrument: each also has the form SERIAL.key.
-const char* const kInstrumentKeys[] = {"versions",           "idn",
+const char* const kInstrumentKeys[] = {"versions",           "received_versions", "idn",
                                        "mode",               "replies",
                                        "fail_write_after",   "short_write_after",
                                        "fail_endframe",      "fail_endframe_at",
@@ -147,6 +147,13 @@ bool ApplyInstrumentEntry(const std::string& key, const std::string& value, Inst
 {
     if (key == "versions") {
         config.versions = value;
+        return true;
+    }
+    if (key == "received_versions") {
+        config.receivedVersions = value;
+        if (value.empty() || value == "off") {
+            config.receivedVersions.reset();
+        }
         return true;
     }
     if (key == "idn") {
@@ -458,6 +465,7 @@ std::string InstrumentConfig::Fingerprint() const
 {
     std::ostringstream out;
     AddField(out, versions);
+    AddField(out, receivedVersions ? "1" + *receivedVersions : "0");
     AddField(out, idn ? "1" + *idn : "0");
     AddField(out, startInUpdateMode ? "update" : "normal");
     out << replies.size() << '|';

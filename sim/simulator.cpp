@@ -85,7 +85,7 @@ Simulator::Simulator() : model_(config_, MakeListener(), [this] { return clock_.
     transcript_.SetFile(config_.transcriptPath, false);
     Record(EventLine("load").Add("library", kLibraryFileName));
     RecordConfigErrors(errors);
-    model_.PowerCycle();
+    model_.Reset();
     if (!LoadState(config_, model_) || model_.dirty) {
         SaveState(config_, model_, false);
     }
@@ -119,7 +119,7 @@ int Simulator::Configure(const char* text)
     transcript_.SetFile(config_.transcriptPath, true);
     Record(EventLine("configure").Add("status", "0"));
     RecordConfigErrors(errors);
-    model_.PowerCycle();
+    model_.Reset();
     SaveState(config_, model_, false);
     return 0;
 }
