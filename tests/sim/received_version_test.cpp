@@ -32,6 +32,18 @@ std::string Identify(VisaApi& api, visa::ViSession vi)
     return api.Ask(vi, "*idn?\n");
 }
 
+// Update mode, a short image, its status, the EndFrame and its status.
+void SendImage(VisaApi& api, visa::ViSession vi)
+{
+    api.WriteText(vi, "system:update\n");
+    api.WriteText(vi, "data");
+    std::string reply;
+    api.ReadText(vi, reply);
+    visa::ViUInt32 sent = 0;
+    api.write(vi, kEndFrame, sizeof kEndFrame, &sent);
+    api.ReadText(vi, reply);
+}
+
 TEST(ReceivedVersionTest, PowerCycleAfterAnAcceptedImageReportsItsVersion)
 {
     for (const ReceivedCase& c : kCases) {
@@ -63,13 +75,7 @@ TEST(ReceivedVersionTest, ConfiguringStartsFromTheConfiguredVersion)
     SimInstrument sim("received_versions=02.06-11-07\nreplies=0,0");
     VisaApi api(sim.LibraryPath());
     visa::ViSession vi = api.OpenInstrument();
-    api.WriteText(vi, "system:update\n");
-    api.WriteText(vi, "data");
-    std::string reply;
-    api.ReadText(vi, reply);
-    visa::ViUInt32 sent = 0;
-    api.write(vi, kEndFrame, sizeof kEndFrame, &sent);
-    api.ReadText(vi, reply);
+    SendImage(api, vi);
     sim.PowerCycle();
     ASSERT_EQ(Identify(api, vi), "KORVALEN,ZQ6140,ABC123,02.06-11-07\n");
     ASSERT_TRUE(sim.Configure("received_versions=02.06-11-07\nreplies=0,0"));
@@ -82,14 +88,7 @@ TEST(ReceivedVersionTest, WithoutReceivedVersionsTheVersionStays)
     SimInstrument sim("serials=ABC123,DEF456\nreplies=0,0\nDEF456.received_versions=03.00-11-07");
     VisaApi api(sim.LibraryPath());
     for (const char* serial : {"ABC123", "DEF456"}) {
-        const visa::ViSession vi = api.OpenSerial(serial);
-        api.WriteText(vi, "system:update\n");
-        api.WriteText(vi, "data");
-        std::string reply;
-        api.ReadText(vi, reply);
-        visa::ViUInt32 sent = 0;
-        api.write(vi, kEndFrame, sizeof kEndFrame, &sent);
-        api.ReadText(vi, reply);
+        SendImage(api, api.OpenSerial(serial));
     }
     sim.PowerCycle();
     EXPECT_EQ(Identify(api, api.OpenSerial("ABC123")), "KORVALEN,ZQ6140,ABC123,02.05-11-07\n");
