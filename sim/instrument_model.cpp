@@ -1,13 +1,16 @@
 #include "sim/instrument_model.h"
 
 #include "sim/crc32.h"
-#include "sim/visa_constants.h"
+#include "visa_surface/visa_constants.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 
 namespace zqsim {
+
+using namespace visa_surface;  // NOLINT: VISA codes and names read best unqualified
+
 namespace {
 
 const unsigned char kEndFrame[10] = {0xAB, 0, 0, 0, 0, 0, 0, 0x01, 0xFF, 0xFF};

@@ -1,13 +1,16 @@
 #include "sim/sim_config.h"
 
 #include "sim/process_environment.h"
-#include "sim/resource_name.h"
+#include "visa_surface/resource_name.h"
 
 #include <cctype>
 #include <fstream>
 #include <sstream>
 
 namespace zqsim {
+
+using namespace visa_surface;  // NOLINT: VISA codes and names read best unqualified
+
 namespace {
 
 // Keys that describe one instrument: each also has the form SERIAL.key.

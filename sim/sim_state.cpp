@@ -1,7 +1,7 @@
 #include "sim/sim_state.h"
 
 #include "sim/process_environment.h"
-#include "sim/transcript.h"
+#include "visa_surface/transcript.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +11,8 @@
 #include <vector>
 
 namespace zqsim {
+
+using visa_surface::EventLine;
 namespace {
 
 const char kEnvironmentStore[] = "ZQSIM_STATE_DATA";
