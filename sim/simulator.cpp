@@ -257,12 +257,7 @@ ViStatus Simulator::Write(ViSession vi, const ViByte* buffer, ViUInt32 count, Vi
     if (returned != nullptr) {
         *returned = 0;
     }
-    EventLine line("viWrite");
-    line.Add("vi", vi);
-    AddSerial(line, vi).Add("count", count);
-    if (via != nullptr) {
-        line.Add("via", via);
-    }
+    EventLine line = IoEvent("viWrite", vi, count, via);
     Session* session = sessions_.Find(vi, Session::Kind::Instrument);
     ViStatus status = VI_SUCCESS;
     WriteOutcome outcome;
@@ -308,12 +303,7 @@ ViStatus Simulator::Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32*
     // Stamped when the read began, so that a timeout shows as the gap to
     // the session's next event.
     const std::uint64_t started = clock_.NowUs();
-    EventLine line("viRead");
-    line.Add("vi", vi);
-    AddSerial(line, vi).Add("count", count);
-    if (via != nullptr) {
-        line.Add("via", via);
-    }
+    EventLine line = IoEvent("viRead", vi, count, via);
     Session* session = sessions_.Find(vi, Session::Kind::Instrument);
     ViStatus status = VI_SUCCESS;
     ReadOutcome outcome;

@@ -19,4 +19,15 @@ EventLine& VisaBackend::AddSerial(EventLine& line, ViObject object)
     return line;
 }
 
+EventLine VisaBackend::IoEvent(const char* name, ViSession vi, ViUInt32 count, const char* via)
+{
+    EventLine line(name);
+    line.Add("vi", vi);
+    AddSerial(line, vi).Add("count", count);
+    if (via != nullptr) {
+        line.Add("via", via);
+    }
+    return line;
+}
+
 }  // namespace visa_surface

@@ -54,6 +54,9 @@ public:
     // Adds serial= to an event of a session opened to an instrument, so that
     // one instrument's traffic can be told from the others'.
     EventLine& AddSerial(EventLine& line, ViObject object);
+    // The start of a read's or write's event: the session, its serial, the
+    // count and the formatted-I/O call it serves, if any.
+    EventLine IoEvent(const char* name, ViSession vi, ViUInt32 count, const char* via);
 
 protected:
     SessionTable sessions_;
