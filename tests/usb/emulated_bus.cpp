@@ -208,6 +208,12 @@ void EmulatedBus::Unplug(const std::string& serial)
     EndAll(meter);
 }
 
+void EmulatedBus::PowerCycle()
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    model_->PowerCycle();
+}
+
 EmulatedBus::Meter* EmulatedBus::MeterAt(const std::string& node)
 {
     for (Meter& meter : meters_) {

@@ -44,6 +44,8 @@ public:
     // The node's file in the testbed, which a child process opens.
     std::string NodeFileOf(const std::string& serial) const;
     void Unplug(const std::string& serial);
+    // Every meter switched off and on (see sim/README.md).
+    void PowerCycle();
 
     // What crossed the bus: one event per line, as the simulated library's
     // transcript writes them, stamped with microseconds since the bus started.
