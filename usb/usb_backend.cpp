@@ -176,11 +176,14 @@ Transfer UsbBackend::Run(ViSession vi, const std::function<Transfer(UsbtmcDevice
     const Session& session = *sessions_.Find(vi);
     const std::size_t instrument = session.instrument;
     const unsigned timeout = LibusbTimeout(session.timeoutMs);
+    const auto started = std::chrono::steady_clock::now();
     {
         const UnlockedTransfer unlocked;
         const std::lock_guard<std::mutex> lock(opened->io);
         transfer = io(*opened->device, timeout);
     }
+    transfer.busUs = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count());
     status = StatusOf(transfer.outcome, instrument);
     return transfer;
 }
@@ -197,7 +200,7 @@ ViStatus UsbBackend::Write(ViSession vi, const ViByte* buffer, ViUInt32 count, V
     if (returned != nullptr) {
         *returned = transfer.count;
     }
-    line.AddStatus(status).Add("returned", transfer.count);
+    line.AddStatus(status).Add("returned", transfer.count).Add("bus_us", transfer.busUs);
     if (buffer != nullptr) {
         line.AddHex("data", buffer, count);
     }
@@ -217,7 +220,7 @@ ViStatus UsbBackend::Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32
     if (returned != nullptr) {
         *returned = transfer.count;
     }
-    line.AddStatus(status).Add("returned", transfer.count);
+    line.AddStatus(status).Add("returned", transfer.count).Add("bus_us", transfer.busUs);
     if (transfer.count > 0) {
         line.AddHex("data", buffer, transfer.count);
     }

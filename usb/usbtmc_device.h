@@ -40,6 +40,7 @@ enum class Outcome {
 struct Transfer {
     Outcome outcome = Outcome::Done;
     std::uint32_t count = 0;  // data bytes written or read
+    std::uint64_t busUs = 0;  // time spent on the bus, set by the library's calls
 };
 
 class UsbtmcDevice {
