@@ -74,6 +74,25 @@ TEST_F(UsbCliTest, WithNoVisaLibraryTheMetersAreReachedThroughUsb)
     EXPECT_THAT(identify.out, HasSubstr("02.04-10-06"));
 }
 
+TEST_F(UsbCliTest, TheInstalledTransportIsFoundBesideTheProgram)
+{
+    START_OR_SKIP("serials=ABC123");
+    // The layout of a package with prefix /usr: bin/ and lib/meterload/.
+    const std::filesystem::path program = dir_ / "usr/bin/meterload-cli";
+    const std::filesystem::path library = dir_ / "usr/lib/meterload/libmeterload-usbtmc.so";
+    std::filesystem::create_directories(program.parent_path());
+    std::filesystem::create_directories(library.parent_path());
+    std::filesystem::copy_file(METERLOAD_CLI_PATH, program);
+    std::filesystem::copy_file(USBTMC_LIBRARY_PATH, library);
+    const CliRun info = RunCli({program.string(), "info"}, UsbEnv());
+    if (info.out.find("built-in USB transport") == std::string::npos) {
+        GTEST_SKIP() << "a VISA library is installed on this machine:\n" << info.out;
+    }
+    EXPECT_THAT(info.out, HasSubstr("VISA library:      " + library.string() +
+                                    " (built-in USB transport, no VISA library found)"));
+    EXPECT_THAT(info.out, HasSubstr("ABC123  USB1::0x1D47::0x0B62::ABC123::INSTR"));
+}
+
 TEST_F(UsbCliTest, InstallOfAnImageSendsWhatTheSimulatedRunSends)
 {
     const std::string config = "received_versions=02.06-11-07\n";
