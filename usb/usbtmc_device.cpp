@@ -87,11 +87,11 @@ Outcome UsbtmcDevice::Bulk(std::uint8_t endpoint, std::uint8_t* data, std::size_
 }
 
 std::uint8_t UsbtmcDevice::ControlIn(std::uint8_t request, std::uint16_t value, std::uint16_t index,
-                                     std::uint8_t* reply, std::uint16_t size, unsigned timeoutMs, bool toEndpoint)
+                                     std::uint8_t* reply, std::uint16_t size, bool toEndpoint)
 {
     std::memset(reply, 0, size);
     const int result = libusb_control_transfer(handle_, toEndpoint ? kToEndpoint : kToInterface, request, value,
-                                               index, reply, size, timeoutMs);
+                                               index, reply, size, kControlTimeoutMs);
     return result >= 1 ? reply[0] : 0;
 }
 
@@ -110,12 +110,12 @@ void UsbtmcDevice::DrainBulkIn()
 void UsbtmcDevice::AbortBulkIn(std::uint8_t tag)
 {
     std::uint8_t reply[8];
-    if (ControlIn(kInitiateAbortBulkIn, tag, location_.bulkIn, reply, 2, kControlTimeoutMs, true) != kStatusSuccess) {
+    if (ControlIn(kInitiateAbortBulkIn, tag, location_.bulkIn, reply, 2, true) != kStatusSuccess) {
         return;  // nothing was in progress: the device holds nothing of it
     }
     DrainBulkIn();
     for (int i = 0; i < kStatusChecks; ++i) {
-        if (ControlIn(kCheckAbortBulkInStatus, 0, location_.bulkIn, reply, 8, kControlTimeoutMs, true) != kStatusPending) {
+        if (ControlIn(kCheckAbortBulkInStatus, 0, location_.bulkIn, reply, 8, true) != kStatusPending) {
             return;
         }
         if ((reply[1] & 0x01) != 0) {
@@ -129,9 +129,9 @@ void UsbtmcDevice::AbortBulkIn(std::uint8_t tag)
 void UsbtmcDevice::AbortBulkOut(std::uint8_t tag)
 {
     std::uint8_t reply[8];
-    if (ControlIn(kInitiateAbortBulkOut, tag, location_.bulkOut, reply, 2, kControlTimeoutMs, true) == kStatusSuccess) {
+    if (ControlIn(kInitiateAbortBulkOut, tag, location_.bulkOut, reply, 2, true) == kStatusSuccess) {
         for (int i = 0; i < kStatusChecks; ++i) {
-            if (ControlIn(kCheckAbortBulkOutStatus, 0, location_.bulkOut, reply, 8, kControlTimeoutMs, true) !=
+            if (ControlIn(kCheckAbortBulkOutStatus, 0, location_.bulkOut, reply, 8, true) !=
                 kStatusPending) {
                 break;
             }
@@ -245,9 +245,9 @@ Transfer UsbtmcDevice::Read(std::uint8_t* buffer, std::uint32_t count, unsigned 
 Outcome UsbtmcDevice::Clear()
 {
     std::uint8_t reply[2];
-    if (ControlIn(kInitiateClear, 0, location_.interfaceNumber, reply, 1, kControlTimeoutMs, false) == kStatusSuccess) {
+    if (ControlIn(kInitiateClear, 0, location_.interfaceNumber, reply, 1, false) == kStatusSuccess) {
         for (int i = 0; i < kStatusChecks; ++i) {
-            if (ControlIn(kCheckClearStatus, 0, location_.interfaceNumber, reply, 2, kControlTimeoutMs, false) !=
+            if (ControlIn(kCheckClearStatus, 0, location_.interfaceNumber, reply, 2, false) !=
                 kStatusPending) {
                 break;
             }

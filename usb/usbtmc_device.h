@@ -72,7 +72,7 @@ private:
     // A class request answered on the control endpoint; the reply's first
     // byte (USBTMC_status), 0 when it failed.
     std::uint8_t ControlIn(std::uint8_t request, std::uint16_t value, std::uint16_t index, std::uint8_t* reply,
-                           std::uint16_t size, unsigned timeoutMs, bool toEndpoint);
+                           std::uint16_t size, bool toEndpoint);
     // Reads bulk-in until a short packet ends what the device holds.
     void DrainBulkIn();
     // After a timeout: the device drops the transfer with `tag`.
