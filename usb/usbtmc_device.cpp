@@ -11,8 +11,10 @@
 namespace usbtmc {
 namespace {
 
-constexpr std::uint8_t kToInterface = LIBUSB_ENDPOINT_IN | LIBUSB_REQUEST_TYPE_CLASS | LIBUSB_RECIPIENT_INTERFACE;
-constexpr std::uint8_t kToEndpoint = LIBUSB_ENDPOINT_IN | LIBUSB_REQUEST_TYPE_CLASS | LIBUSB_RECIPIENT_ENDPOINT;
+// bmRequestType of the class requests: device to host, class, to the
+// interface or to an endpoint.
+constexpr std::uint8_t kToInterface = 0xA1;
+constexpr std::uint8_t kToEndpoint = 0xA2;
 // How often a pending abort or clear is asked about before giving up.
 constexpr int kStatusChecks = 50;
 constexpr auto kStatusPause = std::chrono::milliseconds(10);
