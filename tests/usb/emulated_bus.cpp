@@ -260,17 +260,42 @@ bool EmulatedBus::Handle(UMockdevIoctlClient* client)
         return true;
     }
     case USBDEVFS_CLAIMINTERFACE:
-    case USBDEVFS_RELEASEINTERFACE:
     case USBDEVFS_DISCONNECT_CLAIM:
+    case USBDEVFS_RELEASEINTERFACE: {
+        UMockdevIoctlData* data = umockdev_ioctl_data_resolve(argument, 0, sizeof(unsigned), nullptr);
+        // The interface number leads usbdevfs_disconnect_claim too.
+        const unsigned interface = *reinterpret_cast<unsigned*>(data->data);
+        umockdev_ioctl_data_unref(data);
+        Record(visa_surface::EventLine(request == USBDEVFS_RELEASEINTERFACE ? "release" : "claim")
+                   .Add("serial", meter->function->Serial())
+                   .Add("interface", interface)
+                   .Add("detach", request == USBDEVFS_DISCONNECT_CLAIM ? "1" : "0"));
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return true;
+    }
     case USBDEVFS_SETINTERFACE:
     case USBDEVFS_SETCONFIGURATION:
     case USBDEVFS_RESET:
     case USBDEVFS_RESETEP:
         umockdev_ioctl_client_complete(client, 0, 0);
         return true;
+    case USBDEVFS_IOCTL: {
+        UMockdevIoctlData* data = umockdev_ioctl_data_resolve(argument, 0, sizeof(usbdevfs_ioctl), nullptr);
+        const usbdevfs_ioctl command = *reinterpret_cast<usbdevfs_ioctl*>(data->data);
+        umockdev_ioctl_data_unref(data);
+        if (command.ioctl_code == static_cast<int>(USBDEVFS_CONNECT)) {
+            // The kernel's driver takes the interface back.
+            Record(visa_surface::EventLine("attach")
+                       .Add("serial", meter->function->Serial())
+                       .Add("interface", static_cast<std::uint64_t>(command.ifno)));
+            umockdev_ioctl_client_complete(client, 0, 0);
+        } else {
+            umockdev_ioctl_client_complete(client, -1, ENODATA);
+        }
+        return true;
+    }
     case USBDEVFS_GETDRIVER:
-    case USBDEVFS_IOCTL:
-        // No kernel driver is bound to the emulated interface.
+        // No kernel driver is bound while the emulated interface is claimed.
         umockdev_ioctl_client_complete(client, -1, ENODATA);
         return true;
     case USBDEVFS_SUBMITURB: Submit(*meter, client, argument); return true;

@@ -99,6 +99,28 @@ TEST_F(UsbTransportTest, FindsEveryMeterUnderItsBusName)
     EXPECT_EQ(board, 1);
 }
 
+TEST_F(UsbTransportTest, OpeningClaimsTheInterfaceAndClosingGivesItBack)
+{
+    START_OR_SKIP("serials=ABC123");
+    const auto claims = [&] {
+        std::vector<std::string> seen;
+        for (const WireEvent& event : bus_->Transcript("ABC123")) {
+            if (event.name == "claim" || event.name == "release" || event.name == "attach") {
+                seen.push_back(event.name + " " + event.Field("interface") +
+                               (event.Has("detach") ? " detach=" + event.Field("detach") : ""));
+            }
+        }
+        return seen;
+    };
+    const ViSession vi = Open("ABC123");
+    // The kernel's driver is detached as the interface is claimed.
+    EXPECT_EQ(claims(), std::vector<std::string>{"claim 0 detach=1"});
+    EXPECT_EQ(api_->close(vi), visa::VI_SUCCESS);
+    EXPECT_EQ(claims(), (std::vector<std::string>{"claim 0 detach=1", "release 0 detach=0", "attach 0"}))
+        << "the kernel's driver gets the interface back";
+    EXPECT_EQ(api_->Ask(Open("ABC123"), "*idn?\n"), "KORVALEN,ZQ6140,ABC123,02.05-11-07\n") << "opened again";
+}
+
 TEST_F(UsbTransportTest, QueryGoesOutAsOneMessageAndOneRequest)
 {
     START_OR_SKIP("serials=ABC123");
