@@ -35,7 +35,7 @@ struct BusTime {
     std::chrono::microseconds readUs{0};
 };
 
-// The time the library's calls spent on the bus, from its own transcript.
+// The time spent inside the library's calls, from its own transcript.
 BusTime TimeOnTheBus(const std::string& transcriptPath)
 {
     std::ifstream in(transcriptPath);
@@ -43,7 +43,7 @@ BusTime TimeOnTheBus(const std::string& transcriptPath)
     text << in.rdbuf();
     BusTime time;
     for (const testing::WireEvent& event : testing::ParseTranscript(text.str())) {
-        const std::chrono::microseconds us(std::strtoll(event.Field("bus_us").c_str(), nullptr, 10));
+        const std::chrono::microseconds us(std::strtoll(event.Field("call_us").c_str(), nullptr, 10));
         if (event.name == "viWrite") {
             ++time.writes;
             time.writeUs += us;

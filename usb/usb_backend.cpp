@@ -26,6 +26,12 @@ bool Addresses(const ResourceName& name, const InterfaceLocation& location)
            (name.usbInterface == -1 || name.usbInterface == location.interfaceNumber);
 }
 
+std::uint64_t MicrosecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
+}
+
 }  // namespace
 
 UsbBackend::UsbBackend()
@@ -46,9 +52,7 @@ UsbBackend::~UsbBackend()
 
 void UsbBackend::Record(const EventLine& line)
 {
-    const auto sinceLoad = std::chrono::steady_clock::now() - loaded_;
-    transcript_.Record(
-        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(sinceLoad).count()), line);
+    transcript_.Record(MicrosecondsSince(loaded_), line);
 }
 
 const char* UsbBackend::MakerName() const
@@ -182,14 +186,14 @@ Transfer UsbBackend::Run(ViSession vi, const std::function<Transfer(UsbtmcDevice
         const std::lock_guard<std::mutex> lock(opened->io);
         transfer = io(*opened->device, timeout);
     }
-    transfer.busUs = static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count());
+    transfer.busUs = MicrosecondsSince(started);
     status = StatusOf(transfer.outcome, instrument);
     return transfer;
 }
 
 ViStatus UsbBackend::Write(ViSession vi, const ViByte* buffer, ViUInt32 count, ViUInt32* returned, const char* via)
 {
+    const auto called = std::chrono::steady_clock::now();
     EventLine line = IoEvent("viWrite", vi, count, via);
     ViStatus status = VI_ERROR_USER_BUF;
     Transfer transfer;
@@ -204,12 +208,13 @@ ViStatus UsbBackend::Write(ViSession vi, const ViByte* buffer, ViUInt32 count, V
     if (buffer != nullptr) {
         line.AddHex("data", buffer, count);
     }
-    Record(line);
+    Record(line.Add("call_us", MicrosecondsSince(called)));
     return status;
 }
 
 ViStatus UsbBackend::Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* returned, const char* via)
 {
+    const auto called = std::chrono::steady_clock::now();
     EventLine line = IoEvent("viRead", vi, count, via);
     ViStatus status = VI_ERROR_USER_BUF;
     Transfer transfer;
@@ -224,7 +229,7 @@ ViStatus UsbBackend::Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32
     if (transfer.count > 0) {
         line.AddHex("data", buffer, transfer.count);
     }
-    Record(line);
+    Record(line.Add("call_us", MicrosecondsSince(called)));
     return status;
 }
 
