@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 namespace meterload::testing {
@@ -91,6 +93,27 @@ TEST_F(UsbCliTest, TheInstalledTransportIsFoundBesideTheProgram)
     EXPECT_THAT(info.out, HasSubstr("VISA library:      " + library.string() +
                                     " (built-in USB transport, no VISA library found)"));
     EXPECT_THAT(info.out, HasSubstr("ABC123  USB1::0x1D47::0x0B62::ABC123::INSTR"));
+}
+
+TEST_F(UsbCliTest, WithoutLibusbTheTransportIsAMissingLibrary)
+{
+    // A copy of the transport that needs a libusb no machine has: the same
+    // as a machine without libusb, whose loader cannot satisfy it.
+    std::ifstream in(USBTMC_LIBRARY_PATH, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string needed = "libusb-1.0.so.0";
+    std::size_t replaced = 0;
+    for (std::size_t at = bytes.find(needed); at != std::string::npos; at = bytes.find(needed, at)) {
+        bytes[at + needed.size() - 1] = '9';
+        ++replaced;
+    }
+    ASSERT_GT(replaced, 0U) << "the transport does not name " << needed;
+    const std::string copy = PathOf("libmeterload-usbtmc.so");
+    std::ofstream(copy, std::ios::binary) << bytes;
+    const CliRun run = RunCli(Command({"list", "--visa-library", copy}), {});
+    EXPECT_EQ(run.code, 6) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("The VISA library cannot be loaded"));
+    EXPECT_THAT(run.err, HasSubstr("libusb-1.0.so.9"));
 }
 
 TEST_F(UsbCliTest, InstallOfAnImageSendsWhatTheSimulatedRunSends)
