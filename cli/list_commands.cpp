@@ -94,7 +94,8 @@ int RunInfo(const CommonOptions& common)
     }
 
     report.Out(std::string("meterload-cli ") + METERLOAD_VERSION);
-    report.Out("VISA library:      " + library.library + " (chosen by " + library.source + ")");
+    report.Out("VISA library:      " + library.library +
+               (library.builtInTransport ? " (" + library.source + ")" : " (chosen by " + library.source + ")"));
     report.Out("Loaded from:       " + (search.libraryPath.empty() ? "(not loaded)" : search.libraryPath));
     if (!search.implementation.empty()) {
         report.Out("Implementation:    " + search.implementation);

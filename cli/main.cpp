@@ -26,7 +26,7 @@ constexpr const char* kExitCodes =
 
 constexpr const char* kLibraryHelp =
     "The VISA library to load (default: METERLOAD_VISA_LIBRARY, else the system's, else the common "
-    "install locations)";
+    "install locations, else the built-in USB transport)";
 
 void AddCommon(CLI::App& command, CommonOptions& common)
 {

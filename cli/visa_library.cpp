@@ -50,6 +50,18 @@ VisaLibraryChoice ChooseVisaLibrary(const std::string& option)
             return choice;
         }
     }
+    // Chosen even when it does not load (libusb missing): the connection
+    // then says why, as for any library that cannot be loaded.
+    for (const std::string& file : BuiltInTransportFiles()) {
+        choice.tried.push_back(file);
+        std::error_code error;
+        if (std::filesystem::exists(file, error)) {
+            choice.library = file;
+            choice.source = kBuiltInTransportSource;
+            choice.builtInTransport = true;
+            return choice;
+        }
+    }
     // Nothing loads: the connection reports it, naming the platform's default.
     return choice;
 }

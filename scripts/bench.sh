@@ -36,6 +36,13 @@ compile "$build" meterload_bench_time meterload_bench_memory meterload_clock_pac
 echo "== pacing (real time, native: $(uname -m), $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg))"
 "$build/bench/meterload_bench_time" 1.005 || status=1
 
+echo "== the USB library on an emulated bus (real time, native, through libusb, load $(cut -d' ' -f1 /proc/loadavg))"
+if compile "$build" meterload_bench_usb meterload_usbtmc; then
+  "$build/bench/meterload_bench_usb" 1.005 || status=1
+else
+  echo "usb      not run: the USB benchmark did not build (umockdev's development files missing?)"
+fi
+
 echo "== eight instruments at once (real time, native, through meterload-cli, load $(cut -d' ' -f1 /proc/loadavg))"
 "$build/bench/meterload_bench_fleet" 8 || status=1
 

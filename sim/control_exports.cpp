@@ -1,35 +1,35 @@
 // The simulator's own controls, declared in zqsim_control.h.
-#include "sim/export_macros.h"
+#include "visa_surface/export_macros.h"
 #include "sim/simulator.h"
 #include "sim/zqsim_control.h"
 
 #include <cstring>
 
-ZQSIM_EXPORT int zqsim_configure(const char* text)
+VISA_EXPORT int zqsim_configure(const char* text)
 {
     const zqsim::CallGuard guard;
     return zqsim::TheSimulator().Configure(text);
 }
 
-ZQSIM_EXPORT void zqsim_power_cycle(void)
+VISA_EXPORT void zqsim_power_cycle(void)
 {
     const zqsim::CallGuard guard;
     zqsim::TheSimulator().PowerCycle();
 }
 
-ZQSIM_EXPORT void zqsim_plug_in(void)
+VISA_EXPORT void zqsim_plug_in(void)
 {
     const zqsim::CallGuard guard;
     zqsim::TheSimulator().PlugIn();
 }
 
-ZQSIM_EXPORT void zqsim_set_clock(zqsim_now_us_fn nowUs, zqsim_sleep_ms_fn sleepMs, void* context)
+VISA_EXPORT void zqsim_set_clock(zqsim_now_us_fn nowUs, zqsim_sleep_ms_fn sleepMs, void* context)
 {
     const zqsim::CallGuard guard{zqsim::CallGuard::LockOnly{}};
     zqsim::TheSimulator().Clock().Use(nowUs, sleepMs, context);
 }
 
-ZQSIM_EXPORT size_t zqsim_transcript(char* buffer, size_t capacity)
+VISA_EXPORT size_t zqsim_transcript(char* buffer, size_t capacity)
 {
     const zqsim::CallGuard guard{zqsim::CallGuard::LockOnly{}};
     const std::string& text = zqsim::TheSimulator().TranscriptText();
@@ -40,3 +40,5 @@ ZQSIM_EXPORT size_t zqsim_transcript(char* buffer, size_t capacity)
     }
     return text.size();
 }
+
+const char* const visa_surface::kLibraryFileName = VISA_LIBRARY_FILE;

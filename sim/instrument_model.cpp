@@ -1,13 +1,16 @@
 #include "sim/instrument_model.h"
 
 #include "sim/crc32.h"
-#include "sim/visa_constants.h"
+#include "visa_surface/visa_constants.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 
 namespace zqsim {
+
+using namespace visa_surface;  // NOLINT: VISA codes and names read best unqualified
+
 namespace {
 
 const unsigned char kEndFrame[10] = {0xAB, 0, 0, 0, 0, 0, 0, 0x01, 0xFF, 0xFF};
@@ -39,6 +42,15 @@ bool NeedsPad(std::uint32_t lastWrite)
     return lastWrite == 52 || lastWrite == 116 || lastWrite == 180;
 }
 
+// The status character of a reply: its first byte, or the second after 0xAB.
+char ReplyStatus(const std::string& reply)
+{
+    if (reply.size() >= 2 && static_cast<unsigned char>(reply[0]) == 0xAB) {
+        return reply[1];
+    }
+    return reply.empty() ? '\0' : reply[0];
+}
+
 }  // namespace
 
 const char* WriteKindName(WriteKind kind)
@@ -56,17 +68,32 @@ const char* WriteKindName(WriteKind kind)
 InstrumentModel::InstrumentModel(const SimConfig& config, Listener listener, std::function<std::uint64_t()> nowUs)
     : config_(config), listener_(std::move(listener)), nowUs_(std::move(nowUs))
 {
+    Reset();
+}
+
+void InstrumentModel::Reset()
+{
+    instruments_.clear();
     PowerCycle();
 }
 
 void InstrumentModel::PowerCycle()
 {
-    instruments_.clear();
+    std::vector<InstrumentState> before;
+    before.swap(instruments_);
     for (std::size_t i = 0; i < config_.serials.size(); ++i) {
+        const InstrumentConfig& settings = config_.instruments.at(i);
         InstrumentState state;
         state.serial = config_.serials[i];
-        state.versions = config_.instruments.at(i).versions;
-        state.updateMode = config_.instruments.at(i).startInUpdateMode;
+        state.versions = settings.versions;
+        // The firmware stays what it was; an accepted image replaces it.
+        if (i < before.size() && before[i].serial == state.serial) {
+            state.versions = before[i].versions;
+            if (before[i].imageAccepted && settings.receivedVersions) {
+                state.versions = *settings.receivedVersions;
+            }
+        }
+        state.updateMode = settings.startInUpdateMode;
         state.updateSinceUs = nowUs_();
         instruments_.push_back(state);
     }
@@ -185,6 +212,7 @@ WriteOutcome InstrumentModel::Write(std::size_t instrument, const unsigned char*
         state.imageBytes = 0;
         state.imageCrc = 0;
         state.lastDataWrite = 0;
+        state.endFrameReplyDue = true;
         dirty = true;
         outcome.returned = count;
         if (settings.unplugAfterImages && !state.unplugDone && state.imagesDone >= *settings.unplugAfterImages) {
@@ -296,6 +324,10 @@ ReadOutcome InstrumentModel::Read(std::size_t instrument, std::uint32_t count)
             return outcome;
         }
         state.queuedReply = reply.bytes;
+        if (state.endFrameReplyDue && ReplyStatus(reply.bytes) == '0') {
+            state.imageAccepted = true;
+        }
+        state.endFrameReplyDue = false;
     }
     const std::size_t taken = std::min<std::size_t>(count, state.queuedReply.size());
     outcome.bytes = state.queuedReply.substr(0, taken);

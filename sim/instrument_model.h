@@ -28,6 +28,8 @@ struct InstrumentState {
     bool unplugDone = false;          // the configured unplug has happened since power-on
     std::uint64_t updateSinceUs = 0;  // when update mode began, on the sim's clock
     std::size_t scriptPosition = 0;   // the next item of its reply script
+    bool endFrameReplyDue = false;    // the next status reply answers an EndFrame
+    bool imageAccepted = false;       // an EndFrame was answered "0" since power-on
 };
 
 enum class WriteKind { Command, Identify, Data, EndFrame, Pad };
@@ -59,8 +61,11 @@ public:
     // `nowUs` gives the sim's clock.
     InstrumentModel(const SimConfig& config, Listener listener, std::function<std::uint64_t()> nowUs);
 
+    // Every instrument as configured, as if it had never been updated.
+    void Reset();
     // Every instrument off and on: configured mode, nothing queued, its
-    // script from the start, back on the bus with its unplug armed again.
+    // script from the start, back on the bus with its unplug armed again. An
+    // instrument that accepted an image reports the version it received.
     void PowerCycle();
     // Every unplugged instrument back on the bus, still in update mode (it
     // lost power mid-update) with its image counters cleared.

@@ -1,17 +1,20 @@
 #include "sim/sim_config.h"
 
 #include "sim/process_environment.h"
-#include "sim/resource_name.h"
+#include "visa_surface/resource_name.h"
 
 #include <cctype>
 #include <fstream>
 #include <sstream>
 
 namespace zqsim {
+
+using namespace visa_surface;  // NOLINT: VISA codes and names read best unqualified
+
 namespace {
 
 // Keys that describe one instrument: each also has the form SERIAL.key.
-const char* const kInstrumentKeys[] = {"versions",           "idn",
+const char* const kInstrumentKeys[] = {"versions",           "received_versions", "idn",
                                        "mode",               "replies",
                                        "fail_write_after",   "short_write_after",
                                        "fail_endframe",      "fail_endframe_at",
@@ -147,6 +150,13 @@ bool ApplyInstrumentEntry(const std::string& key, const std::string& value, Inst
 {
     if (key == "versions") {
         config.versions = value;
+        return true;
+    }
+    if (key == "received_versions") {
+        config.receivedVersions = value;
+        if (value.empty() || value == "off") {
+            config.receivedVersions.reset();
+        }
         return true;
     }
     if (key == "idn") {
@@ -458,6 +468,7 @@ std::string InstrumentConfig::Fingerprint() const
 {
     std::ostringstream out;
     AddField(out, versions);
+    AddField(out, receivedVersions ? "1" + *receivedVersions : "0");
     AddField(out, idn ? "1" + *idn : "0");
     AddField(out, startInUpdateMode ? "update" : "normal");
     out << replies.size() << '|';

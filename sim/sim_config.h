@@ -28,6 +28,9 @@ struct ScriptedReply {
 // What one instrument is and which faults it shows.
 struct InstrumentConfig {
     std::string versions = "02.05-11-07";
+    // What it reports once an image it accepted is in place: after its
+    // EndFrame was answered "0" and the power was switched off and on.
+    std::optional<std::string> receivedVersions;
     std::optional<std::string> idn;
     bool startInUpdateMode = false;
     std::vector<ScriptedReply> replies;

@@ -1,7 +1,7 @@
 #include "sim/sim_state.h"
 
 #include "sim/process_environment.h"
-#include "sim/transcript.h"
+#include "visa_surface/transcript.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -11,11 +11,13 @@
 #include <vector>
 
 namespace zqsim {
+
+using visa_surface::EventLine;
 namespace {
 
 const char kEnvironmentStore[] = "ZQSIM_STATE_DATA";
 
-const char kHeader[] = "zqsim_state version=2";
+const char kHeader[] = "zqsim_state version=3";
 
 // One instrument's serial and configuration, hashed.
 std::string FingerprintHash(const std::string& serial, const InstrumentConfig& config)
@@ -122,7 +124,8 @@ std::string SerializeState(const SimConfig& config, InstrumentModel& model)
             << " images=" << state.imagesDone << " last_write=" << state.lastDataWrite
             << " short_done=" << (state.shortWriteDone ? 1 : 0) << " unplugged=" << (state.unplugged ? 1 : 0)
             << " unplug_done=" << (state.unplugDone ? 1 : 0) << " update_since=" << state.updateSinceUs
-            << " script=" << state.scriptPosition << '\n';
+            << " script=" << state.scriptPosition << " endframe_reply_due=" << (state.endFrameReplyDue ? 1 : 0)
+            << " accepted=" << (state.imageAccepted ? 1 : 0) << '\n';
     }
     return out.str();
 }
@@ -153,6 +156,8 @@ bool ParseInstrument(const std::string& line, SavedInstrument& saved)
     std::uint64_t unplugged = 0;
     std::uint64_t unplugDone = 0;
     std::uint64_t script = 0;
+    std::uint64_t replyDue = 0;
+    std::uint64_t accepted = 0;
     if (!Number(fields, "update", 1, update) || !Number(fields, "image_bytes", UINT64_MAX, state.imageBytes) ||
         !Number(fields, "image_crc", UINT32_MAX, crc) ||
         !Number(fields, "update_bytes", UINT64_MAX, state.updateBytes) ||
@@ -160,9 +165,12 @@ bool ParseInstrument(const std::string& line, SavedInstrument& saved)
         !Number(fields, "short_done", 1, shortDone) || !Number(fields, "unplugged", 1, unplugged) ||
         !Number(fields, "unplug_done", 1, unplugDone) ||
         !Number(fields, "update_since", UINT64_MAX, state.updateSinceUs) ||
-        !Number(fields, "script", SIZE_MAX, script)) {
+        !Number(fields, "script", SIZE_MAX, script) || !Number(fields, "endframe_reply_due", 1, replyDue) ||
+        !Number(fields, "accepted", 1, accepted)) {
         return false;
     }
+    state.endFrameReplyDue = replyDue != 0;
+    state.imageAccepted = accepted != 0;
     state.updateMode = update != 0;
     state.imageCrc = static_cast<std::uint32_t>(crc);
     state.imagesDone = static_cast<std::uint32_t>(images);

@@ -60,21 +60,37 @@ Simulator& TheSimulator()
     return theSimulator;
 }
 
-CallGuard::CallGuard()
+}  // namespace zqsim
+
+namespace visa_surface {
+
+VisaBackend& TheBackend()
 {
-    callMutex.lock();
-    TheSimulator().CatchUp();
+    return zqsim::theSimulator;
 }
 
+// Brings the timed unplugs up to the present before the call.
+CallGuard::CallGuard()
+{
+    zqsim::callMutex.lock();
+    zqsim::TheSimulator().CatchUp();
+}
+
+// For the controls that must not read the clock: the one a test hands over
+// may be gone by then.
 CallGuard::CallGuard(LockOnly)
 {
-    callMutex.lock();
+    zqsim::callMutex.lock();
 }
 
 CallGuard::~CallGuard()
 {
-    callMutex.unlock();
+    zqsim::callMutex.unlock();
 }
+
+}  // namespace visa_surface
+
+namespace zqsim {
 
 Simulator::Simulator() : model_(config_, MakeListener(), [this] { return clock_.NowUs(); })
 {
@@ -85,7 +101,7 @@ Simulator::Simulator() : model_(config_, MakeListener(), [this] { return clock_.
     transcript_.SetFile(config_.transcriptPath, false);
     Record(EventLine("load").Add("library", kLibraryFileName));
     RecordConfigErrors(errors);
-    model_.PowerCycle();
+    model_.Reset();
     if (!LoadState(config_, model_) || model_.dirty) {
         SaveState(config_, model_, false);
     }
@@ -119,7 +135,7 @@ int Simulator::Configure(const char* text)
     transcript_.SetFile(config_.transcriptPath, true);
     Record(EventLine("configure").Add("status", "0"));
     RecordConfigErrors(errors);
-    model_.PowerCycle();
+    model_.Reset();
     SaveState(config_, model_, false);
     return 0;
 }
@@ -175,12 +191,19 @@ void Simulator::Record(const EventLine& line, std::uint64_t timeUs)
     transcript_.Record(timeUs, line);
 }
 
-EventLine& Simulator::AddSerial(EventLine& line, ViObject object)
+std::string Simulator::SerialOf(const Session& session) const
 {
-    if (const Session* session = sessions_.Find(object, Session::Kind::Instrument)) {
-        line.Add("serial", model_.Instruments().at(session->instrument).serial);
-    }
-    return line;
+    return model_.Instruments().at(session.instrument).serial;
+}
+
+const char* Simulator::MakerName() const
+{
+    return "MeterLoad simulated instrument";
+}
+
+ViStatus Simulator::ResourceManagerStatus()
+{
+    return config_.noResourceManager ? VI_ERROR_SYSTEM_ERROR : VI_SUCCESS;
 }
 
 void Simulator::SaveIfChanged()
@@ -190,7 +213,7 @@ void Simulator::SaveIfChanged()
     }
 }
 
-std::vector<std::string> Simulator::ResourceNames() const
+std::vector<std::string> Simulator::ResourceNames()
 {
     std::vector<std::string> names;
     for (std::size_t i = 0; i < config_.serials.size(); ++i) {
@@ -208,18 +231,25 @@ std::vector<std::string> Simulator::ResourceNames() const
     return names;
 }
 
-std::optional<std::size_t> Simulator::FindInstrument(const ResourceName& name) const
+ViStatus Simulator::OpenInstrument(const ResourceName& name, Session& session)
 {
     if (name.board != 0 || name.manufacturer != kVendorId || name.model != kProductId ||
         (name.usbInterface != -1 && name.usbInterface != 0)) {
-        return std::nullopt;
+        return VI_ERROR_RSRC_NFOUND;
     }
     for (std::size_t i = 0; i < config_.serials.size(); ++i) {
         if (EqualsIgnoringCase(config_.serials[i], name.serial) && !model_.Instruments().at(i).unplugged) {
-            return i;
+            session.instrument = i;
+            session.name = FormatResourceName(config_.serials[i], IdNotation::Hex);
+            return VI_SUCCESS;
         }
     }
-    return std::nullopt;
+    return VI_ERROR_RSRC_NFOUND;
+}
+
+void Simulator::CloseInstrument(const Session& /*session*/)
+{
+    // Nothing is held for a simulated instrument.
 }
 
 ViStatus Simulator::Write(ViSession vi, const ViByte* buffer, ViUInt32 count, ViUInt32* returned, const char* via)
@@ -227,12 +257,7 @@ ViStatus Simulator::Write(ViSession vi, const ViByte* buffer, ViUInt32 count, Vi
     if (returned != nullptr) {
         *returned = 0;
     }
-    EventLine line("viWrite");
-    line.Add("vi", vi);
-    AddSerial(line, vi).Add("count", count);
-    if (via != nullptr) {
-        line.Add("via", via);
-    }
+    EventLine line = IoEvent("viWrite", vi, count, via);
     Session* session = sessions_.Find(vi, Session::Kind::Instrument);
     ViStatus status = VI_SUCCESS;
     WriteOutcome outcome;
@@ -278,12 +303,7 @@ ViStatus Simulator::Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32*
     // Stamped when the read began, so that a timeout shows as the gap to
     // the session's next event.
     const std::uint64_t started = clock_.NowUs();
-    EventLine line("viRead");
-    line.Add("vi", vi);
-    AddSerial(line, vi).Add("count", count);
-    if (via != nullptr) {
-        line.Add("via", via);
-    }
+    EventLine line = IoEvent("viRead", vi, count, via);
     Session* session = sessions_.Find(vi, Session::Kind::Instrument);
     ViStatus status = VI_SUCCESS;
     ReadOutcome outcome;

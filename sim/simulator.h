@@ -4,12 +4,9 @@
 #pragma once
 
 #include "sim/instrument_model.h"
-#include "sim/resource_name.h"
-#include "sim/session_table.h"
 #include "sim/sim_clock.h"
 #include "sim/sim_config.h"
-#include "sim/transcript.h"
-#include "sim/visa_constants.h"
+#include "visa_surface/visa_backend.h"
 
 #include <optional>
 #include <string>
@@ -18,13 +15,12 @@
 
 namespace zqsim {
 
-// The file name of this build of the library, for the load event.
-extern const char* const kLibraryFileName;
+using namespace visa_surface;  // NOLINT: the simulator is one backend of the VISA surface
 
-class Simulator {
+class Simulator : public VisaBackend {
 public:
-    Simulator();   // the library's load
-    ~Simulator();  // its unload
+    Simulator();            // the library's load
+    ~Simulator() override;  // its unload
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
 
@@ -39,32 +35,28 @@ public:
     // sessions lose their connection.
     void Unplugged(std::size_t instrument, std::uint64_t atUs);
 
-    void Record(const EventLine& line);
+    void Record(const EventLine& line) override;
     void Record(const EventLine& line, std::uint64_t timeUs);
     RecordLevel Recording() const { return config_.record; }
-    // Adds serial= to an event of a session opened to an instrument, so that
-    // one instrument's traffic can be told from the others'.
-    EventLine& AddSerial(EventLine& line, ViObject object);
     // Saves the instrument state when something changed since the last save.
-    void SaveIfChanged();
+    void SaveIfChanged() override;
 
     const SimConfig& Config() const { return config_; }
-    SessionTable& Sessions() { return sessions_; }
     SimClock& Clock() { return clock_; }
     const std::string& TranscriptText() const { return transcript_.Text(); }
 
-    // The names the instruments enumerate under, in search order.
-    std::vector<std::string> ResourceNames() const;
-    // The attached instrument that `name` addresses.
-    std::optional<std::size_t> FindInstrument(const ResourceName& name) const;
-    const InstrumentState& Instrument(std::size_t index) { return model_.Instruments().at(index); }
+    ViStatus ResourceManagerStatus() override;
+    std::vector<std::string> ResourceNames() override;
+    ViStatus OpenInstrument(const ResourceName& name, Session& session) override;
+    void CloseInstrument(const Session& session) override;
+    std::string SerialOf(const Session& session) const override;
+    const char* MakerName() const override;
 
-    // viWrite and viRead with their checks, faults, timeouts and events;
-    // `via` names the formatted-I/O call they serve, if any.
-    ViStatus Write(ViSession vi, const ViByte* buffer, ViUInt32 count, ViUInt32* returned, const char* via);
-    ViStatus Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* returned, const char* via);
-    // A device clear: the instrument drops the reply the host has not read.
-    ViStatus Clear(ViSession vi);
+    // With the configured faults, timeouts and events.
+    ViStatus Write(ViSession vi, const ViByte* buffer, ViUInt32 count, ViUInt32* returned,
+                   const char* via) override;
+    ViStatus Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* returned, const char* via) override;
+    ViStatus Clear(ViSession vi) override;
 
 private:
     void RecordConfigErrors(const std::vector<std::string>& errors);
@@ -75,27 +67,10 @@ private:
     SimConfig config_;
     SimClock clock_;  // before the model, which reads it from the start
     InstrumentModel model_;
-    SessionTable sessions_;
     Transcript transcript_;
     std::vector<std::pair<std::size_t, std::uint64_t>> unplugs_;  // not yet recorded
 };
 
 Simulator& TheSimulator();
-
-// Held by every export for its call: a client's threads take turns in the
-// simulator, each call seeing and leaving it whole. A read that waits for its
-// timeout lets go of it meanwhile (see Simulator::Read).
-class CallGuard {
-public:
-    // Takes the lock, then brings the timed unplugs up to the present.
-    CallGuard();
-    // Takes the lock only, for the controls that must not read the clock:
-    // the one a test hands over may be gone by then.
-    struct LockOnly {};
-    explicit CallGuard(LockOnly);
-    ~CallGuard();
-    CallGuard(const CallGuard&) = delete;
-    CallGuard& operator=(const CallGuard&) = delete;
-};
 
 }  // namespace zqsim

@@ -116,11 +116,17 @@ TEST_F(CliTest, WithoutANameTheLibraryIsLookedForAndEveryPlaceNamed)
             GTEST_SKIP() << "a VISA library is installed here: " << known;
         }
     }
+    // A copy of the program with no USB transport beside it, where the
+    // build tree's would otherwise stand in for the missing library.
     env["LD_LIBRARY_PATH"] = dir_.string();
-    const CliRun missing = RunCli(Command({"list"}), env);
+    const std::filesystem::path alone = dir_ / "bin" / "meterload-cli";
+    std::filesystem::create_directories(alone.parent_path());
+    std::filesystem::copy_file(METERLOAD_CLI_PATH, alone);
+    const CliRun missing = RunCli({alone.string(), "list"}, env);
     EXPECT_EQ(missing.code, 6);
     EXPECT_THAT(missing.err, HasSubstr("libvisa.so (the system's library search)"));
     EXPECT_THAT(missing.err, HasSubstr("/usr/local/vxipnp/linux/lib64/libvisa.so"));
+    EXPECT_THAT(missing.err, HasSubstr((dir_ / "lib/meterload/libmeterload-usbtmc.so").string()));
     EXPECT_THAT(missing.err, HasSubstr("--visa-library"));
 }
 

@@ -1,14 +1,18 @@
-"""Drives the simulated ZQ6140 through PyVISA's ctypes backend, as any VISA
-client would: list the instruments, open the first, ask its identity."""
+"""Drives a ZQ6140 through PyVISA's ctypes backend with one of our VISA
+libraries, as any VISA client would: list the instruments, open the first,
+ask its identity.
+
+    pyvisa_check.py LIBRARY [EXPECTED RESOURCE NAME ...]
+
+The names expected by default are the simulated library's two instruments."""
 import sys
 
 import pyvisa
 
 
-def main(library):
+def main(library, expected):
     rm = pyvisa.ResourceManager(library)
     resources = rm.list_resources()
-    expected = ("USB0::0x1D47::0x0B62::ABC123::INSTR", "USB0::0x1D47::0x0B62::DEF456::INSTR")
     if tuple(resources) != expected:
         print("list_resources: expected %r, got %r" % (expected, resources))
         return 1
@@ -25,4 +29,5 @@ def main(library):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1]))
+    sys.exit(main(sys.argv[1], tuple(sys.argv[2:]) or (
+        "USB0::0x1D47::0x0B62::ABC123::INSTR", "USB0::0x1D47::0x0B62::DEF456::INSTR")))

@@ -1,5 +1,5 @@
-// The simulator's VISA and control functions, resolved by name from a loaded
-// copy of the library, as a VISA client resolves them.
+// The VISA functions of one of our libraries (and the simulator's controls),
+// resolved by name from a loaded copy, as a VISA client resolves them.
 #pragma once
 
 #include "link/visa_types.h"
@@ -40,8 +40,9 @@ struct VisaApi {
         getAttribute = Get<ViGetAttributeFn>("viGetAttribute");
         parseRsrc = Get<ViParseRsrcFn>("viParseRsrc");
         statusDesc = Get<ViStatusDescFn>("viStatusDesc");
-        configure = Get<zqsim_configure_fn>("zqsim_configure");
-        powerCycle = Get<zqsim_power_cycle_fn>("zqsim_power_cycle");
+        // Only the simulated library has its controls.
+        configure = reinterpret_cast<zqsim_configure_fn>(library.Symbol("zqsim_configure"));
+        powerCycle = reinterpret_cast<zqsim_power_cycle_fn>(library.Symbol("zqsim_power_cycle"));
     }
 
     template <class Function>

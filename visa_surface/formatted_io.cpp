@@ -1,6 +1,6 @@
-#include "sim/formatted_io.h"
+#include "visa_surface/formatted_io.h"
 
-#include "sim/simulator.h"
+#include "visa_surface/visa_backend.h"
 
 #include <cctype>
 #include <cstdio>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-namespace zqsim {
+namespace visa_surface {
 namespace {
 
 constexpr unsigned kMaxWidth = 0x7FFFFFFF;
@@ -228,8 +228,8 @@ ViStatus ScanRead(const char* format, va_list& args, const std::string& reply)
 
 ViStatus FormattedQuery(ViSession vi, const char* writeFormat, const char* readFormat, va_list args)
 {
-    Simulator& simulator = TheSimulator();
-    if (simulator.Sessions().Find(vi, Session::Kind::Instrument) == nullptr) {
+    VisaBackend& backend = TheBackend();
+    if (backend.Sessions().Find(vi, Session::Kind::Instrument) == nullptr) {
         return VI_ERROR_INV_OBJECT;
     }
     if (writeFormat == nullptr || readFormat == nullptr) {
@@ -241,14 +241,14 @@ ViStatus FormattedQuery(ViSession vi, const char* writeFormat, const char* readF
     ViStatus status = FormatWrite(writeFormat, local, text);
     if (status == VI_SUCCESS) {
         ViUInt32 written = 0;
-        status = simulator.Write(vi, reinterpret_cast<const ViByte*>(text.data()),
+        status = backend.Write(vi, reinterpret_cast<const ViByte*>(text.data()),
                                  static_cast<ViUInt32>(text.size()), &written, "viQueryf");
     }
     std::string reply;
     while (status >= VI_SUCCESS) {
         ViByte chunk[256];
         ViUInt32 received = 0;
-        status = simulator.Read(vi, chunk, sizeof chunk, &received, "viQueryf");
+        status = backend.Read(vi, chunk, sizeof chunk, &received, "viQueryf");
         reply.append(reinterpret_cast<const char*>(chunk), received);
         if (status != VI_SUCCESS_MAX_CNT) {
             break;
@@ -261,4 +261,4 @@ ViStatus FormattedQuery(ViSession vi, const char* writeFormat, const char* readF
     return status;
 }
 
-}  // namespace zqsim
+}  // namespace visa_surface

@@ -1,11 +1,11 @@
-#include "sim/resource_expression.h"
+#include "visa_surface/resource_expression.h"
 
 #include <cctype>
 #include <functional>
 #include <utility>
 #include <vector>
 
-namespace zqsim {
+namespace visa_surface {
 
 struct ResourceExpression::Node {
     enum class Kind { Literal, Any, Class, Group };
@@ -259,4 +259,4 @@ bool ResourceExpression::Matches(const std::string& name) const
     return MatchOnce(*root_, name, 0, steps, [&](std::size_t end) { return end == name.size(); });
 }
 
-}  // namespace zqsim
+}  // namespace visa_surface

@@ -1,16 +1,16 @@
 // VISA functions beyond the nine MeterLoad binds, for clients such as PyVISA:
 // resource parsing, attribute queries, status texts, and the operations that
 // are harmless no-ops for this instrument.
-#include "sim/export_macros.h"
-#include "sim/formatted_io.h"
-#include "sim/simulator.h"
-#include "sim/status_text.h"
+#include "visa_surface/export_macros.h"
+#include "visa_surface/formatted_io.h"
+#include "visa_surface/visa_backend.h"
+#include "visa_surface/status_text.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-using namespace zqsim;  // NOLINT: this file only forwards to the simulator
+using namespace visa_surface;  // NOLINT: this file only forwards to the backend
 
 namespace {
 
@@ -33,7 +33,7 @@ std::string AttributeText(ViAttr attribute)
 
 ViStatus ParseForClient(ViSession rm, const ViChar* name, ResourceName& parsed)
 {
-    if (TheSimulator().Sessions().Find(rm, Session::Kind::ResourceManager) == nullptr) {
+    if (TheBackend().Sessions().Find(rm, Session::Kind::ResourceManager) == nullptr) {
         return VI_ERROR_INV_OBJECT;
     }
     if (name == nullptr) {
@@ -51,13 +51,13 @@ ViStatus RecordSimple(const char* function, ViObject object, ViStatus status)
 {
     EventLine line(function);
     line.Add("vi", object);
-    TheSimulator().Record(TheSimulator().AddSerial(line, object).AddStatus(status));
+    TheBackend().Record(TheBackend().AddSerial(line, object).AddStatus(status));
     return status;
 }
 
 ViStatus CheckInstrument(ViObject object)
 {
-    return TheSimulator().Sessions().Find(object, Session::Kind::Instrument) != nullptr ? VI_SUCCESS
+    return TheBackend().Sessions().Find(object, Session::Kind::Instrument) != nullptr ? VI_SUCCESS
                                                                                          : VI_ERROR_INV_OBJECT;
 }
 
@@ -65,13 +65,13 @@ ViStatus CheckInstrument(ViObject object)
 ViStatus Unsupported(const char* function, ViObject object)
 {
     const ViStatus status =
-        TheSimulator().Sessions().Find(object) != nullptr ? VI_ERROR_NSUP_OPER : VI_ERROR_INV_OBJECT;
+        TheBackend().Sessions().Find(object) != nullptr ? VI_ERROR_NSUP_OPER : VI_ERROR_INV_OBJECT;
     return RecordSimple(function, object, status);
 }
 
 }  // namespace
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viParseRsrc(ViSession rm, const ViChar* name, ViUInt16* interfaceType,
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viParseRsrc(ViSession rm, const ViChar* name, ViUInt16* interfaceType,
                                                     ViUInt16* interfaceNumber)
 {
     const CallGuard guard;
@@ -85,12 +85,12 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viParseRsrc(ViSession rm, const ViChar* 
             *interfaceNumber = static_cast<ViUInt16>(parsed.board);
         }
     }
-    TheSimulator().Record(
+    TheBackend().Record(
         EventLine("viParseRsrc").Add("rm", rm).Add("name", name != nullptr ? name : "(null)").AddStatus(status));
     return status;
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viParseRsrcEx(ViSession rm, const ViChar* name, ViUInt16* interfaceType,
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viParseRsrcEx(ViSession rm, const ViChar* name, ViUInt16* interfaceType,
                                                       ViUInt16* interfaceNumber, ViChar* resourceClass,
                                                       ViChar* expandedName, ViChar* alias)
 {
@@ -118,16 +118,16 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viParseRsrcEx(ViSession rm, const ViChar
             alias[0] = 0;
         }
     }
-    TheSimulator().Record(
+    TheBackend().Record(
         EventLine("viParseRsrcEx").Add("rm", rm).Add("name", name != nullptr ? name : "(null)").AddStatus(status));
     return status;
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viGetAttribute(ViObject object, ViAttr attribute, void* value)
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viGetAttribute(ViObject object, ViAttr attribute, void* value)
 {
     const CallGuard guard;
-    Simulator& simulator = TheSimulator();
-    Session* session = simulator.Sessions().Find(object);
+    VisaBackend& backend = TheBackend();
+    Session* session = backend.Sessions().Find(object);
     ViStatus status = VI_SUCCESS;
     const auto putText = [&](const std::string& text) { CopyText(text, static_cast<ViChar*>(value)); };
     const auto put16 = [&](ViUInt16 number) { *static_cast<ViUInt16*>(value) = number; };
@@ -143,7 +143,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viGetAttribute(ViObject object, ViAttr a
     } else if (attribute == VI_ATTR_RSRC_SPEC_VERSION) {
         put32(0x00500800);
     } else if (attribute == VI_ATTR_RSRC_MANF_NAME) {
-        putText("MeterLoad simulated instrument");
+        putText(backend.MakerName());
     } else if (attribute == VI_ATTR_RSRC_MANF_ID) {
         put16(0x3FFF);
     } else if (attribute == VI_ATTR_RSRC_LOCK_STATE) {
@@ -159,19 +159,18 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viGetAttribute(ViObject object, ViAttr a
     } else if (session->kind != Session::Kind::Instrument) {
         status = VI_ERROR_NSUP_ATTR;
     } else {
-        const InstrumentState& instrument = simulator.Instrument(session->instrument);
         const auto stored = session->attributes.find(attribute);
         switch (attribute) {
         case VI_ATTR_RSRC_NAME: putText(session->name); break;
         case VI_ATTR_RSRC_CLASS: putText("INSTR"); break;
         case VI_ATTR_INTF_TYPE: put16(VI_INTF_USB); break;
-        case VI_ATTR_INTF_NUM: put16(0); break;
-        case VI_ATTR_INTF_INST_NAME: putText("USB0"); break;
+        case VI_ATTR_INTF_NUM: put16(static_cast<ViUInt16>(session->board)); break;
+        case VI_ATTR_INTF_INST_NAME: putText("USB" + std::to_string(session->board)); break;
         case VI_ATTR_MANF_ID: put16(kVendorId); break;
         case VI_ATTR_MODEL_CODE: put16(kProductId); break;
         case VI_ATTR_MANF_NAME: putText("KORVALEN"); break;
         case VI_ATTR_MODEL_NAME: putText("ZQ6140"); break;
-        case VI_ATTR_USB_SERIAL_NUM: putText(instrument.serial); break;
+        case VI_ATTR_USB_SERIAL_NUM: putText(backend.SerialOf(*session)); break;
         case VI_ATTR_USB_INTFC_NUM: put16(0); break;
         case VI_ATTR_USB_PROTOCOL: put16(1); break;
         case VI_ATTR_TERMCHAR:
@@ -191,11 +190,11 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viGetAttribute(ViObject object, ViAttr a
     }
     EventLine line("viGetAttribute");
     line.Add("vi", object);
-    simulator.Record(simulator.AddSerial(line, object).Add("attr", AttributeText(attribute)).AddStatus(status));
+    backend.Record(backend.AddSerial(line, object).Add("attr", AttributeText(attribute)).AddStatus(status));
     return status;
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viStatusDesc(ViObject object, ViStatus status, ViChar* description)
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viStatusDesc(ViObject object, ViStatus status, ViChar* description)
 {
     const CallGuard guard;
     (void)object;
@@ -216,7 +215,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viStatusDesc(ViObject object, ViStatus s
 
 // Unlike viQueryf it takes a fixed argument list, so it uses the standard
 // calling convention like every other non-variadic function.
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viVQueryf(ViSession vi, const ViChar* writeFormat, const ViChar* readFormat,
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viVQueryf(ViSession vi, const ViChar* writeFormat, const ViChar* readFormat,
                                                   va_list args)
 {
     const CallGuard guard;
@@ -224,35 +223,35 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viVQueryf(ViSession vi, const ViChar* wr
     return RecordSimple("viVQueryf", vi, status);
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viBufWrite(ViSession vi, const ViByte* buffer, ViUInt32 count,
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viBufWrite(ViSession vi, const ViByte* buffer, ViUInt32 count,
                                                    ViUInt32* returned)
 {
     const CallGuard guard;
-    return TheSimulator().Write(vi, buffer, count, returned, "viBufWrite");
+    return TheBackend().Write(vi, buffer, count, returned, "viBufWrite");
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viBufRead(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* returned)
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viBufRead(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* returned)
 {
     const CallGuard guard;
-    return TheSimulator().Read(vi, buffer, count, returned, "viBufRead");
+    return TheBackend().Read(vi, buffer, count, returned, "viBufRead");
 }
 
 // The instrument has no buffers of its own beyond the queued reply, which a
 // device clear discards as on the real thing.
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viClear(ViSession vi)
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viClear(ViSession vi)
 {
     const CallGuard guard;
-    return TheSimulator().Clear(vi);
+    return TheBackend().Clear(vi);
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viFlush(ViSession vi, ViUInt16 mask)
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viFlush(ViSession vi, ViUInt16 mask)
 {
     const CallGuard guard;
     (void)mask;
     return RecordSimple("viFlush", vi, CheckInstrument(vi));
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viSetBuf(ViSession vi, ViUInt16 mask, ViUInt32 size)
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viSetBuf(ViSession vi, ViUInt16 mask, ViUInt32 size)
 {
     const CallGuard guard;
     (void)mask;
@@ -261,25 +260,25 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viSetBuf(ViSession vi, ViUInt16 mask, Vi
 }
 
 // No events are ever raised, so there are none to enable, disable or drop.
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viDisableEvent(ViSession vi, ViEventType event, ViUInt16 mechanism)
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viDisableEvent(ViSession vi, ViEventType event, ViUInt16 mechanism)
 {
     const CallGuard guard;
     (void)event;
     (void)mechanism;
-    const ViStatus status = TheSimulator().Sessions().Find(vi) != nullptr ? VI_SUCCESS_EVENT_DIS : VI_ERROR_INV_OBJECT;
+    const ViStatus status = TheBackend().Sessions().Find(vi) != nullptr ? VI_SUCCESS_EVENT_DIS : VI_ERROR_INV_OBJECT;
     return RecordSimple("viDisableEvent", vi, status);
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viDiscardEvents(ViSession vi, ViEventType event, ViUInt16 mechanism)
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viDiscardEvents(ViSession vi, ViEventType event, ViUInt16 mechanism)
 {
     const CallGuard guard;
     (void)event;
     (void)mechanism;
-    const ViStatus status = TheSimulator().Sessions().Find(vi) != nullptr ? VI_SUCCESS_QUEUE_EMPTY : VI_ERROR_INV_OBJECT;
+    const ViStatus status = TheBackend().Sessions().Find(vi) != nullptr ? VI_SUCCESS_QUEUE_EMPTY : VI_ERROR_INV_OBJECT;
     return RecordSimple("viDiscardEvents", vi, status);
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viEnableEvent(ViSession vi, ViEventType event, ViUInt16 mechanism,
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viEnableEvent(ViSession vi, ViEventType event, ViUInt16 mechanism,
                                                       ViUInt32 context)
 {
     const CallGuard guard;
@@ -289,7 +288,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viEnableEvent(ViSession vi, ViEventType 
     return Unsupported("viEnableEvent", vi);
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viWaitOnEvent(ViSession vi, ViEventType event, ViUInt32 timeout,
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viWaitOnEvent(ViSession vi, ViEventType event, ViUInt32 timeout,
                                                       ViEventType* outType, ViObject* outContext)
 {
     const CallGuard guard;
@@ -304,7 +303,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viWaitOnEvent(ViSession vi, ViEventType 
     return Unsupported("viWaitOnEvent", vi);
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viInstallHandler(ViSession vi, ViEventType event, void* handler,
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viInstallHandler(ViSession vi, ViEventType event, void* handler,
                                                          void* userHandle)
 {
     const CallGuard guard;
@@ -314,7 +313,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viInstallHandler(ViSession vi, ViEventTy
     return Unsupported("viInstallHandler", vi);
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viUninstallHandler(ViSession vi, ViEventType event, void* handler,
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viUninstallHandler(ViSession vi, ViEventType event, void* handler,
                                                            void* userHandle)
 {
     const CallGuard guard;
@@ -324,7 +323,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viUninstallHandler(ViSession vi, ViEvent
     return Unsupported("viUninstallHandler", vi);
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viLock(ViSession vi, ViAccessMode mode, ViUInt32 timeout,
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viLock(ViSession vi, ViAccessMode mode, ViUInt32 timeout,
                                                const ViChar* requestedKey, ViChar* accessKey)
 {
     const CallGuard guard;
@@ -337,13 +336,13 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viLock(ViSession vi, ViAccessMode mode, 
     return Unsupported("viLock", vi);
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viUnlock(ViSession vi)
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viUnlock(ViSession vi)
 {
     const CallGuard guard;
     return Unsupported("viUnlock", vi);
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viReadSTB(ViSession vi, ViUInt16* statusByte)
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viReadSTB(ViSession vi, ViUInt16* statusByte)
 {
     const CallGuard guard;
     if (statusByte != nullptr) {
@@ -352,21 +351,21 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viReadSTB(ViSession vi, ViUInt16* status
     return Unsupported("viReadSTB", vi);
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viAssertTrigger(ViSession vi, ViUInt16 protocol)
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viAssertTrigger(ViSession vi, ViUInt16 protocol)
 {
     const CallGuard guard;
     (void)protocol;
     return Unsupported("viAssertTrigger", vi);
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viGpibControlREN(ViSession vi, ViUInt16 mode)
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viGpibControlREN(ViSession vi, ViUInt16 mode)
 {
     const CallGuard guard;
     (void)mode;
     return Unsupported("viGpibControlREN", vi);
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viTerminate(ViSession vi, ViUInt16 degree, ViUInt32 jobId)
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viTerminate(ViSession vi, ViUInt16 degree, ViUInt32 jobId)
 {
     const CallGuard guard;
     (void)degree;
@@ -374,7 +373,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viTerminate(ViSession vi, ViUInt16 degre
     return Unsupported("viTerminate", vi);
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viReadAsync(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* jobId)
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viReadAsync(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* jobId)
 {
     const CallGuard guard;
     (void)buffer;
@@ -385,7 +384,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viReadAsync(ViSession vi, ViByte* buffer
     return Unsupported("viReadAsync", vi);
 }
 
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viWriteAsync(ViSession vi, const ViByte* buffer, ViUInt32 count,
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viWriteAsync(ViSession vi, const ViByte* buffer, ViUInt32 count,
                                                      ViUInt32* jobId)
 {
     const CallGuard guard;

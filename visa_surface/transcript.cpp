@@ -1,8 +1,8 @@
-#include "sim/transcript.h"
+#include "visa_surface/transcript.h"
 
 #include <cinttypes>
 
-namespace zqsim {
+namespace visa_surface {
 
 std::string EscapeValue(const std::string& value)
 {
@@ -99,4 +99,4 @@ void Transcript::Record(std::uint64_t timeUs, const EventLine& line)
     }
 }
 
-}  // namespace zqsim
+}  // namespace visa_surface

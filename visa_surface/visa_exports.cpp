@@ -1,18 +1,14 @@
 // The nine VISA functions MeterLoad binds. A variant of the library built
-// with ZQSIM_WITHOUT_<name> leaves that one out.
-#include "sim/export_macros.h"
-#include "sim/formatted_io.h"
-#include "sim/resource_expression.h"
-#include "sim/simulator.h"
+// with VISA_WITHOUT_<name> leaves that one out.
+#include "visa_surface/export_macros.h"
+#include "visa_surface/formatted_io.h"
+#include "visa_surface/resource_expression.h"
+#include "visa_surface/visa_backend.h"
 
 #include <cstdarg>
 #include <cstring>
 
-using namespace zqsim;  // NOLINT: this file only forwards to the simulator
-
-namespace zqsim {
-const char* const kLibraryFileName = ZQSIM_LIBRARY_FILE;
-}
+using namespace visa_surface;  // NOLINT: this file only forwards to the backend
 
 namespace {
 
@@ -25,33 +21,32 @@ void CopyDescriptor(const std::string& name, ViChar* description)
 
 }  // namespace
 
-#ifndef ZQSIM_WITHOUT_viOpenDefaultRM
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viOpenDefaultRM(ViSession* rm)
+#ifndef VISA_WITHOUT_viOpenDefaultRM
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viOpenDefaultRM(ViSession* rm)
 {
     const CallGuard guard;
-    Simulator& simulator = TheSimulator();
+    VisaBackend& backend = TheBackend();
     ViStatus status = VI_SUCCESS;
     ViSession session = VI_NULL;
     if (rm == nullptr) {
         status = VI_ERROR_USER_BUF;
-    } else if (simulator.Config().noResourceManager) {
-        status = VI_ERROR_SYSTEM_ERROR;
+    } else if ((status = backend.ResourceManagerStatus()) != VI_SUCCESS) {
         *rm = VI_NULL;
     } else {
-        session = simulator.Sessions().Add(Session{});
+        session = backend.Sessions().Add(Session{});
         *rm = session;
     }
-    simulator.Record(EventLine("viOpenDefaultRM").AddStatus(status).Add("rm", session));
+    backend.Record(EventLine("viOpenDefaultRM").AddStatus(status).Add("rm", session));
     return status;
 }
 #endif
 
-#ifndef ZQSIM_WITHOUT_viFindRsrc
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viFindRsrc(ViSession rm, const ViChar* expr, ViFindList* list,
+#ifndef VISA_WITHOUT_viFindRsrc
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viFindRsrc(ViSession rm, const ViChar* expr, ViFindList* list,
                                                    ViUInt32* count, ViChar* description)
 {
     const CallGuard guard;
-    Simulator& simulator = TheSimulator();
+    VisaBackend& backend = TheBackend();
     EventLine line("viFindRsrc");
     line.Add("rm", rm).Add("expr", expr != nullptr ? expr : "(null)");
     if (list != nullptr) {
@@ -64,14 +59,14 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viFindRsrc(ViSession rm, const ViChar* e
     std::vector<std::string> found;
     ViFindList handle = VI_NULL;
     std::unique_ptr<ResourceExpression> expression;
-    if (simulator.Sessions().Find(rm, Session::Kind::ResourceManager) == nullptr) {
+    if (backend.Sessions().Find(rm, Session::Kind::ResourceManager) == nullptr) {
         status = VI_ERROR_INV_OBJECT;
     } else if (expr == nullptr) {
         status = VI_ERROR_INV_EXPR;
     } else if (!(expression = ResourceExpression::Parse(expr))) {
         status = VI_ERROR_INV_EXPR;
     } else {
-        for (const std::string& name : simulator.ResourceNames()) {
+        for (const std::string& name : backend.ResourceNames()) {
             if (expression->Matches(name)) {
                 found.push_back(name);
             }
@@ -91,24 +86,24 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viFindRsrc(ViSession rm, const ViChar* e
                 session.owner = rm;
                 session.found = found;
                 session.next = 1;
-                handle = simulator.Sessions().Add(session);
+                handle = backend.Sessions().Add(session);
                 *list = handle;
             }
         }
     }
     line.AddStatus(status).Add("list", handle).Add("count", found.size());
     line.Add("desc", found.empty() ? "" : found.front());
-    simulator.Record(line);
+    backend.Record(line);
     return status;
 }
 #endif
 
-#ifndef ZQSIM_WITHOUT_viFindNext
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viFindNext(ViFindList list, ViChar* description)
+#ifndef VISA_WITHOUT_viFindNext
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viFindNext(ViFindList list, ViChar* description)
 {
     const CallGuard guard;
-    Simulator& simulator = TheSimulator();
-    Session* session = simulator.Sessions().Find(list, Session::Kind::FindList);
+    VisaBackend& backend = TheBackend();
+    Session* session = backend.Sessions().Find(list, Session::Kind::FindList);
     ViStatus status = VI_SUCCESS;
     std::string name;
     if (session == nullptr) {
@@ -122,23 +117,23 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viFindNext(ViFindList list, ViChar* desc
         name = session->found[session->next++];
         CopyDescriptor(name, description);
     }
-    simulator.Record(EventLine("viFindNext").Add("list", list).AddStatus(status).Add("desc", name));
+    backend.Record(EventLine("viFindNext").Add("list", list).AddStatus(status).Add("desc", name));
     return status;
 }
 #endif
 
-#ifndef ZQSIM_WITHOUT_viOpen
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viOpen(ViSession rm, const ViChar* name, ViAccessMode mode,
+#ifndef VISA_WITHOUT_viOpen
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viOpen(ViSession rm, const ViChar* name, ViAccessMode mode,
                                                ViUInt32 timeout, ViSession* vi)
 {
     const CallGuard guard;
-    Simulator& simulator = TheSimulator();
+    VisaBackend& backend = TheBackend();
     ViStatus status = VI_SUCCESS;
     ViSession handle = VI_NULL;
     if (vi != nullptr) {
         *vi = VI_NULL;
     }
-    if (simulator.Sessions().Find(rm, Session::Kind::ResourceManager) == nullptr) {
+    if (backend.Sessions().Find(rm, Session::Kind::ResourceManager) == nullptr) {
         status = VI_ERROR_INV_OBJECT;
     } else if (vi == nullptr) {
         status = VI_ERROR_USER_BUF;
@@ -148,16 +143,15 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viOpen(ViSession rm, const ViChar* name,
         status = VI_ERROR_INV_ACC_MODE;
     } else if (const auto parsed = ParseResourceName(name); !parsed) {
         status = VI_ERROR_INV_RSRC_NAME;
-    } else if (const auto instrument = simulator.FindInstrument(*parsed); !instrument) {
-        status = VI_ERROR_RSRC_NFOUND;
     } else {
         Session session;
         session.kind = Session::Kind::Instrument;
         session.owner = rm;
-        session.instrument = *instrument;
-        session.name = FormatResourceName(simulator.Instrument(*instrument).serial, IdNotation::Hex);
-        handle = simulator.Sessions().Add(session);
-        *vi = handle;
+        status = backend.OpenInstrument(*parsed, session);
+        if (status == VI_SUCCESS) {
+            handle = backend.Sessions().Add(session);
+            *vi = handle;
+        }
     }
     EventLine line("viOpen");
     line.Add("rm", rm)
@@ -166,50 +160,50 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viOpen(ViSession rm, const ViChar* name,
         .Add("timeout", timeout)
         .AddStatus(status)
         .Add("vi", handle);
-    simulator.Record(simulator.AddSerial(line, handle));
+    backend.Record(backend.AddSerial(line, handle));
     return status;
 }
 #endif
 
-#ifndef ZQSIM_WITHOUT_viClose
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viClose(ViObject object)
+#ifndef VISA_WITHOUT_viClose
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viClose(ViObject object)
 {
     const CallGuard guard;
-    Simulator& simulator = TheSimulator();
+    VisaBackend& backend = TheBackend();
     ViStatus status = VI_SUCCESS;
     EventLine line("viClose");
     line.Add("object", object);
-    simulator.AddSerial(line, object);  // while the session is still there
+    backend.AddSerial(line, object);  // while the session is still there
     if (object == VI_NULL) {
         status = VI_WARN_NULL_OBJECT;
-    } else if (!simulator.Sessions().Close(object)) {
+    } else if (!backend.Close(object)) {
         status = VI_ERROR_INV_OBJECT;
     }
-    simulator.Record(line.AddStatus(status));
-    simulator.SaveIfChanged();
+    backend.Record(line.AddStatus(status));
+    backend.SaveIfChanged();
     return status;
 }
 #endif
 
-#ifndef ZQSIM_WITHOUT_viWrite
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viWrite(ViSession vi, const ViByte* buffer, ViUInt32 count,
+#ifndef VISA_WITHOUT_viWrite
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viWrite(ViSession vi, const ViByte* buffer, ViUInt32 count,
                                                 ViUInt32* returned)
 {
     const CallGuard guard;
-    return TheSimulator().Write(vi, buffer, count, returned, nullptr);
+    return TheBackend().Write(vi, buffer, count, returned, nullptr);
 }
 #endif
 
-#ifndef ZQSIM_WITHOUT_viRead
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viRead(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* returned)
+#ifndef VISA_WITHOUT_viRead
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viRead(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* returned)
 {
     const CallGuard guard;
-    return TheSimulator().Read(vi, buffer, count, returned, nullptr);
+    return TheBackend().Read(vi, buffer, count, returned, nullptr);
 }
 #endif
 
-#ifndef ZQSIM_WITHOUT_viQueryf
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNCC viQueryf(ViSession vi, const ViChar* writeFormat,
+#ifndef VISA_WITHOUT_viQueryf
+VISA_EXPORT ViStatus METERLOAD_VI_FUNCC viQueryf(ViSession vi, const ViChar* writeFormat,
                                                   const ViChar* readFormat, ...)
 {
     const CallGuard guard;
@@ -219,7 +213,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNCC viQueryf(ViSession vi, const ViChar* wr
     va_end(args);
     EventLine line("viQueryf");
     line.Add("vi", vi);
-    TheSimulator().Record(TheSimulator()
+    TheBackend().Record(TheBackend()
                               .AddSerial(line, vi)
                               .Add("write", writeFormat != nullptr ? writeFormat : "(null)")
                               .Add("read", readFormat != nullptr ? readFormat : "(null)")
@@ -228,12 +222,12 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNCC viQueryf(ViSession vi, const ViChar* wr
 }
 #endif
 
-#ifndef ZQSIM_WITHOUT_viSetAttribute
-ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viSetAttribute(ViObject object, ViAttr attribute, ViAttrState value)
+#ifndef VISA_WITHOUT_viSetAttribute
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viSetAttribute(ViObject object, ViAttr attribute, ViAttrState value)
 {
     const CallGuard guard;
-    Simulator& simulator = TheSimulator();
-    Session* session = simulator.Sessions().Find(object);
+    VisaBackend& backend = TheBackend();
+    Session* session = backend.Sessions().Find(object);
     ViStatus status = VI_SUCCESS;
     if (session == nullptr) {
         status = VI_ERROR_INV_OBJECT;
@@ -253,7 +247,7 @@ ZQSIM_EXPORT ViStatus METERLOAD_VI_FUNC viSetAttribute(ViObject object, ViAttr a
     std::snprintf(attributeText, sizeof attributeText, "0x%08lX", static_cast<unsigned long>(attribute));
     EventLine line("viSetAttribute");
     line.Add("vi", object);
-    simulator.Record(simulator.AddSerial(line, object)
+    backend.Record(backend.AddSerial(line, object)
                          .Add("attr", attributeText)
                          .Add("value", static_cast<std::uint64_t>(value))
                          .AddStatus(status));

@@ -1,6 +1,6 @@
-#include "sim/session_table.h"
+#include "visa_surface/session_table.h"
 
-namespace zqsim {
+namespace visa_surface {
 
 ViObject SessionTable::Add(const Session& session)
 {
@@ -21,7 +21,7 @@ Session* SessionTable::Find(ViObject handle, Session::Kind kind)
     return session != nullptr && session->kind == kind ? session : nullptr;
 }
 
-bool SessionTable::Close(ViObject handle)
+bool SessionTable::Close(ViObject handle, const std::function<void(const Session&)>& closing)
 {
     const auto it = sessions_.find(handle);
     if (it == sessions_.end()) {
@@ -29,9 +29,15 @@ bool SessionTable::Close(ViObject handle)
     }
     if (it->second.kind == Session::Kind::ResourceManager) {
         for (auto child = sessions_.begin(); child != sessions_.end();) {
-            child = child->second.owner == handle ? sessions_.erase(child) : std::next(child);
+            if (child->second.owner != handle) {
+                ++child;
+                continue;
+            }
+            closing(child->second);
+            child = sessions_.erase(child);
         }
     }
+    closing(it->second);
     sessions_.erase(handle);
     return true;
 }
@@ -45,4 +51,4 @@ void SessionTable::LoseInstrument(std::size_t instrument)
     }
 }
 
-}  // namespace zqsim
+}  // namespace visa_surface

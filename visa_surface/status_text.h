@@ -1,11 +1,11 @@
 // The descriptions viStatusDesc gives for the statuses the simulator returns.
 #pragma once
 
-#include "sim/visa_constants.h"
+#include "visa_surface/visa_constants.h"
 
-namespace zqsim {
+namespace visa_surface {
 
 // Null for a status the simulator does not know.
 const char* StatusText(ViStatus status);
 
-}  // namespace zqsim
+}  // namespace visa_surface

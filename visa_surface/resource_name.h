@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-namespace zqsim {
+namespace visa_surface {
 
 struct ResourceName {
     unsigned board = 0;
@@ -27,4 +27,4 @@ std::string FormatResourceName(const std::string& serial, IdNotation notation);
 // Case-insensitive comparison of ASCII texts.
 bool EqualsIgnoringCase(const std::string& a, const std::string& b);
 
-}  // namespace zqsim
+}  // namespace visa_surface

@@ -1,12 +1,12 @@
-#include "sim/resource_name.h"
+#include "visa_surface/resource_name.h"
 
-#include "sim/visa_constants.h"
+#include "visa_surface/visa_constants.h"
 
 #include <cctype>
 #include <cstdio>
 #include <vector>
 
-namespace zqsim {
+namespace visa_surface {
 namespace {
 
 std::vector<std::string> SplitFields(const std::string& text)
@@ -122,4 +122,4 @@ std::string FormatResourceName(const std::string& serial, IdNotation notation)
     return std::string("USB0::") + ids + "::" + serial + "::INSTR";
 }
 
-}  // namespace zqsim
+}  // namespace visa_surface

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-namespace zqsim {
+namespace visa_surface {
 
 class ResourceExpression {
 public:
@@ -26,4 +26,4 @@ private:
     std::unique_ptr<Node> root_;
 };
 
-}  // namespace zqsim
+}  // namespace visa_surface

@@ -3,7 +3,7 @@
 #pragma once
 
 #if defined(_WIN32)
-#define ZQSIM_EXPORT extern "C" __declspec(dllexport)
+#define VISA_EXPORT extern "C" __declspec(dllexport)
 #else
-#define ZQSIM_EXPORT extern "C" __attribute__((visibility("default")))
+#define VISA_EXPORT extern "C" __attribute__((visibility("default")))
 #endif

@@ -3,11 +3,11 @@
 // # size modifier when reading.
 #pragma once
 
-#include "sim/visa_constants.h"
+#include "visa_surface/visa_constants.h"
 
 #include <cstdarg>
 
-namespace zqsim {
+namespace visa_surface {
 
 // Strings read without a size (no # and no width) are cut to this many
 // bytes plus the terminating zero, the customary VISA buffer.
@@ -15,4 +15,4 @@ constexpr unsigned kUnsizedStringLimit = 255;
 
 ViStatus FormattedQuery(ViSession vi, const char* writeFormat, const char* readFormat, va_list args);
 
-}  // namespace zqsim
+}  // namespace visa_surface

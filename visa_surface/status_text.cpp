@@ -1,6 +1,6 @@
-#include "sim/status_text.h"
+#include "visa_surface/status_text.h"
 
-namespace zqsim {
+namespace visa_surface {
 
 const char* StatusText(ViStatus status)
 {
@@ -43,4 +43,4 @@ const char* StatusText(ViStatus status)
     return nullptr;
 }
 
-}  // namespace zqsim
+}  // namespace visa_surface

@@ -3,13 +3,14 @@
 // one resource manager.
 #pragma once
 
-#include "sim/visa_constants.h"
+#include "visa_surface/visa_constants.h"
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
-namespace zqsim {
+namespace visa_surface {
 
 struct Session {
     enum class Kind { ResourceManager, Instrument, FindList };
@@ -17,6 +18,7 @@ struct Session {
     ViSession owner = VI_NULL;  // the resource manager, for the other kinds
     // Instruments:
     std::size_t instrument = 0;
+    unsigned board = 0;  // the USB bus its name gives
     bool lost = false;  // its instrument left the bus; reconnecting does not revive it
     std::string name;
     ViUInt32 timeoutMs = kDefaultTimeoutMs;
@@ -32,8 +34,9 @@ public:
     // Null for unknown handles.
     Session* Find(ViObject handle);
     Session* Find(ViObject handle, Session::Kind kind);
-    // Closing a resource manager closes what belongs to it. False when unknown.
-    bool Close(ViObject handle);
+    // Closing a resource manager closes what belongs to it; `closing` sees
+    // each session before it goes. False when unknown.
+    bool Close(ViObject handle, const std::function<void(const Session&)>& closing);
     // Every open session of `instrument` loses its connection.
     void LoseInstrument(std::size_t instrument);
     void Clear() { sessions_.clear(); }
@@ -43,4 +46,4 @@ private:
     ViObject nextHandle_ = 1;
 };
 
-}  // namespace zqsim
+}  // namespace visa_surface

@@ -4,7 +4,7 @@
 
 #include "link/visa_types.h"
 
-namespace zqsim {
+namespace visa_surface {
 
 using namespace visa;  // NOLINT: the VISA names read best unqualified here
 
@@ -53,4 +53,4 @@ constexpr ViUInt32 kDefaultTimeoutMs = 2000;
 constexpr ViUInt16 kVendorId = 0x1D47;
 constexpr ViUInt16 kProductId = 0x0B62;
 
-}  // namespace zqsim
+}  // namespace visa_surface

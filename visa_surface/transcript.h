@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-namespace zqsim {
+namespace visa_surface {
 
 // Builds one event line; values are escaped so that they hold no blanks.
 class EventLine {
@@ -45,4 +45,4 @@ private:
     std::FILE* file_ = nullptr;
 };
 
-}  // namespace zqsim
+}  // namespace visa_surface

@@ -1,0 +1,63 @@
+#include "usb/usbtmc_header.h"
+
+namespace usbtmc {
+namespace {
+
+constexpr std::uint8_t kEndOfMessage = 0x01;
+
+std::vector<std::uint8_t> Header(MsgId id, std::uint8_t tag, std::uint32_t size, std::uint8_t attributes)
+{
+    std::vector<std::uint8_t> header(kHeaderSize, 0);
+    header[0] = id;
+    header[1] = tag;
+    header[2] = static_cast<std::uint8_t>(~tag);
+    for (std::size_t i = 0; i < 4; ++i) {
+        header[4 + i] = static_cast<std::uint8_t>((size >> (8 * i)) & 0xFFu);
+    }
+    header[8] = attributes;
+    return header;
+}
+
+}  // namespace
+
+std::uint8_t TagSequence::Next()
+{
+    last_ = static_cast<std::uint8_t>(last_ == 255 ? 1 : last_ + 1);
+    return last_;
+}
+
+std::vector<std::uint8_t> MessageOut(std::uint8_t tag, const std::uint8_t* data, std::uint32_t count)
+{
+    std::vector<std::uint8_t> message = Header(kDevDepMsgOut, tag, count, kEndOfMessage);
+    if (count > 0) {
+        message.insert(message.end(), data, data + count);
+    }
+    message.resize(WholePackets(message.size(), 4), 0);
+    return message;
+}
+
+std::vector<std::uint8_t> RequestIn(std::uint8_t tag, std::uint32_t maxCount)
+{
+    return Header(kRequestDevDepMsgIn, tag, maxCount, 0);
+}
+
+std::optional<ReplyHeader> ParseReply(const std::uint8_t* bytes, std::size_t size, std::uint8_t tag)
+{
+    if (size < kHeaderSize || bytes[0] != kDevDepMsgIn || bytes[1] != tag ||
+        bytes[2] != static_cast<std::uint8_t>(~tag)) {
+        return std::nullopt;
+    }
+    ReplyHeader header;
+    for (std::size_t i = 0; i < 4; ++i) {
+        header.transferSize |= static_cast<std::uint32_t>(bytes[4 + i]) << (8 * i);
+    }
+    header.endOfMessage = (bytes[8] & kEndOfMessage) != 0;
+    return header;
+}
+
+std::size_t WholePackets(std::size_t size, std::size_t packet)
+{
+    return (size + packet - 1) / packet * packet;
+}
+
+}  // namespace usbtmc
