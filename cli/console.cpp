@@ -144,6 +144,14 @@ std::string OneLine(const std::vector<std::string>& lines)
     return text;
 }
 
+std::string VersionFieldText(std::string field)
+{
+    while (!field.empty() && (field.back() == '\n' || field.back() == '\r')) {
+        field.pop_back();
+    }
+    return Printable(field);
+}
+
 std::string Printable(const std::string& text)
 {
     std::string out;

@@ -55,6 +55,10 @@ Console& TheConsole();
 // Lines of the dialog's texts joined into one message line.
 std::string OneLine(const std::vector<std::string>& lines);
 
+// The instrument's versions field as shown to a person: without the line end
+// it comes with, made printable.
+std::string VersionFieldText(std::string field);
+
 // `text` with every byte that is not printable ASCII written as a C escape.
 std::string Printable(const std::string& text);
 

@@ -59,7 +59,7 @@ int RunHistory(const CommonOptions& common, const std::string& serial, const std
         const std::string kind =
             record.package ? "package of " + std::to_string(record.entryCount) + " entries" : "image";
         report.Out(Cell(record.time, 25) + Cell(Printable(record.serial), 12) +
-                   Cell(Printable(record.firmwareVersionField), 14) + Cell(record.result, 9) +
+                   Cell(VersionFieldText(record.firmwareVersionField), 14) + Cell(record.result, 9) +
                    Cell(Seconds(record.durationMs), 10) + Printable(record.file) + " (" + kind + ", " +
                    std::to_string(record.size) + " bytes, sha256 " + record.sha256.substr(0, 16) + ")");
         if (!record.reason.empty()) {

@@ -65,7 +65,7 @@ int RunIdentify(const CommonOptions& common, const std::string& serial)
     }
     report.Out("Serial number:     " + chosen.instrument.serial);
     report.Out("Resource:          " + chosen.instrument.resource);
-    report.Out("Firmware versions: " + Printable(identification.firmwareVersionField));
+    report.Out("Firmware versions: " + VersionFieldText(identification.firmwareVersionField));
     report.Out("DSP:               " + identification.versions.dsp);
     report.Out("Panel:             " + identification.versions.panel);
     report.Out("MSP 430:           " + identification.versions.msp430);
