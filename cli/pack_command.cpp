@@ -2,6 +2,7 @@
 // wrote with the same validation as the update.
 #include "cli/commands.h"
 
+#include "cli/command_options.h"
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/file_facts.h"
@@ -74,6 +75,27 @@ int RunPack(const CommonOptions& common, const std::string& out, const std::vect
         report.Out(line);
     }
     return report.Finish(kDone);
+}
+
+Registered RegisterPack(CLI::App& app)
+{
+    struct Options {
+        CommonOptions common;
+        std::string out;
+        std::vector<std::string> entries;
+        bool force = false;
+    };
+    const auto options = std::make_shared<Options>();
+    CLI::App* pack = app.add_subcommand("pack", "Write a package from images");
+    AddCommonOptions(*pack, options->common);
+    pack->add_option("OUT", options->out, "The package to write (.pak)")->required();
+    pack->add_option("ENTRY", options->entries,
+                     "Entry 1 (a ZQ6140 image), then the others in the order they are sent")
+        ->required();
+    pack->add_flag("--force", options->force, "Replace OUT if it exists");
+    SetFooter(*pack, "Entry 1 is installed last; the others go first, in the order given.\n\n"
+                     "Examples:\n  meterload-cli pack fw.pak main.bin panel.bin msp.bin");
+    return {pack, [options] { return RunPack(options->common, options->out, options->entries, options->force); }};
 }
 
 }  // namespace meterload::cli
