@@ -29,18 +29,10 @@ class UpdateOutcomeTest : public UpdateFlowTest, public ::testing::WithParamInte
 protected:
     void WriteFiles()
     {
-        ImageSpec fresh;
-        fresh.bodySize = 700;
-        WriteImage("new.bin", fresh);
-        ImageSpec foreign = fresh;
+        WriteSampleFiles();
+        ImageSpec foreign;
+        foreign.bodySize = 700;
         foreign.identity = "OTHER ZQ6140";
-        WriteImage("foreign.bin", foreign);
-        ImageSpec old = fresh;
-        old.version = "02.05";
-        WriteImage("old.bin", old);
-        WriteFile("fw.pak",
-                  PackageBuilder().Image(ImageBytes(fresh), "main.bin").Image(ImageBody(300, 3), "p.bin").Build());
-        WriteFile("old.pak", PackageBuilder().Image(ImageBytes(old), "old.bin").Build());
         WriteFile("foreign.pak", PackageBuilder().Image(ImageBytes(foreign), "foreign.bin").Build());
     }
 };
