@@ -142,6 +142,24 @@ std::unique_ptr<File> OpenAt(const std::string& path, std::int64_t offset)
     return file;
 }
 
+// The versions field of the identification reply: from after its last comma
+// to its end (or a zero byte in it), not trimmed. Nothing without a comma.
+std::optional<std::string> ReadVersionField(InstrumentConnection& connection)
+{
+    char reply[kIdentifyReplyCapacity] = {};
+    const std::uint32_t received = connection.Read(reply, static_cast<std::uint32_t>(kIdentifyReplyCapacity));
+    std::size_t comma = received;
+    while (comma > 0 && reply[comma - 1] != ',') {
+        --comma;
+    }
+    if (comma == 0) {
+        return std::nullopt;
+    }
+    char versionField[kIdentifyReplyCapacity] = {};
+    std::memcpy(versionField, reply + comma, received - comma);
+    return std::string(versionField);
+}
+
 // What the checks before update mode hand to the transfer.
 struct Checked {
     PackageResult refusal;  // stage Checks with a reason when they refused
@@ -187,13 +205,8 @@ Checked CheckInstrumentAndFile(UpdateContext& context, InstrumentConnection& con
     WriteCommand(connection, kCommandIdentify);
     PauseAfter(clock, connection.WritePauseEnd(), pauses::kCommand);
 
-    char reply[kIdentifyReplyCapacity] = {};
-    const std::uint32_t received = connection.Read(reply, static_cast<std::uint32_t>(kIdentifyReplyCapacity));
-    std::size_t comma = received;
-    while (comma > 0 && reply[comma - 1] != ',') {
-        --comma;
-    }
-    if (comma == 0) {
+    const std::optional<std::string> versionField = ReadVersionField(connection);
+    if (!versionField) {
         connection.Close();
         headerFile.reset();
         const ButtonAdvice advice(dialog);
@@ -201,10 +214,6 @@ Checked CheckInstrumentAndFile(UpdateContext& context, InstrumentConnection& con
                 kCaption);
         return refuse(StopReason::WrongMode);
     }
-    // The field runs from after the comma to the end of the reply, not trimmed.
-    char versionField[kIdentifyReplyCapacity] = {};
-    std::memcpy(versionField, reply + comma, received - comma);
-
     // The whole package is judged before any part of it: an entry that lies
     // outside the file, or a package without entries, never gets near the
     // instrument, which stays in its normal mode.
@@ -218,13 +227,13 @@ Checked CheckInstrumentAndFile(UpdateContext& context, InstrumentConnection& con
         ShowBox(dialog, IdentityMismatchBoxText(), kCaption);
         return refuse(StopReason::NotZq6140Image);
     }
-    if (!VersionGate(versionField, imageHeader)) {
+    if (!VersionGate(*versionField, imageHeader)) {
         ShowBox(dialog, GateRefusalBoxText(imageHeader.targetKind), kCaption);
         return refuse(StopReason::VersionGate);
     }
     // The table is sound: it is planned once, whole.
     const PackageTable table = ReadPackageTable(*headerFile, std::numeric_limits<std::int32_t>::max());
-    return Checked{PackageResult{UpdateStage::Transfer, StopReason::None}, versionField, PlanPackage(table)};
+    return Checked{PackageResult{UpdateStage::Transfer, StopReason::None}, *versionField, PlanPackage(table)};
 }
 
 // Switches the instrument into update mode and lets it settle; the next
