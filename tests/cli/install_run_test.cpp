@@ -36,10 +36,10 @@ protected:
     {
         ASSERT_TRUE(sim.Loaded());
         ASSERT_TRUE(sim.Configure("serials=ABC123\n"));
-        ImageSpec spec;
-        spec.bodySize = 1000;
+        ImageSpec image;
+        image.bodySize = 1000;
         path = sim.Directory() + "/main.bin";
-        const Bytes bytes = ImageBytes(spec);
+        const Bytes bytes = ImageBytes(image);
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
