@@ -149,7 +149,7 @@ Figure TimePackage(BenchSim& sim, const std::string& dir)
     BenchDialog dialog;
     UpdateContext context{dialog, clock, sim.LibraryPath()};
     return Measure("package", clock, PackageMinimum(entrySizes),
-                   [&] { return InstallPackage(context, path, dir + "/@" + kSerial) == 0; });
+                   [&] { return InstallPackage(context, path, kSerial).stage == UpdateStage::Finished; });
 }
 
 }  // namespace

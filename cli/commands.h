@@ -1,11 +1,30 @@
-// The commands of meterload-cli; each returns the process's exit code.
+// The commands of meterload-cli: each adds itself and its options to the
+// program's parser, and returns the process's exit code when it runs.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+namespace CLI {
+class App;
+}
+
 namespace meterload::cli {
+
+// A command added to the parser, and what runs it once the arguments are parsed.
+struct Registered {
+    CLI::App* app = nullptr;
+    std::function<int()> run;
+};
+Registered RegisterList(CLI::App& app);
+Registered RegisterIdentify(CLI::App& app);
+Registered RegisterInfo(CLI::App& app);
+Registered RegisterInspect(CLI::App& app);
+Registered RegisterInstall(CLI::App& app);
+Registered RegisterPack(CLI::App& app);
+Registered RegisterHistory(CLI::App& app);
 
 struct CommonOptions {
     bool json = false;

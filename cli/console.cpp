@@ -186,6 +186,14 @@ std::size_t PrintableSequence(const std::string& text, std::size_t at)
 
 }  // namespace
 
+std::string VersionFieldText(std::string field)
+{
+    while (!field.empty() && (field.back() == '\n' || field.back() == '\r')) {
+        field.pop_back();
+    }
+    return Printable(field);
+}
+
 std::string Printable(const std::string& text)
 {
     std::string out;

@@ -55,6 +55,10 @@ Console& TheConsole();
 // Lines of the dialog's texts joined into one message line.
 std::string OneLine(const std::vector<std::string>& lines);
 
+// The instrument's versions field as shown to a person: without the line end
+// it comes with, made printable.
+std::string VersionFieldText(std::string field);
+
 // `text` as the user typed it (a Windows path keeps its single backslashes,
 // letters of any script stay), with control characters and bytes that are
 // not UTF-8 written as C escapes.

@@ -3,19 +3,7 @@
 #include "cli/console.h"
 #include "cli/interrupt.h"
 
-#include <algorithm>
-
 namespace meterload::cli {
-
-bool ConsolePort::Said(const std::string& line) const
-{
-    return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
-}
-
-bool ConsolePort::Boxed(const std::string& text) const
-{
-    return std::find(boxes_.begin(), boxes_.end(), text) != boxes_.end();
-}
 
 void ConsolePort::SetLogText(const std::string& text)
 {
@@ -40,7 +28,7 @@ void ConsolePort::Say(const std::string& text)
         const std::string line = text.substr(start, end - start);
         if (line.find_first_not_of(' ') != std::string::npos) {
             lines_.push_back(line);
-            if (!quiet_ && std::find(silenced_.begin(), silenced_.end(), line) == silenced_.end()) {
+            if (!quiet_ && !advice_) {
                 if (say_) {
                     say_(Printable(line));
                 } else {

@@ -24,14 +24,10 @@ public:
 
     // Quiet: keeps what is said without printing it.
     void SetQuiet(bool quiet) { quiet_ = quiet; }
-    // Lines kept but never printed: the dialog's words about its own buttons.
-    void Silence(std::vector<std::string> lines) { silenced_ = std::move(lines); }
 
     // Every line ever appended or set, blank ones left out, and every box text.
     const std::vector<std::string>& Lines() const { return lines_; }
     const std::vector<std::string>& Boxes() const { return boxes_; }
-    bool Said(const std::string& line) const;
-    bool Boxed(const std::string& text) const;
 
     // DialogPort
     std::string LogText() override { return log_; }
@@ -46,6 +42,8 @@ public:
     BoxAnswer ShowMessageBox(BoxOwner owner, const std::string& text, const std::string& caption,
                              BoxButtons buttons, BoxIcon icon) override;
     std::optional<std::string> ChooseFileToOpen(const std::string& filter) override;
+    // The dialog's words about its own buttons are kept, never printed.
+    void MarkButtonAdvice(bool advice) override { advice_ = advice; }
 
 private:
     void Say(const std::string& text);
@@ -54,7 +52,7 @@ private:
     std::function<void(const std::string&)> say_;
     std::string log_;
     bool quiet_ = false;
-    std::vector<std::string> silenced_;
+    bool advice_ = false;
     std::vector<std::string> lines_;
     std::vector<std::string> boxes_;
 };

@@ -37,44 +37,23 @@ std::vector<std::string> SplitBox(const std::string& text)
 void ReadPackage(File& file, FileFacts& facts)
 {
     facts.damage = ValidatePackage(file);
-    PackageHeader header;
-    if (!file.Seek(0) || file.Read(header.bytes.data(), header.bytes.size()) !=
-                             static_cast<std::int64_t>(header.bytes.size())) {
-        return;
-    }
-    facts.entryCount = header.EntryCount();
     const std::int64_t fits =
         (facts.size - static_cast<std::int64_t>(kPackageHeaderSize)) / static_cast<std::int64_t>(kPackageEntrySize);
-    const auto listed = static_cast<std::int32_t>(
-        std::min<std::int64_t>({facts.entryCount, fits, kMaxListedEntries}));
-    PackageEntry entry;
-    for (std::int32_t n = 1; n <= listed; ++n) {
-        if (file.Read(entry.bytes.data(), entry.bytes.size()) != static_cast<std::int64_t>(entry.bytes.size())) {
-            break;
-        }
-        facts.rows.push_back({n, entry.Offset(), entry.Size(), entry.Name()});
-    }
+    const PackageTable table =
+        ReadPackageTable(file, static_cast<std::int32_t>(std::clamp<std::int64_t>(fits, 0, kMaxListedEntries)));
+    facts.entryCount = table.entryCount;
+    facts.rows = table.rows;
     if (facts.rows.empty()) {
         return;
     }
-    const PackageRow lead = facts.rows.front();
+    const PackageRow& lead = facts.rows.front();
     if (lead.offset >= 0 && lead.offset < facts.size && file.Seek(lead.offset)) {
         facts.header = DecodeImageHeader(file);
         facts.headerRead = true;
         facts.zq6140 = IdentityMatches(facts.header);
     }
     // The order is told only for a table that the file holds whole.
-    if (static_cast<std::int32_t>(facts.rows.size()) != facts.entryCount) {
-        return;
-    }
-    for (std::size_t i = 1; i < facts.rows.size(); ++i) {
-        facts.sendOrder.push_back(facts.rows[i].number);
-        facts.sendSizes.push_back(static_cast<std::uint64_t>(std::max(facts.rows[i].size, 0)));
-    }
-    facts.sendOrder.push_back(lead.number);
-    facts.sendSizes.push_back(lead.size > static_cast<std::int32_t>(kImageHeaderSize)
-                                  ? static_cast<std::uint64_t>(lead.size) - kImageHeaderSize
-                                  : 0);
+    facts.plan = PlanPackage(table);
 }
 
 }  // namespace
@@ -84,11 +63,16 @@ std::uint64_t FileFacts::BytesToSend() const
     if (!package) {
         return bodySize;
     }
-    std::uint64_t total = 0;
-    for (const std::uint64_t entrySize : sendSizes) {
-        total += entrySize;
+    return plan.BytesToSend();
+}
+
+std::vector<std::int32_t> FileFacts::SendOrder() const
+{
+    std::vector<std::int32_t> order;
+    for (const PlannedImage& image : plan.images) {
+        order.push_back(image.number);
     }
-    return total;
+    return order;
 }
 
 FileFacts ReadFileFacts(const std::string& path)
@@ -213,7 +197,7 @@ nlohmann::json FactsJson(const FileFacts& facts)
             {{"number", row.number}, {"offset", row.offset}, {"size", row.size}, {"name", row.name}});
     }
     json["entry1_header"] = facts.headerRead ? HeaderJson(facts) : nlohmann::json();
-    json["send_order"] = facts.sendOrder;
+    json["send_order"] = facts.SendOrder();
     json["bytes_to_send"] = facts.BytesToSend();
     return json;
 }
@@ -252,11 +236,11 @@ std::vector<std::string> FactsText(const FileFacts& facts)
     if (facts.headerRead) {
         out.push_back("Entry 1:     " + HeaderText(facts));
     }
-    if (facts.sendOrder.empty()) {
+    if (facts.plan.images.empty()) {
         return out;
     }
     std::string order;
-    for (const std::int32_t n : facts.sendOrder) {
+    for (const std::int32_t n : facts.SendOrder()) {
         order += (order.empty() ? "" : ", ") + std::to_string(n);
     }
     out.push_back("Send order:  " + order);

@@ -4,6 +4,7 @@
 
 #include "cli/instruments.h"
 #include "firmware/image_header.h"
+#include "firmware/package_plan.h"
 
 #include <nlohmann/json.hpp>
 
@@ -13,13 +14,6 @@
 #include <vector>
 
 namespace meterload::cli {
-
-struct PackageRow {
-    std::int32_t number = 0;
-    std::int32_t offset = 0;
-    std::int32_t size = 0;
-    std::string name;
-};
 
 struct FileFacts {
     std::string path;
@@ -38,10 +32,10 @@ struct FileFacts {
     std::optional<std::string> damage;   // the whole-package validation's verdict
     std::int32_t entryCount = 0;
     std::vector<PackageRow> rows;        // the table, as far as the file holds it
-    std::vector<std::int32_t> sendOrder;
-    std::vector<std::uint64_t> sendSizes;  // bytes sent for each entry, in send order
+    PackagePlan plan;                    // empty unless the file holds the table whole
 
     std::uint64_t BytesToSend() const;
+    std::vector<std::int32_t> SendOrder() const;
 };
 
 FileFacts ReadFileFacts(const std::string& path);

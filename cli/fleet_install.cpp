@@ -67,8 +67,10 @@ void RunSlot(FleetSlot& slot, std::size_t row, const InstallSettings& settings, 
     try {
         slot.outcome = InstallOn(slot.instrument, settings, hooks, progress);
     } catch (const std::exception& error) {
+        // InstallOn answers for everything from the identification on; this
+        // is what threw before it began, with the instrument untouched.
         slot.outcome.result = "failed";
-        slot.outcome.code = slot.outcome.updateModeEntered ? kUpdateFailed : kInstrumentFault;
+        slot.outcome.code = kInstrumentFault;
         slot.outcome.message = error.what();
     }
     answer.Leave(row);
@@ -102,6 +104,7 @@ int InstallOnSeveral(Report& report, const std::string& visaLibraryOption, const
     held.Load(library.library);
     InstallSettings shared = settings;
     shared.visaLibrary = library.library;
+    shared.libraryHeldElsewhere = true;
 
     TheConsole().Line("Installing on " + std::to_string(slots.size()) + " instruments: " + Joined(slots));
     for (const std::string& line : FileLines(settings.facts)) {

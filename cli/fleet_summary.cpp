@@ -7,17 +7,12 @@
 namespace meterload::cli {
 namespace {
 
-// The versions field without the line end the instrument sends with it.
 std::string Before(const InstallOutcome& outcome)
 {
     if (!outcome.firmwareVersionField) {
         return "-";
     }
-    std::string field = *outcome.firmwareVersionField;
-    while (!field.empty() && (field.back() == '\n' || field.back() == '\r')) {
-        field.pop_back();
-    }
-    return Printable(field);
+    return VersionFieldText(*outcome.firmwareVersionField);
 }
 
 nlohmann::json SlotJson(const FleetSlot& slot)

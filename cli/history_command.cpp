@@ -1,6 +1,7 @@
 // history: the user's update records, newest first, as a table or JSON.
 #include "cli/commands.h"
 
+#include "cli/command_options.h"
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/report.h"
@@ -59,7 +60,7 @@ int RunHistory(const CommonOptions& common, const std::string& serial, const std
         const std::string kind =
             record.package ? "package of " + std::to_string(record.entryCount) + " entries" : "image";
         report.Out(Cell(record.time, 25) + Cell(Printable(record.serial), 12) +
-                   Cell(Printable(record.firmwareVersionField), 14) + Cell(record.result, 9) +
+                   Cell(VersionFieldText(record.firmwareVersionField), 14) + Cell(record.result, 9) +
                    Cell(Seconds(record.durationMs), 10) + Printable(record.file) + " (" + kind + ", " +
                    std::to_string(record.size) + " bytes, sha256 " + record.sha256.substr(0, 16) + ")");
         if (!record.reason.empty()) {
@@ -73,6 +74,28 @@ int RunHistory(const CommonOptions& common, const std::string& serial, const std
         report.Message("No record matches.");
     }
     return report.Finish(kDone);
+}
+
+Registered RegisterHistory(CLI::App& app)
+{
+    struct Options {
+        CommonOptions common;
+        std::string serial;
+        std::string since;
+    };
+    const auto options = std::make_shared<Options>();
+    CLI::App* history = app.add_subcommand("history", "Show the recorded updates, newest first");
+    AddCommonOptions(*history, options->common);
+    history->add_option("--serial", options->serial, "Only this instrument's updates");
+    history->add_option("--since", options->since, "Only updates from this date on (YYYY-MM-DD, UTC)");
+    SetFooter(*history,
+              "Every update, from the dialog or the command line, appends one record to\n"
+              "history.jsonl in the user's state folder ($XDG_STATE_HOME/meterload, by default\n"
+              "~/.local/state/meterload; %LOCALAPPDATA%\\MeterLoad on Windows), or to the file\n"
+              "METERLOAD_HISTORY names.\n\n"
+              "Examples:\n  meterload-cli history\n"
+              "  meterload-cli history --serial ABC123 --since 2026-01-01 --json");
+    return {history, [options] { return RunHistory(options->common, options->serial, options->since); }};
 }
 
 }  // namespace meterload::cli

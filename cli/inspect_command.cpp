@@ -2,6 +2,7 @@
 // instrument's versions when given or read from it.
 #include "cli/commands.h"
 
+#include "cli/command_options.h"
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/file_facts.h"
@@ -58,6 +59,36 @@ int RunInspect(const CommonOptions& common, const std::string& file,
                            "This file cannot be installed on an instrument with these versions.");
     }
     return report.Finish(kDone);
+}
+
+Registered RegisterInspect(CLI::App& app)
+{
+    struct Options {
+        CommonOptions common;
+        std::string file;
+        std::string field;
+        std::string serial;
+        CLI::Option* fieldOption = nullptr;
+    };
+    const auto options = std::make_shared<Options>();
+    CLI::App* inspect = app.add_subcommand("inspect", "Explain a firmware image or package; no instrument needed");
+    AddCommonOptions(*inspect, options->common);
+    inspect->add_option("FILE", options->file, "The image (.bin) or package (.pak)")->required();
+    options->fieldOption =
+        inspect->add_option("--firmware-version", options->field,
+                            "Judge the file against these instrument versions (e.g. 02.05-11-07)");
+    CLI::Option* serial =
+        inspect->add_option("--serial", options->serial, "Judge the file against this instrument's versions");
+    options->fieldOption->excludes(serial);
+    SetFooter(*inspect, "Examples:\n  meterload-cli inspect fw.pak\n"
+                        "  meterload-cli inspect main.bin --firmware-version 02.05-11-07\n"
+                        "  meterload-cli inspect main.bin --serial ABC123 --json");
+    return {inspect, [options] {
+                const bool fieldGiven = options->fieldOption->count() > 0;
+                return RunInspect(options->common, options->file,
+                                  fieldGiven ? std::optional<std::string>(options->field) : std::nullopt,
+                                  options->serial);
+            }};
 }
 
 }  // namespace meterload::cli

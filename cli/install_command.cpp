@@ -4,6 +4,7 @@
 // more than once.
 #include "cli/commands.h"
 
+#include "cli/command_options.h"
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/file_facts.h"
@@ -81,6 +82,43 @@ int RunInstall(const CommonOptions& common, const InstallOptions& options)
         TheConsole().Line(outcome.message);
     }
     return report.Finish(kDone);
+}
+
+Registered RegisterInstall(CLI::App& app)
+{
+    struct Options {
+        CommonOptions common;
+        InstallOptions install;
+    };
+    const auto options = std::make_shared<Options>();
+    InstallOptions& install = options->install;
+    CLI::App* command =
+        app.add_subcommand("install", "Install an image or a package on one instrument, or on several at once");
+    AddCommonOptions(*command, options->common);
+    command->add_option("FILE", install.file, "The image (.bin) or package (.pak)")->required();
+    CLI::Option* serials = command->add_option(
+        "--serial", install.serials,
+        "The instrument's serial number (needed when several are attached); given more than once, each of "
+        "those instruments at once");
+    // One value per --serial, so that FILE may follow it.
+    serials->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    command->add_flag("--all", install.all, "Every attached ZQ6140 at once")->excludes(serials);
+    command->add_flag("--dry-run", install.dryRun,
+                      "Run every check on the instrument and the file, then stop before update mode");
+    command->add_flag("--yes", install.yes, "Do not ask for confirmation (required when input is not a terminal)");
+    SetFooter(*command,
+              "Ctrl+C before update mode stops at once. During the transfer the first Ctrl+C only warns:\n"
+              "stopping leaves the instrument in update mode; a second one stops before the next write.\n\n"
+              "With --all or several --serial, every instrument is updated at once, each on its own\n"
+              "connection; one that fails never stops the others. One question covers them all. A\n"
+              "summary table follows; the exit code is 0 only when every one was updated, otherwise\n"
+              "that of the first failure in the table (a --serial not attached counts as one, with 3).\n\n"
+              "Examples:\n  meterload-cli install main.bin\n"
+              "  meterload-cli install fw.pak --serial ABC123 --dry-run\n"
+              "  meterload-cli install fw.pak --serial ABC123 --yes --json\n"
+              "  meterload-cli install fw.pak --all --yes\n"
+              "  meterload-cli install fw.pak --serial ABC123 --serial DEF456");
+    return {command, [options] { return RunInstall(options->common, options->install); }};
 }
 
 }  // namespace meterload::cli

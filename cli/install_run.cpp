@@ -12,20 +12,10 @@
 #include "update/update_observer.h"
 
 #include <cstdio>
+#include <exception>
 
 namespace meterload::cli {
 namespace {
-
-// The dialog's words about its own buttons: kept in the record, not shown.
-const std::vector<std::string> kButtonLines = {
-    "After instrument power is recycled, if you want to update another binary",
-    "file, please press the \"Continue\" button, otherwise press the \"OK\" button",
-    "to exit.",
-    "Incorrect mode. Please recycle power on instrument and",
-    "click \"Select\" to try again.",
-    "Incorrect mode.",
-    "Please recycle power on instrument and click \"Select\" to try again.",
-};
 
 // What happened before update mode, as the say before it decided.
 enum class Said { Nothing, Go, Refused, Checked, Declined, Interrupted };
@@ -52,16 +42,11 @@ public:
     }
     bool MayWrite() override
     {
-        stopped = stopped || TransferStopRequested();
         progress_.Begin();
-        return !stopped;
+        return !TransferStopRequested();
     }
     void Written(std::uint32_t count) override { progress_.Add(count); }
-    void Finished(bool complete) override
-    {
-        progress_.Finish();
-        finished = complete;
-    }
+    void Finished(bool) override { progress_.Finish(); }
     std::string Refusal() const override
     {
         return said == Said::Refused && refusal != nullptr ? OneLine(*refusal) : std::string();
@@ -69,8 +54,6 @@ public:
 
     Said said = Said::Nothing;
     bool entered = false;
-    bool stopped = false;
-    bool finished = false;
     const std::vector<std::string>* refusal = nullptr;  // the gate's, when it refused
 
 private:
@@ -95,16 +78,15 @@ void Conclude(InstallOutcome& outcome, const char* result, int code, std::string
     outcome.next = std::move(next);
 }
 
-// What the procedure's end means, from what the observer and the port saw.
-void Judge(InstallOutcome& outcome, const InstallObserver& observer, const ConsolePort& port,
-           const std::vector<std::string>& refusal)
+// What the procedure's outcome means for the command line.
+void Judge(InstallOutcome& outcome, const UpdateOutcome& update, Said said, const std::vector<std::string>& refusal)
 {
     const std::string again = "Switch it off and on, then run the update again.";
-    if (observer.entered) {
-        if (observer.stopped) {
-            Conclude(outcome, "interrupted", kInterrupted, "Stopped: the ZQ6140 is left in update mode.", again);
-        } else if (observer.finished) {
+    if (update.updateModeEntered) {
+        if (update.Complete()) {
             Conclude(outcome, "installed", kDone, std::string());
+        } else if (update.reason == StopReason::Stopped) {
+            Conclude(outcome, "interrupted", kInterrupted, "Stopped: the ZQ6140 is left in update mode.", again);
         } else {
             Conclude(outcome, "failed", kUpdateFailed, "The update failed after the ZQ6140 entered update mode.",
                      again);
@@ -113,7 +95,7 @@ void Judge(InstallOutcome& outcome, const InstallObserver& observer, const Conso
     }
 
     const std::string untouched = "The instrument was not switched into update mode.";
-    switch (observer.said) {
+    switch (said) {
     case Said::Refused:
         Conclude(outcome, "refused", kFileRefused, OneLine(refusal), untouched);
         return;
@@ -134,20 +116,28 @@ void Judge(InstallOutcome& outcome, const InstallObserver& observer, const Conso
     // The procedure stopped on its own before update mode; its words are out.
     if (StopRequested()) {
         Conclude(outcome, "interrupted", kInterrupted, "Interrupted. " + untouched);
-    } else if (port.Boxed("ZQ6140 device not found.")) {
+        return;
+    }
+    switch (update.reason) {
+    case StopReason::NotFound:
         Conclude(outcome, "not found", kNoInstrument, "ZQ6140 device not found.",
                  "Attach the instrument, switch it on, and run the command again.");
-    } else if (port.Said("Incorrect mode. Please recycle power on instrument and") ||
-               port.Boxed("Incorrect mode.\nPlease recycle power on instrument and click \"Select\" to try again.")) {
+        return;
+    case StopReason::WrongMode: {
         const Problem problem = WrongModeProblem();
         Conclude(outcome, "wrong mode", problem.code, problem.message, problem.next);
-    } else if (port.Boxed("The firmware update device missed.") || port.Boxed("DMM device serial no miss.")) {
+        return;
+    }
+    case StopReason::SerialMissing:
+    case StopReason::AnotherInstrument:
         Conclude(outcome, "another instrument", kInstrumentFault,
                  "The package reached another instrument than the one identified.",
                  "Attach only the instrument to update, or name it with --serial, and run the update again.");
-    } else {
+        return;
+    default:
         Conclude(outcome, "refused", kFileRefused,
-                 port.Boxes().empty() ? "The file was refused." : OneLine(port.Boxes()), untouched);
+                 update.texts.empty() ? "The file was refused." : OneLine(update.texts), untouched);
+        return;
     }
 }
 
@@ -158,16 +148,19 @@ std::chrono::milliseconds UpdateModeDuration(const FileFacts& facts)
     if (!facts.package) {
         return ImageUpdateDuration(facts.bodySize);
     }
-    std::vector<std::uint64_t> others;
-    for (std::size_t i = 1; i < facts.rows.size(); ++i) {
-        others.push_back(static_cast<std::uint64_t>(facts.rows[i].size));
-    }
-    return PackageUpdateDuration(others, static_cast<std::uint64_t>(facts.rows.front().size));
+    return PackageUpdateDuration(facts.plan);
 }
 
 std::vector<std::uint64_t> SentSizes(const FileFacts& facts)
 {
-    return facts.package ? facts.sendSizes : std::vector<std::uint64_t>{facts.bodySize};
+    if (!facts.package) {
+        return {facts.bodySize};
+    }
+    std::vector<std::uint64_t> sizes;
+    for (const PlannedImage& image : facts.plan.images) {
+        sizes.push_back(image.bytesToSend);
+    }
+    return sizes;
 }
 
 std::vector<std::string> FileLines(const FileFacts& facts)
@@ -177,7 +170,7 @@ std::vector<std::string> FileLines(const FileFacts& facts)
     std::string file = facts.fileName + ": ";
     if (facts.package) {
         std::string order;
-        for (const std::int32_t n : facts.sendOrder) {
+        for (const std::int32_t n : facts.SendOrder()) {
             order += (order.empty() ? "" : ", ") + std::to_string(n);
         }
         file += "package of " + std::to_string(facts.entryCount) + " images sent as entries " + order +
@@ -239,22 +232,34 @@ InstallOutcome InstallOn(const FoundInstrument& instrument, const InstallSetting
     };
 
     ConsolePort port(facts.path, hooks.say);
-    port.Silence(kButtonLines);
     InstallObserver observer(decide, progress, hooks.say);
     observer.refusal = &refusal;
     HistoryFile history(settings.historyPath, [&hooks](const std::string& error) {
         hooks.say("Warning: this update is not in the history: " + error);
     });
     const auto start = SystemClock().Now();
-    UpdateDriver driver(UpdateContext{port, SystemClock(), settings.visaLibrary, instrument.serial, &observer,
-                                      &history});
-    driver.Update();
+    UpdateContext context{port, SystemClock(), settings.visaLibrary, instrument.serial, &observer, &history};
+    context.libraryHeldElsewhere = settings.libraryHeldElsewhere;
+    UpdateDriver driver(context);
+    UpdateOutcome update;
+    try {
+        update = driver.Update();
+    } catch (const std::exception& error) {
+        // Whatever threw, the instrument is where the observer last saw it.
+        outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(SystemClock().Now() - start);
+        outcome.updateModeEntered = observer.entered;
+        outcome.log = port.Lines();
+        outcome.boxes = port.Boxes();
+        Conclude(outcome, "failed", observer.entered ? kUpdateFailed : kInstrumentFault, error.what(),
+                 observer.entered ? "Switch it off and on, then run the update again." : std::string());
+        return outcome;
+    }
     outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(SystemClock().Now() - start);
 
-    outcome.updateModeEntered = observer.entered;
+    outcome.updateModeEntered = update.updateModeEntered;
     outcome.log = port.Lines();
     outcome.boxes = port.Boxes();
-    Judge(outcome, observer, port, refusal);
+    Judge(outcome, update, observer.said, refusal);
     return outcome;
 }
 

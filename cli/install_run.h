@@ -23,6 +23,7 @@ struct InstallSettings {
     bool yes = false;
     std::string visaLibrary;  // what each connection binds
     std::string historyPath;  // read once, before any thread starts
+    bool libraryHeldElsewhere = false;  // one load of the library kept for every instrument
 };
 
 // Where one instrument's run speaks and asks.

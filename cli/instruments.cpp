@@ -105,14 +105,13 @@ Identification Identify(const std::string& library, const std::string& serial)
     ConsolePort port;
     port.SetQuiet(true);
     UpdateDriver driver(UpdateContext{port, SystemClock(), library, serial});
+    const UpdateDriver::Identification identified = driver.Identify();
     Identification identification;
-    if (const auto identified = driver.Identify()) {
-        identification.answered = true;
-        identification.firmwareVersionField = identified->firmwareVersionField;
-        identification.versions = DecodeFirmwareVersions(identified->firmwareVersionField);
-    } else {
-        // Either the wrong-mode lines, or the instrument went away meanwhile.
-        identification.wrongMode = port.Boxes().empty();
+    identification.answered = identified.found == UpdateDriver::Found::Instrument;
+    identification.wrongMode = identified.found == UpdateDriver::Found::WrongMode;
+    if (identification.answered) {
+        identification.firmwareVersionField = identified.firmwareVersionField;
+        identification.versions = DecodeFirmwareVersions(identified.firmwareVersionField);
     }
     return identification;
 }

@@ -2,6 +2,7 @@
 // library answered.
 #include "cli/commands.h"
 
+#include "cli/command_options.h"
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/instruments.h"
@@ -65,7 +66,7 @@ int RunIdentify(const CommonOptions& common, const std::string& serial)
     }
     report.Out("Serial number:     " + chosen.instrument.serial);
     report.Out("Resource:          " + chosen.instrument.resource);
-    report.Out("Firmware versions: " + Printable(identification.firmwareVersionField));
+    report.Out("Firmware versions: " + VersionFieldText(identification.firmwareVersionField));
     report.Out("DSP:               " + identification.versions.dsp);
     report.Out("Panel:             " + identification.versions.panel);
     report.Out("MSP 430:           " + identification.versions.msp430);
@@ -109,6 +110,44 @@ int RunInfo(const CommonOptions& common)
         return report.Fail(attached.problem.code, attached.problem.message, attached.problem.next);
     }
     return report.Finish(kDone);
+}
+
+Registered RegisterList(CLI::App& app)
+{
+    struct Options {
+        CommonOptions common;
+        bool identify = false;
+    };
+    const auto options = std::make_shared<Options>();
+    CLI::App* list = app.add_subcommand("list", "List every attached ZQ6140");
+    AddCommonOptions(*list, options->common);
+    list->add_flag("--identify", options->identify, "Also ask each one for its firmware versions");
+    SetFooter(*list, "Examples:\n  meterload-cli list\n  meterload-cli list --identify --json");
+    return {list, [options] { return RunList(options->common, options->identify); }};
+}
+
+Registered RegisterIdentify(CLI::App& app)
+{
+    struct Options {
+        CommonOptions common;
+        std::string serial;
+    };
+    const auto options = std::make_shared<Options>();
+    CLI::App* identify = app.add_subcommand("identify", "Show one instrument's serial number and versions");
+    AddCommonOptions(*identify, options->common);
+    identify->add_option("--serial", options->serial,
+                         "The instrument's serial number (needed when several are attached)");
+    SetFooter(*identify, "Examples:\n  meterload-cli identify\n  meterload-cli identify --serial ABC123 --json");
+    return {identify, [options] { return RunIdentify(options->common, options->serial); }};
+}
+
+Registered RegisterInfo(CLI::App& app)
+{
+    const auto common = std::make_shared<CommonOptions>();
+    CLI::App* info = app.add_subcommand("info", "Show the VISA library and the instruments found, for bug reports");
+    AddCommonOptions(*info, *common);
+    SetFooter(*info, "Examples:\n  meterload-cli info\n  meterload-cli info --json");
+    return {info, [common] { return RunInfo(*common); }};
 }
 
 }  // namespace meterload::cli

@@ -2,62 +2,20 @@
 // wrote with the same validation as the update.
 #include "cli/commands.h"
 
+#include "cli/command_options.h"
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/file_facts.h"
 #include "cli/report.h"
-#include "firmware/update_package.h"
+#include "firmware/package_writer.h"
 #include "platform/file.h"
 #include "update/package_name.h"
 #include "update/split_path.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <limits>
 
 namespace meterload::cli {
-namespace {
-
-constexpr std::size_t kCopyBlock = 64 * 1024;
-
-void PutLittleEndian32(std::uint8_t* at, std::int32_t value)
-{
-    const auto bits = static_cast<std::uint32_t>(value);
-    for (int i = 0; i < 4; ++i) {
-        at[i] = static_cast<std::uint8_t>((bits >> (8 * i)) & 0xFFu);
-    }
-}
-
-struct Input {
-    std::string path;
-    std::int64_t size = 0;
-};
-
-// Exactly `size` bytes, as the table says: a file that changed meanwhile
-// must not shift the images after it.
-bool Copy(const Input& input, std::ofstream& out)
-{
-    const auto file = File::Open(input.path);
-    if (!file) {
-        return false;
-    }
-    std::vector<char> block(kCopyBlock);
-    std::int64_t left = input.size;
-    while (left > 0) {
-        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(block.size())));
-        const std::int64_t n = file->Read(block.data(), want);
-        if (n <= 0) {
-            return false;
-        }
-        out.write(block.data(), static_cast<std::streamsize>(n));
-        left -= n;
-    }
-    return true;
-}
-
-}  // namespace
 
 int RunPack(const CommonOptions& common, const std::string& out, const std::vector<std::string>& entries,
             bool force)
@@ -82,8 +40,7 @@ int RunPack(const CommonOptions& common, const std::string& out, const std::vect
                            "Entry 1 must be a ZQ6140 image.");
     }
 
-    std::vector<Input> inputs;
-    std::int64_t offset = static_cast<std::int64_t>(kPackageHeaderSize + kPackageEntrySize * entries.size());
+    std::vector<PackInput> inputs;
     for (const std::string& path : entries) {
         if (std::filesystem::equivalent(path, out, error)) {
             return report.Fail(kUsage, Printable(path) + " is the package to be written.",
@@ -95,40 +52,16 @@ int RunPack(const CommonOptions& common, const std::string& out, const std::vect
             return report.Fail(kFileRefused, "Couldn't open source file: " + Printable(path) + ".",
                                "Check the file's name and permissions.");
         }
-        // Offsets and sizes are signed 32-bit numbers in the table.
-        if (offset + size > std::numeric_limits<std::int32_t>::max()) {
+        inputs.push_back({path, SplitPath(path).fileName, size});
+        if (!FitsInPackage(inputs)) {
             return report.Fail(kFileRefused, "The images do not fit a package: it would pass 2 GiB.",
                                "Pack fewer or smaller images.");
         }
-        inputs.push_back({path, size});
-        offset += size;
     }
-
-    std::vector<std::uint8_t> table(kPackageHeaderSize + kPackageEntrySize * inputs.size(), 0);
-    PutLittleEndian32(&table[512], static_cast<std::int32_t>(inputs.size()));
-    offset = static_cast<std::int64_t>(table.size());
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        std::uint8_t* entry = &table[kPackageHeaderSize + kPackageEntrySize * i];
-        PutLittleEndian32(entry, static_cast<std::int32_t>(offset));
-        PutLittleEndian32(entry + 4, static_cast<std::int32_t>(inputs[i].size));
-        const std::string name = SplitPath(inputs[i].path).fileName.substr(0, 511);
-        std::copy(name.begin(), name.end(), entry + 8);
-        offset += inputs[i].size;
-    }
-
-    {
-        std::ofstream file(out, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(table.data()), static_cast<std::streamsize>(table.size()));
-        bool copied = static_cast<bool>(file);
-        for (const Input& input : inputs) {
-            copied = copied && Copy(input, file);
-        }
-        file.close();
-        if (!copied || !file) {
-            std::filesystem::remove(out, error);
-            return report.Fail(kFileRefused, "The package could not be written: " + Printable(out) + ".",
-                               "Check the folder's free space and permissions.");
-        }
+    // Entry 1 first, as given.
+    if (WritePackage(out, inputs) != PackFailure::None) {
+        return report.Fail(kFileRefused, "The package could not be written: " + Printable(out) + ".",
+                           "Check the folder's free space and permissions.");
     }
 
     // What was written must pass what the update checks before update mode.
@@ -142,6 +75,27 @@ int RunPack(const CommonOptions& common, const std::string& out, const std::vect
         report.Out(line);
     }
     return report.Finish(kDone);
+}
+
+Registered RegisterPack(CLI::App& app)
+{
+    struct Options {
+        CommonOptions common;
+        std::string out;
+        std::vector<std::string> entries;
+        bool force = false;
+    };
+    const auto options = std::make_shared<Options>();
+    CLI::App* pack = app.add_subcommand("pack", "Write a package from images");
+    AddCommonOptions(*pack, options->common);
+    pack->add_option("OUT", options->out, "The package to write (.pak)")->required();
+    pack->add_option("ENTRY", options->entries,
+                     "Entry 1 (a ZQ6140 image), then the others in the order they are sent")
+        ->required();
+    pack->add_flag("--force", options->force, "Replace OUT if it exists");
+    SetFooter(*pack, "Entry 1 is installed last; the others go first, in the order given.\n\n"
+                     "Examples:\n  meterload-cli pack fw.pak main.bin panel.bin msp.bin");
+    return {pack, [options] { return RunPack(options->common, options->out, options->entries, options->force); }};
 }
 
 }  // namespace meterload::cli

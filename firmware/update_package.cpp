@@ -24,6 +24,14 @@ std::int32_t LittleEndianInt32(const std::uint8_t* bytes)
     return result;
 }
 
+void PutLittleEndianInt32(std::uint8_t* bytes, std::int32_t value)
+{
+    const auto bits = static_cast<std::uint32_t>(value);
+    for (int i = 0; i < 4; ++i) {
+        bytes[i] = static_cast<std::uint8_t>((bits >> (8 * i)) & 0xFFu);
+    }
+}
+
 // Reads up to `count` bytes into `destination`. Bytes beyond what the file
 // still holds keep their earlier content; a failed read changes nothing.
 // Returns the number of bytes that arrived.
@@ -44,6 +52,20 @@ std::size_t ReadOver(File& file, std::uint8_t* destination, std::size_t count)
 std::int32_t PackageHeader::EntryCount() const
 {
     return LittleEndianInt32(bytes.data() + kEntryCountOffset);
+}
+
+void PackageHeader::SetEntryCount(std::int32_t count)
+{
+    PutLittleEndianInt32(bytes.data() + kEntryCountOffset, count);
+}
+
+void PackageEntry::Set(std::int32_t offset, std::int32_t size, const std::string& name)
+{
+    bytes.fill(0);
+    PutLittleEndianInt32(bytes.data() + kEntryOffsetOffset, offset);
+    PutLittleEndianInt32(bytes.data() + kEntrySizeOffset, size);
+    const std::size_t room = bytes.size() - kEntryNameOffset - 1;
+    std::copy_n(name.begin(), std::min(name.size(), room), bytes.begin() + kEntryNameOffset);
 }
 
 std::int32_t PackageEntry::Offset() const

@@ -1,5 +1,6 @@
 // The .pak file: a 516-byte header, a table of 520-byte entries, and the images
-// at the offsets the entries give. Integers are little-endian.
+// at the offsets the entries give. Integers are little-endian. Reading and
+// writing both go through the two records here.
 #pragma once
 
 #include <array>
@@ -15,6 +16,7 @@ inline constexpr std::size_t kPackageEntrySize = 520;
 struct PackageHeader {
     std::array<std::uint8_t, kPackageHeaderSize> bytes{};  // entry count 0 until read
     std::int32_t EntryCount() const;
+    void SetEntryCount(std::int32_t count);
 };
 
 struct PackageEntry {
@@ -22,6 +24,8 @@ struct PackageEntry {
     std::int32_t Offset() const;
     std::int32_t Size() const;
     std::string Name() const;  // up to the first zero byte
+    // The name is cut to leave at least one zero byte after it.
+    void Set(std::int32_t offset, std::int32_t size, const std::string& name);
 };
 
 // 0 when the file was opened, 1 when it could not be. A short file leaves the

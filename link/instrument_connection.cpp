@@ -10,7 +10,6 @@ namespace meterload {
 namespace {
 
 constexpr std::uint32_t kTimeoutMs = 10000;
-constexpr auto kWritePause = std::chrono::milliseconds(10);
 
 }  // namespace
 
@@ -77,6 +76,7 @@ bool InstrumentConnection::StartOpen()
     foundCount_ = 0;
     timeout_ = kTimeoutMs;
     failure_ = OpenFailure::None;
+    connectionLost_ = false;
     diagnostic_.clear();
     descriptor_[0] = '\0';
 
@@ -140,6 +140,7 @@ std::uint32_t InstrumentConnection::Write(const void* bytes, std::uint32_t count
     const visa::ViStatus status =
         fn_.write(instrument_, static_cast<const visa::ViByte*>(bytes), count, &sent);
     writePauseEnd_ = clock_.Sleep(kWritePause);
+    connectionLost_ = connectionLost_ || status == visa::VI_ERROR_CONN_LOST;
     // Warnings count as failures too: only a plain success means the bytes went out.
     if (status != visa::VI_SUCCESS) {
         return 0;
@@ -181,9 +182,15 @@ std::string InstrumentConnection::SerialNumber() const
 
 void InstrumentConnection::Close()
 {
-    // Unloading the library releases every session it holds.
+    // Unloading the library releases every session it holds, unless
+    // another holder keeps it loaded.
     if (IsOpen()) {
+        if (libraryHeldElsewhere_) {
+            fn_.close(instrument_);
+            fn_.close(resourceManager_);
+        }
         foundCount_ = 0;
+        instrument_ = visa::VI_NULL;
         resourceManager_ = visa::VI_NULL;
         Unbind();
     }

@@ -33,6 +33,9 @@ enum class OpenFailure { None, LibraryMissing, FunctionMissing, ResourceManager,
 
 class InstrumentConnection {
 public:
+    // The pause after every write, whatever its outcome.
+    static constexpr std::chrono::milliseconds kWritePause{10};
+
     // `library` is the VISA library to bind: by default the one the system's
     // search finds; tests name a particular build of it.
     explicit InstrumentConnection(Clock& clock, std::string library = kVisaLibraryName);
@@ -85,8 +88,18 @@ public:
     // or an empty text when the descriptor has fewer than four fields.
     std::string SerialNumber() const;
 
-    // Unloads the library; afterwards Write and Read return 0.
+    // True once a write was refused because the library reports the
+    // instrument gone; nothing written after that can reach it.
+    bool ConnectionLost() const { return connectionLost_; }
+
+    // Unloads the library; afterwards Write and Read return 0. When another
+    // holder keeps the library loaded, unloading releases nothing: the
+    // sessions are then closed first.
     void Close();
+
+    // Whether another holder keeps the library loaded while this connection
+    // is open (false by default).
+    void SetLibraryHeldElsewhere(bool held) { libraryHeldElsewhere_ = held; }
 
     bool IsOpen() const;
 
@@ -117,6 +130,8 @@ private:
     std::chrono::microseconds writePauseEnd_{0};
     std::string diagnostic_;
     OpenFailure failure_ = OpenFailure::None;
+    bool connectionLost_ = false;
+    bool libraryHeldElsewhere_ = false;
 
     struct Functions {
         visa::ViOpenDefaultRMFn openDefaultRM = nullptr;

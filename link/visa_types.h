@@ -55,6 +55,7 @@ constexpr ViStatus VI_ERROR_TMO = static_cast<ViStatus>(0xBFFF0015UL);
 constexpr ViStatus VI_ERROR_NSUP_ATTR = static_cast<ViStatus>(0xBFFF001DUL);
 constexpr ViStatus VI_ERROR_INV_EXPR = static_cast<ViStatus>(0xBFFF0010UL);
 constexpr ViStatus VI_ERROR_IO = static_cast<ViStatus>(0xBFFF003EUL);
+constexpr ViStatus VI_ERROR_CONN_LOST = static_cast<ViStatus>(0xBFFF00A6UL);
 constexpr ViStatus VI_ERROR_LIBRARY_NFOUND = static_cast<ViStatus>(0xBFFF009EUL);
 
 // The nine functions MeterLoad binds, as pointer types.

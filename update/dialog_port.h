@@ -52,6 +52,23 @@ public:
     // "Description|pattern|...||" notation and the read-only box hidden.
     // The chosen full path; nothing when cancelled or when it failed to open.
     virtual std::optional<std::string> ChooseFileToOpen(const std::string& filter) = 0;
+
+    // The texts shown between true and false tell the user what to do with
+    // the dialog's own buttons; a front end without those buttons may keep
+    // them to itself. The dialog shows them like any other.
+    virtual void MarkButtonAdvice(bool advice) { (void)advice; }
+};
+
+// Marks the texts shown during its lifetime as advice about the buttons.
+class ButtonAdvice {
+public:
+    explicit ButtonAdvice(DialogPort& dialog) : dialog_(dialog) { dialog_.MarkButtonAdvice(true); }
+    ~ButtonAdvice() { dialog_.MarkButtonAdvice(false); }
+    ButtonAdvice(const ButtonAdvice&) = delete;
+    ButtonAdvice& operator=(const ButtonAdvice&) = delete;
+
+private:
+    DialogPort& dialog_;
 };
 
 }  // namespace meterload

@@ -5,6 +5,7 @@
 #include "firmware/version_gate.h"
 #include "link/update_link.h"
 #include "update/close_connection.h"
+#include "update/procedure_pauses.h"
 #include "update/split_path.h"
 #include "update/update_driver.h"
 
@@ -17,14 +18,9 @@ namespace meterload {
 
 namespace {
 
-constexpr int kSettleSteps = 20;  // x 100 ms, pumping
-constexpr int kReplySteps = 10;   // x 100 ms, pumping
-constexpr auto kChunkPause = std::chrono::milliseconds(5);
-
-using ChunkBuffer = std::array<std::uint8_t, kChunkSize>;
-
 template <typename Bytes>
-std::uint32_t WriteFromChunk(InstrumentConnection& connection, ChunkBuffer& chunk, const Bytes& bytes)
+std::uint32_t WriteFromChunk(InstrumentConnection& connection, std::array<std::uint8_t, kChunkSize>& chunk,
+                             const Bytes& bytes)
 {
     std::memcpy(chunk.data(), bytes.data(), bytes.size());
     return connection.Write(chunk.data(), static_cast<std::uint32_t>(bytes.size()));
@@ -46,13 +42,15 @@ void UpdateDriver::InstallImage(Identified& identified, const std::string& path)
                       static_cast<std::uint32_t>(kCommandSystemUpdate.size()));
     // From here on the instrument is in its update mode.
     context_.Observer().EnteredUpdateMode();
-    log_.WaitPumping(kSettleSteps);
+    outcome_.stage = UpdateStage::Transfer;
+    log_.WaitPumping(pauses::kImageSettleSteps);
 
     std::unique_ptr<File> image = File::Open(path, File::Sharing::DenyWrite);
     if (!image) {
         log_.SetLogText("Couldn't open source file.");
         CloseAndDestroy(connection);
         context_.dialog.EnableControl(kSelectButton, true);
+        outcome_.reason = StopReason::FileUnreadable;
         return;
     }
 
@@ -61,57 +59,57 @@ void UpdateDriver::InstallImage(Identified& identified, const std::string& path)
     const ImageHeader header = DecodeImageHeader(*image);
     if (!IdentityMatches(header)) {
         AppendLines(IdentityMismatchLogLines());
-        StopRefused(image, connection);
+        StopRefused(StopReason::NotZq6140Image, image, connection);
         return;
     }
     if (!VersionGate(identified.firmwareVersionField, header)) {
         AppendLines(GateRefusalLogLines(header.targetKind));
-        StopRefused(image, connection);
+        StopRefused(StopReason::VersionGate, image, connection);
         return;
     }
 
-    const bool complete = Transfer(*connection, *image);
-    Ending(image, connection, fileName, complete);
+    const StopReason reason = Transfer(*connection, *image);
+    Ending(image, connection, fileName, reason);
 }
 
-void UpdateDriver::StopRefused(std::unique_ptr<File>& image,
+void UpdateDriver::StopRefused(StopReason reason, std::unique_ptr<File>& image,
                                std::unique_ptr<InstrumentConnection>& connection)
 {
+    outcome_.reason = reason;
     image.reset();
     CloseAndDestroy(connection);
     // Only leaving the tool and recycling power brings the instrument back.
     context_.dialog.HideControl(kSelectButton);
 }
 
-bool UpdateDriver::Transfer(InstrumentConnection& connection, File& image)
+StopReason UpdateDriver::Transfer(InstrumentConnection& connection, File& image)
 {
     DialogPort& dialog = context_.dialog;
     dialog.EnableControl(kExitButton, false);
     // Repaint now: the window does not respond during the data writes.
     dialog.InvalidateAll();
     log_.PumpMessages();
-    log_.WaitPumping(kSettleSteps);
+    log_.WaitPumping(pauses::kImageSettleSteps);
 
     ChunkBuffer chunk{};
-    bool complete = false;
+    StopReason stop = StopReason::None;
     bool wroteData = false;
-    bool writeFailed = false;
     std::uint32_t lastWriteCount = 0;
     for (;;) {
         const std::int64_t k = image.Read(chunk.data(), chunk.size());
         if (k == 0) {
-            complete = true;
             break;
         }
         if (k < 0) {
             // A read error is not the end of the image: sending what came
             // before it would install a partial image.
             log_.AppendLine("Couldn't read source file.");
+            stop = StopReason::FileUnreadable;
             break;
         }
         // Stopped: nothing more goes out, not even the PadCommand.
         if (!context_.Observer().MayWrite()) {
-            return false;
+            return StopReason::Stopped;
         }
         // The 5 ms count from the deadline of the previous write's 10 ms pause,
         // not from when that pause woke: a late wake-up shortens this pause
@@ -119,7 +117,7 @@ bool UpdateDriver::Transfer(InstrumentConnection& connection, File& image)
         // least 15 ms apart.
         const std::chrono::microseconds pauseFrom =
             wroteData ? connection.WritePauseEnd() : context_.clock.Now();
-        context_.clock.SleepUntil(pauseFrom + kChunkPause);
+        context_.clock.SleepUntil(pauseFrom + pauses::kImageChunk);
         const std::uint32_t count = static_cast<std::uint32_t>(k);
         const std::uint32_t w = connection.Write(chunk.data(), count);
         context_.Observer().Written(w);
@@ -128,39 +126,52 @@ bool UpdateDriver::Transfer(InstrumentConnection& connection, File& image)
         if (w == 0) {
             log_.AppendLine("the 1st error -- in writing progress.");
             log_.AppendLine("\r\nUpgrade failure....Please restart ZQ6140 and try again.");
-            writeFailed = true;
+            stop = connection.ConnectionLost() ? StopReason::ConnectionLost : StopReason::WriteFailed;
             break;
         }
         if (w != count) {
             log_.AppendLine("the 1-1st Error -- in writing progress.");
             log_.AppendLine("\r\nUpgrade failure....during writing progress.");
+            stop = StopReason::ShortWrite;
             break;
         }
     }
 
+    const bool writeFailed = stop == StopReason::WriteFailed || stop == StopReason::ConnectionLost;
     if (wroteData && !writeFailed && NeedsPadCommand(lastWriteCount)) {
         WriteFromChunk(connection, chunk, kPadCommand);
     }
-    if (!complete) {
-        return false;
+    if (stop != StopReason::None) {
+        return stop;
     }
+    return AwaitAcceptance(connection, chunk);
+}
 
-    log_.WaitPumping(kReplySteps);
-    connection.Read(chunk.data(), static_cast<std::uint32_t>(chunk.size()));
+// The reply to the image, the EndFrame and the reply to that, read into the
+// buffer the data went out from.
+StopReason UpdateDriver::AwaitAcceptance(InstrumentConnection& connection, ChunkBuffer& chunk)
+{
+    StopReason stop = StopReason::ReplyRefused;
+    log_.WaitPumping(pauses::kImageReplySteps);
+    std::uint32_t received = connection.Read(chunk.data(), static_cast<std::uint32_t>(chunk.size()));
     if (ReplyStatus(chunk.data()) != kReplyAccepted) {
         log_.AppendLine("the 3nd error -- Checksum error.");
     } else if (WriteFromChunk(connection, chunk, kEndFrame) != kEndFrame.size()) {
         // A frame that did not go out whole cannot close the transfer.
         log_.AppendLine("the 2nd error -- send EOF.");
         log_.AppendLine("Upgrade failure...Please restart ZQ6140 and try again.");
+        stop = StopReason::EndFrameFailed;
     } else {
-        log_.WaitPumping(kReplySteps);
-        connection.Read(chunk.data(), static_cast<std::uint32_t>(chunk.size()));
+        log_.WaitPumping(pauses::kImageReplySteps);
+        received = connection.Read(chunk.data(), static_cast<std::uint32_t>(chunk.size()));
         if (ReplyStatus(chunk.data()) == kReplyAccepted) {
-            return true;
+            return StopReason::None;
         }
         log_.AppendLine("the 2nd error -- check EOF.");
         log_.AppendLine("Upgrade failure...Please restart ZQ6140 and try again.");
+    }
+    if (stop == StopReason::ReplyRefused && received == 0) {
+        stop = StopReason::ReplyMissing;
     }
 
     // Refused: the reply's first byte as received names the error, so a reply
@@ -168,16 +179,16 @@ bool UpdateDriver::Transfer(InstrumentConnection& connection, File& image)
     if (const char* name = ReplyCodeName(chunk[0])) {
         log_.AppendLine(name);
     }
-    return false;
+    return stop;
 }
 
 void UpdateDriver::Ending(std::unique_ptr<File>& image,
                           std::unique_ptr<InstrumentConnection>& connection,
-                          const std::string& fileName, bool complete)
+                          const std::string& fileName, StopReason reason)
 {
     image.reset();
     log_.ClearLog();
-    ReportOutcome(fileName, complete);
+    ReportOutcome(fileName, reason);
     CloseAndDestroy(connection);
     OfferContinue();
 }

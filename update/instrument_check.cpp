@@ -2,6 +2,7 @@
 // that begins every update.
 #include "link/update_link.h"
 #include "update/close_connection.h"
+#include "update/procedure_pauses.h"
 #include "update/update_driver.h"
 
 #include <array>
@@ -12,8 +13,6 @@
 namespace meterload {
 
 namespace {
-
-constexpr auto kCommandPause = std::chrono::milliseconds(30);
 
 // Bounds the draining of an over-long reply: a babbling instrument must not
 // hold the dialog for ever.
@@ -50,7 +49,9 @@ std::uint32_t ReadIdentificationReply(InstrumentConnection& connection,
 
 std::unique_ptr<InstrumentConnection> UpdateDriver::NewConnection()
 {
-    return std::make_unique<InstrumentConnection>(context_.clock, context_.visaLibrary);
+    auto connection = std::make_unique<InstrumentConnection>(context_.clock, context_.visaLibrary);
+    connection->SetLibraryHeldElsewhere(context_.libraryHeldElsewhere);
+    return connection;
 }
 
 void UpdateDriver::CheckInstrument()
@@ -79,7 +80,7 @@ void UpdateDriver::CheckInstrument()
     CloseAndDestroy(connection);
 }
 
-std::optional<UpdateDriver::Identified> UpdateDriver::IdentifyInstrument()
+UpdateDriver::Identified UpdateDriver::IdentifyInstrument()
 {
     DialogPort& dialog = context_.dialog;
     auto connection = NewConnection();
@@ -91,16 +92,16 @@ std::optional<UpdateDriver::Identified> UpdateDriver::IdentifyInstrument()
                               BoxButtons::Ok, BoxIcon::Exclamation);
         dialog.EnableControl(kSelectButton, true);
         CloseAndDestroy(connection);
-        return std::nullopt;
+        return Identified{};
     }
 
     // No second update may start through control 1 while this one talks.
     dialog.EnableControl(kSelectButton, false);
 
     WriteCommand(*connection, kCommandLocal);
-    context_.clock.Sleep(kCommandPause);
+    context_.clock.Sleep(pauses::kCommand);
     WriteCommand(*connection, kCommandIdentify);
-    context_.clock.Sleep(kCommandPause);
+    context_.clock.Sleep(pauses::kCommand);
 
     std::array<char, kIdentifyReplyCapacity> reply{};
     const std::uint32_t n = ReadIdentificationReply(*connection, reply);
@@ -109,8 +110,7 @@ std::optional<UpdateDriver::Identified> UpdateDriver::IdentifyInstrument()
     const std::string_view received(reply.data(), n);
     const std::size_t comma = received.rfind(',');
     if (comma == std::string_view::npos) {
-        StopWrongMode(connection);
-        return std::nullopt;
+        return StopWrongMode(connection);
     }
     // The field is text: it ends at the reply's end or at a zero byte in it.
     std::string_view field = received.substr(comma + 1);
@@ -118,23 +118,24 @@ std::optional<UpdateDriver::Identified> UpdateDriver::IdentifyInstrument()
 
     // "WDL" instead of versions: the instrument is still in its update mode.
     if (field.compare(0, 3, "WDL") == 0) {
-        StopWrongMode(connection);
-        return std::nullopt;
+        return StopWrongMode(connection);
     }
 
-    std::string serialLine = "Serial No: " + connection->SerialNumber();
-    log_.AppendLine(serialLine);
+    std::string serial = connection->SerialNumber();
+    log_.AppendLine("Serial No: " + serial);
     log_.AppendLine("Please wait ...");
 
-    return Identified{std::move(connection), std::string(field), std::move(serialLine)};
+    return Identified{Found::Instrument, std::move(connection), std::string(field), std::move(serial)};
 }
 
-void UpdateDriver::StopWrongMode(std::unique_ptr<InstrumentConnection>& connection)
+UpdateDriver::Identified UpdateDriver::StopWrongMode(std::unique_ptr<InstrumentConnection>& connection)
 {
     CloseAndDestroy(connection);
     context_.dialog.EnableControl(kSelectButton, true);
+    const ButtonAdvice advice(context_.dialog);
     log_.AppendLine("Incorrect mode. Please recycle power on instrument and");
     log_.AppendLine("click \"Select\" to try again.");
+    return Identified{Found::WrongMode, nullptr, std::string(), std::string()};
 }
 
 }  // namespace meterload

@@ -1,6 +1,7 @@
 #include "update/package_update.h"
 
 #include "firmware/image_header.h"
+#include "firmware/package_plan.h"
 #include "firmware/package_validation.h"
 #include "firmware/refusal_texts.h"
 #include "firmware/update_package.h"
@@ -8,8 +9,10 @@
 #include "link/instrument_connection.h"
 #include "link/update_link.h"
 #include "platform/file.h"
+#include "update/procedure_pauses.h"
 
 #include <array>
+#include <limits>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -26,15 +29,6 @@ using std::chrono::milliseconds;
 constexpr const char* kCaption = "MeterLoad";
 constexpr const char* kFileCaption = "MeterLoad firmware";
 
-constexpr milliseconds kCommandPause{30};
-constexpr milliseconds kEntryChunkPause{20};  // entries 2 .. entry count
-constexpr milliseconds kLeadChunkPause{10};   // entry 1
-constexpr milliseconds kHeaderSkipPause{10};
-constexpr milliseconds kEntryReplyWait{2000};
-constexpr milliseconds kLeadReplyWait{1000};
-constexpr milliseconds kSettleStep{100};
-constexpr int kSettleRounds = 40;
-
 using Connection = std::unique_ptr<InstrumentConnection>;
 using Buffer = std::array<std::uint8_t, kChunkSize>;
 
@@ -44,11 +38,11 @@ void ShowBox(DialogPort& dialog, const std::string& text, const char* caption)
 }
 
 // Close, then destroy; every failing way out of InstallPackage ends here.
-int CloseAndFail(Connection& connection)
+PackageResult CloseAndFail(Connection& connection, UpdateStage stage, StopReason reason)
 {
     connection->Close();
     connection.reset();
-    return 1;
+    return PackageResult{stage, reason};
 }
 
 void WriteCommand(InstrumentConnection& connection, std::string_view command)
@@ -77,55 +71,65 @@ bool ReadExactly(File& file, std::uint8_t* buffer, std::size_t count)
 }
 
 struct RunEnd {
+    StopReason stop;          // None when the whole run went out
     std::uint32_t lastChunk;  // 0 when nothing was sent
     microseconds pausedTo;    // where a pause that follows counts from
 };
 
 // Sends `size` bytes from the file's current position in 240-byte writes,
 // draining the queue and pausing before each full chunk; the last chunk goes
-// out at once. The first pause counts from `pausedTo`. Nothing when the file
-// brought fewer bytes than planned or the observer stopped the writes.
-std::optional<RunEnd> SendRun(InstrumentConnection& connection, File& file, Buffer& buffer, DialogPort& dialog,
-                              UpdateObserver& observer, Clock& clock, std::uint64_t size,
-                              milliseconds chunkPause, microseconds pausedTo)
+// out at once. The first pause counts from `pausedTo`. It stops when the file
+// brings fewer bytes than planned, the observer stops the writes, or the
+// library reports the instrument gone; other failed writes go unnoticed here,
+// and the reply tells.
+RunEnd SendRun(InstrumentConnection& connection, File& file, Buffer& buffer, DialogPort& dialog,
+               UpdateObserver& observer, Clock& clock, std::uint64_t size, milliseconds chunkPause,
+               microseconds pausedTo)
 {
     const ChunkPlan plan = PlanChunks(size);
-    for (std::uint64_t chunk = 0; chunk < plan.fullChunks; ++chunk) {
-        dialog.DrainMessages();
-        if (!ReadExactly(file, buffer.data(), kChunkSize) || !observer.MayWrite()) {
-            return std::nullopt;
+    const std::uint64_t writes = plan.fullChunks + (plan.lastChunk > 0 ? 1 : 0);
+    for (std::uint64_t chunk = 0; chunk < writes; ++chunk) {
+        const bool full = chunk < plan.fullChunks;
+        const std::uint32_t count = full ? static_cast<std::uint32_t>(kChunkSize) : plan.lastChunk;
+        if (full) {
+            dialog.DrainMessages();
         }
-        PauseAfter(clock, pausedTo, chunkPause);
-        observer.Written(connection.Write(buffer.data(), static_cast<std::uint32_t>(kChunkSize)));
-        pausedTo = connection.WritePauseEnd();
-    }
-    if (plan.lastChunk > 0) {
-        if (!ReadExactly(file, buffer.data(), plan.lastChunk) || !observer.MayWrite()) {
-            return std::nullopt;
+        if (!ReadExactly(file, buffer.data(), count)) {
+            return RunEnd{StopReason::FileUnreadable, 0, pausedTo};
         }
-        observer.Written(connection.Write(buffer.data(), plan.lastChunk));
+        if (!observer.MayWrite()) {
+            return RunEnd{StopReason::Stopped, 0, pausedTo};
+        }
+        if (full) {
+            PauseAfter(clock, pausedTo, chunkPause);
+        }
+        observer.Written(connection.Write(buffer.data(), count));
         pausedTo = connection.WritePauseEnd();
+        // Nothing written after this can reach the instrument, nor any reply come.
+        if (connection.ConnectionLost()) {
+            return RunEnd{StopReason::ConnectionLost, 0, pausedTo};
+        }
     }
-    return RunEnd{plan.lastChunk, pausedTo};
+    return RunEnd{StopReason::None, plan.lastChunk, pausedTo};
 }
 
 // The first reply after an image decides; the one after the EndFrame is read
 // and let go. An EndFrame that did not go out leaves the image unfinished in
 // the instrument, which is a failure however the replies read. The wait
 // counts from `pausedTo`.
-bool ImageAccepted(InstrumentConnection& connection, Buffer& buffer, Clock& clock, microseconds pausedTo,
-                   milliseconds wait)
+StopReason ImageAccepted(InstrumentConnection& connection, Buffer& buffer, Clock& clock, microseconds pausedTo,
+                         milliseconds wait)
 {
     PauseAfter(clock, pausedTo, wait);
-    connection.Read(buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+    const std::uint32_t received = connection.Read(buffer.data(), static_cast<std::uint32_t>(buffer.size()));
     if (ReplyStatus(buffer.data()) != kReplyAccepted) {
-        return false;
+        return received == 0 ? StopReason::ReplyMissing : StopReason::ReplyRefused;
     }
     if (connection.SendEndFrame() != kEndFrame.size()) {
-        return false;
+        return StopReason::EndFrameFailed;
     }
     connection.Read(buffer.data(), static_cast<std::uint32_t>(buffer.size()));
-    return true;
+    return StopReason::None;
 }
 
 // Opens the package and moves to `offset`; null when either fails.
@@ -138,162 +142,175 @@ std::unique_ptr<File> OpenAt(const std::string& path, std::int64_t offset)
     return file;
 }
 
-}  // namespace
-
-int InstallPackage(UpdateContext& context, const std::string& packagePath, const std::string& handOver)
+// The versions field of the identification reply: from after its last comma
+// to its end (or a zero byte in it), not trimmed. Nothing without a comma.
+std::optional<std::string> ReadVersionField(InstrumentConnection& connection)
 {
-    DialogPort& dialog = context.dialog;
-    Clock& clock = context.clock;
-
-    PackageHeader packageHeader;
-    PackageEntry entry;
-    Buffer buffer{};
-
-    auto connection = std::make_unique<InstrumentConnection>(clock, context.visaLibrary);
-    connection->OpenSelected(context.serial);
-    if (connection->FoundCount() == 0) {
-        ShowBox(dialog, "ZQ6140 device not found.", kCaption);
-        return CloseAndFail(connection);
-    }
-
-    WriteCommand(*connection, kCommandLocal);
-    PauseAfter(clock, connection->WritePauseEnd(), kCommandPause);
-
-    // The folder may hold "@" itself (C:\fw@lab\): the serial number follows
-    // the first "@" after the folder, that is after the last separator.
-    const std::size_t folderEnd = handOver.find_last_of("\\/");
-    const std::size_t at = handOver.find('@', folderEnd == std::string::npos ? 0 : folderEnd + 1);
-    if (at == std::string::npos) {
-        ShowBox(dialog, "DMM device serial no miss.", kCaption);
-        return CloseAndFail(connection);
-    }
-    // Everything after the first "@", a second "@" included.
-    const std::string expectedSerial = handOver.substr(at + 1);
-    if (connection->SerialNumber() != expectedSerial) {
-        ShowBox(dialog, "The firmware update device missed.", kCaption);
-        return CloseAndFail(connection);
-    }
-
-    ReadPackageHeader(packagePath, packageHeader);
-    ReadPackageEntry(packagePath, entry, 1);
-
-    auto headerFile = File::Open(packagePath);
-    if (!headerFile) {
-        ShowBox(dialog, "The first bin file not found.", kFileCaption);
-        return CloseAndFail(connection);
-    }
-
-    WriteCommand(*connection, kCommandIdentify);
-    PauseAfter(clock, connection->WritePauseEnd(), kCommandPause);
-
     char reply[kIdentifyReplyCapacity] = {};
-    const std::uint32_t received =
-        connection->Read(reply, static_cast<std::uint32_t>(kIdentifyReplyCapacity));
+    const std::uint32_t received = connection.Read(reply, static_cast<std::uint32_t>(kIdentifyReplyCapacity));
     std::size_t comma = received;
     while (comma > 0 && reply[comma - 1] != ',') {
         --comma;
     }
     if (comma == 0) {
-        CloseAndFail(connection);
-        headerFile.reset();
-        ShowBox(dialog,
-                "Incorrect mode.\nPlease recycle power on instrument and click \"Select\" to try again.",
-                kCaption);
-        return 1;
+        return std::nullopt;
     }
-    // The field runs from after the comma to the end of the reply, not trimmed.
     char versionField[kIdentifyReplyCapacity] = {};
     std::memcpy(versionField, reply + comma, received - comma);
+    return std::string(versionField);
+}
 
+// What the checks before update mode hand to the transfer.
+struct Checked {
+    PackageResult refusal;  // stage Checks with a reason when they refused
+    std::string versionField;
+    PackagePlan plan;
+};
+
+// The instrument, the serial number and the whole package, in the order the
+// dialog has always checked them, each refusal in its message box.
+Checked CheckInstrumentAndFile(UpdateContext& context, InstrumentConnection& connection,
+                               const std::string& packagePath, const std::optional<std::string>& serial)
+{
+    DialogPort& dialog = context.dialog;
+    Clock& clock = context.clock;
+    const auto refuse = [](StopReason reason) { return Checked{PackageResult{UpdateStage::Checks, reason}, {}, {}}; };
+
+    connection.OpenSelected(context.serial);
+    if (connection.FoundCount() == 0) {
+        ShowBox(dialog, "ZQ6140 device not found.", kCaption);
+        return refuse(StopReason::NotFound);
+    }
+
+    WriteCommand(connection, kCommandLocal);
+    PauseAfter(clock, connection.WritePauseEnd(), pauses::kCommand);
+
+    if (!serial) {
+        ShowBox(dialog, "DMM device serial no miss.", kCaption);
+        return refuse(StopReason::SerialMissing);
+    }
+    if (connection.SerialNumber() != *serial) {
+        ShowBox(dialog, "The firmware update device missed.", kCaption);
+        return refuse(StopReason::AnotherInstrument);
+    }
+
+    PackageEntry entry;
+    ReadPackageEntry(packagePath, entry, 1);
+    auto headerFile = File::Open(packagePath);
+    if (!headerFile) {
+        ShowBox(dialog, "The first bin file not found.", kFileCaption);
+        return refuse(StopReason::FileUnreadable);
+    }
+
+    WriteCommand(connection, kCommandIdentify);
+    PauseAfter(clock, connection.WritePauseEnd(), pauses::kCommand);
+
+    const std::optional<std::string> versionField = ReadVersionField(connection);
+    if (!versionField) {
+        connection.Close();
+        headerFile.reset();
+        const ButtonAdvice advice(dialog);
+        ShowBox(dialog, "Incorrect mode.\nPlease recycle power on instrument and click \"Select\" to try again.",
+                kCaption);
+        return refuse(StopReason::WrongMode);
+    }
     // The whole package is judged before any part of it: an entry that lies
     // outside the file, or a package without entries, never gets near the
     // instrument, which stays in its normal mode.
     if (const auto damage = ValidatePackage(*headerFile)) {
         ShowBox(dialog, *damage, kCaption);
-        headerFile.reset();
-        return CloseAndFail(connection);
+        return refuse(StopReason::PackageDamaged);
     }
-
-    ImageHeader imageHeader = headerFile->Seek(entry.Offset())
-                                  ? DecodeImageHeader(*headerFile)
-                                  : DecodeImageHeader(nullptr, 0);
+    const ImageHeader imageHeader =
+        headerFile->Seek(entry.Offset()) ? DecodeImageHeader(*headerFile) : DecodeImageHeader(nullptr, 0);
     if (!IdentityMatches(imageHeader)) {
         ShowBox(dialog, IdentityMismatchBoxText(), kCaption);
-        headerFile.reset();
-        return CloseAndFail(connection);
+        return refuse(StopReason::NotZq6140Image);
     }
-    if (!VersionGate(versionField, imageHeader)) {
+    if (!VersionGate(*versionField, imageHeader)) {
         ShowBox(dialog, GateRefusalBoxText(imageHeader.targetKind), kCaption);
-        headerFile.reset();
-        return CloseAndFail(connection);
+        return refuse(StopReason::VersionGate);
     }
-    headerFile.reset();
+    // The table is sound: it is planned once, whole.
+    const PackageTable table = ReadPackageTable(*headerFile, std::numeric_limits<std::int32_t>::max());
+    return Checked{PackageResult{UpdateStage::Transfer, StopReason::None}, *versionField, PlanPackage(table)};
+}
 
-    if (!context.Observer().MayEnterUpdateMode(versionField)) {
-        return CloseAndFail(connection);
-    }
-    WriteCommand(*connection, kCommandSystemUpdate);
-    microseconds pausedTo = connection->WritePauseEnd();
+// Switches the instrument into update mode and lets it settle; the next
+// pause counts from the returned deadline.
+microseconds EnterUpdateMode(UpdateContext& context, InstrumentConnection& connection)
+{
+    WriteCommand(connection, kCommandSystemUpdate);
+    microseconds pausedTo = connection.WritePauseEnd();
     context.Observer().EnteredUpdateMode();
-    for (int round = 0; round < kSettleRounds; ++round) {
-        dialog.DrainMessages();
-        pausedTo = PauseAfter(clock, pausedTo, kSettleStep);
+    for (int round = 0; round < pauses::kPackageSettleRounds; ++round) {
+        context.dialog.DrainMessages();
+        pausedTo = PauseAfter(context.clock, pausedTo, pauses::kPumpStep);
     }
+    return pausedTo;
+}
 
-    // Entries 2 .. entry count go out whole, in table order.
-    for (std::int32_t n = 2; n <= packageHeader.EntryCount(); ++n) {
-        ReadPackageEntry(packagePath, entry, n);
-        if (entry.Size() < 0) {
-            return CloseAndFail(connection);
-        }
-        auto imageFile = OpenAt(packagePath, entry.Offset());
-        if (!imageFile) {
-            return CloseAndFail(connection);
-        }
-        const auto sent = SendRun(*connection, *imageFile, buffer, dialog, context.Observer(), clock,
-                                  static_cast<std::uint64_t>(entry.Size()), kEntryChunkPause, pausedTo);
-        imageFile.reset();
-        if (!sent) {
-            return CloseAndFail(connection);
-        }
-        if (!ImageAccepted(*connection, buffer, clock, sent->pausedTo, kEntryReplyWait)) {
-            return CloseAndFail(connection);
+// Sends one planned image and waits for the instrument to accept it: entries
+// 2 .. entry count whole, entry 1 without its header and with the PadCommand
+// its last chunk may need.
+StopReason SendImage(UpdateContext& context, InstrumentConnection& connection, const std::string& packagePath,
+                     const PlannedImage& image, Buffer& buffer, microseconds pausedTo)
+{
+    Clock& clock = context.clock;
+    auto file = OpenAt(packagePath, image.offset);
+    if (!file || (image.skipped > 0 && !ReadExactly(*file, buffer.data(), image.skipped))) {
+        return StopReason::FileUnreadable;
+    }
+    if (image.lead) {
+        pausedTo = PauseAfter(clock, pausedTo, pauses::kHeaderSkip);
+    }
+    const RunEnd sent = SendRun(connection, *file, buffer, context.dialog, context.Observer(), clock,
+                                image.bytesToSend, image.lead ? pauses::kLeadChunk : pauses::kEntryChunk, pausedTo);
+    file.reset();
+    if (sent.stop != StopReason::None) {
+        return sent.stop;
+    }
+    pausedTo = sent.pausedTo;
+    // Only the computed size of entry 1's last chunk decides, never what Write reported.
+    if (image.lead && NeedsPadCommand(sent.lastChunk)) {
+        std::memcpy(buffer.data(), kPadCommand.data(), kPadCommand.size());
+        connection.Write(buffer.data(), static_cast<std::uint32_t>(kPadCommand.size()));
+        pausedTo = connection.WritePauseEnd();
+    }
+    return ImageAccepted(connection, buffer, clock, pausedTo, image.lead ? pauses::kLeadReply : pauses::kEntryReply);
+}
+
+}  // namespace
+
+PackageResult InstallPackage(UpdateContext& context, const std::string& packagePath,
+                             const std::optional<std::string>& serial)
+{
+    auto connection = std::make_unique<InstrumentConnection>(context.clock, context.visaLibrary);
+    connection->SetLibraryHeldElsewhere(context.libraryHeldElsewhere);
+
+    const Checked checked = CheckInstrumentAndFile(context, *connection, packagePath, serial);
+    if (checked.refusal.reason != StopReason::None) {
+        return CloseAndFail(connection, UpdateStage::Checks, checked.refusal.reason);
+    }
+    if (!context.Observer().MayEnterUpdateMode(checked.versionField)) {
+        return CloseAndFail(connection, UpdateStage::Checks, StopReason::Declined);
+    }
+    microseconds pausedTo = EnterUpdateMode(context, *connection);
+
+    // Entries 2 .. entry count in table order, then entry 1.
+    Buffer buffer{};
+    for (const PlannedImage& image : checked.plan.images) {
+        const StopReason stop = SendImage(context, *connection, packagePath, image, buffer, pausedTo);
+        if (stop != StopReason::None) {
+            return CloseAndFail(connection, UpdateStage::Transfer, stop);
         }
         // A reply came since: the next pause counts from now.
-        pausedTo = clock.Now();
-    }
-
-    // Entry 1 last, without its header.
-    ReadPackageEntry(packagePath, entry, 1);
-    if (entry.Size() < static_cast<std::int32_t>(kImageHeaderSize)) {
-        return CloseAndFail(connection);
-    }
-    auto leadFile = OpenAt(packagePath, entry.Offset());
-    if (!leadFile || !ReadExactly(*leadFile, buffer.data(), kImageHeaderSize)) {
-        return CloseAndFail(connection);
-    }
-    pausedTo = PauseAfter(clock, pausedTo, kHeaderSkipPause);
-    const auto sent =
-        SendRun(*connection, *leadFile, buffer, dialog, context.Observer(), clock,
-                static_cast<std::uint64_t>(entry.Size()) - kImageHeaderSize, kLeadChunkPause, pausedTo);
-    leadFile.reset();
-    if (!sent) {
-        return CloseAndFail(connection);
-    }
-    pausedTo = sent->pausedTo;
-    // Only the computed size of entry 1's last chunk decides, never what Write reported.
-    if (NeedsPadCommand(sent->lastChunk)) {
-        std::memcpy(buffer.data(), kPadCommand.data(), kPadCommand.size());
-        connection->Write(buffer.data(), static_cast<std::uint32_t>(kPadCommand.size()));
-        pausedTo = connection->WritePauseEnd();
-    }
-    if (!ImageAccepted(*connection, buffer, clock, pausedTo, kLeadReplyWait)) {
-        return CloseAndFail(connection);
+        pausedTo = context.clock.Now();
     }
 
     connection->Close();
     connection.reset();
-    return 0;
+    return PackageResult{UpdateStage::Finished, StopReason::None};
 }
 
 }  // namespace meterload

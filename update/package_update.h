@@ -2,15 +2,23 @@
 #pragma once
 
 #include "update/update_context.h"
+#include "update/update_outcome.h"
 
+#include <optional>
 #include <string>
 
 namespace meterload {
 
-// `handOver` is the package's directory, "@" and the serial number of the
-// instrument identified before. 0 when every image was acknowledged, 1
-// otherwise; refusals before update mode are shown in message boxes.
-int InstallPackage(UpdateContext& context, const std::string& packagePath,
-                   const std::string& handOver);
+struct PackageResult {
+    UpdateStage stage = UpdateStage::Checks;
+    StopReason reason = StopReason::None;
+};
+
+// `serial` is the serial number of the instrument identified before, as the
+// dialog's hand-over carried it (nothing when it carried none). Finished
+// when every image was acknowledged; refusals before update mode are shown
+// in message boxes.
+PackageResult InstallPackage(UpdateContext& context, const std::string& packagePath,
+                             const std::optional<std::string>& serial);
 
 }  // namespace meterload

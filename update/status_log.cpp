@@ -1,12 +1,8 @@
 #include "update/status_log.h"
 
-#include <chrono>
+#include "update/procedure_pauses.h"
 
 namespace meterload {
-
-namespace {
-constexpr auto kPumpStep = std::chrono::milliseconds(100);
-}
 
 void StatusLog::AppendLine(const std::string& text)
 {
@@ -30,7 +26,7 @@ int StatusLog::PumpMessages() { return dialog_.PumpMessages() ? 1 : 0; }
 void StatusLog::WaitPumping(int n)
 {
     for (int i = 0; i < n; ++i) {
-        clock_.Sleep(kPumpStep);
+        clock_.Sleep(pauses::kPumpStep);
         PumpMessages();
     }
 }

@@ -22,7 +22,6 @@ std::string Joined(const std::vector<std::string>& texts)
 void DialogTap::Restart()
 {
     texts_.clear();
-    selectHidden_ = false;
     shown_ = inner_.LogText();
 }
 
@@ -53,13 +52,6 @@ void DialogTap::Keep(const std::string& text)
     }
 }
 
-void DialogTap::HideControl(int control)
-{
-    // Only a file refused in update mode hides the left button.
-    selectHidden_ = selectHidden_ || control == kSelectButton;
-    inner_.HideControl(control);
-}
-
 BoxAnswer DialogTap::ShowMessageBox(BoxOwner owner, const std::string& text, const std::string& caption,
                                     BoxButtons buttons, BoxIcon icon)
 {
@@ -70,11 +62,16 @@ BoxAnswer DialogTap::ShowMessageBox(BoxOwner owner, const std::string& text, con
 void ObserverTap::Reset()
 {
     declined = entered = stopped = false;
+    deciding = std::chrono::microseconds{0};
 }
 
 bool ObserverTap::MayEnterUpdateMode(std::string_view field)
 {
+    const auto start = clock_ != nullptr ? clock_->Now() : std::chrono::microseconds{0};
     declined = !inner_->MayEnterUpdateMode(field);
+    if (clock_ != nullptr) {
+        deciding += clock_->Now() - start;
+    }
     return !declined;
 }
 
@@ -107,33 +104,28 @@ void DescribeFile(UpdateRecord& record, const std::string& path, const std::stri
     }
 }
 
-bool Conclude(UpdateRecord& record, const ObserverTap& watched, const DialogTap& shown,
-              const std::vector<std::string>& textsBeforeEnding, std::optional<bool> outcome)
+bool Conclude(UpdateRecord& record, const UpdateOutcome& outcome)
 {
-    if (watched.declined) {
+    if (outcome.reason == StopReason::Declined) {
         record.result = "refused";
-        record.reason = watched.Refusal();
+        record.reason = outcome.refusal;
         return !record.reason.empty();
     }
-    if (outcome) {
-        if (*outcome) {
-            record.result = "done";
-            return true;
-        }
-        record.result = watched.entered ? "failed" : "refused";
-        record.reason = Joined(textsBeforeEnding);
-        if (record.reason.empty()) {
-            record.reason = watched.stopped ? "stopped before the transfer ended" : "no reason given";
-        }
+    if (outcome.Complete()) {
+        record.result = "done";
         return true;
     }
-    if (!watched.entered) {
+    // Stopped before update mode without the common ending: no update ran.
+    if (!outcome.endingShown && !outcome.updateModeEntered) {
         return false;
     }
-    // In update mode without the common ending: the image was refused, or
-    // could not be opened.
-    record.result = shown.SelectHidden() ? "refused" : "failed";
-    record.reason = Joined(shown.Texts());
+    const bool failed = outcome.updateModeEntered && !IsFileRefusal(outcome.reason);
+    record.result = failed ? "failed" : "refused";
+    record.reason = Joined(outcome.texts);
+    if (record.reason.empty()) {
+        record.reason =
+            outcome.reason == StopReason::Stopped ? "stopped before the transfer ended" : "no reason given";
+    }
     return true;
 }
 

@@ -1,11 +1,15 @@
-// What the history needs to know of one update, watched from the outside of
-// its procedures: the dialog's calls pass through a tap that forwards each
-// one unchanged and keeps the texts the user was shown, and the front end's
-// observer is wrapped the same way.
+// What the driver keeps of one update beside what its procedures return: the
+// dialog's calls pass through a tap that forwards each one unchanged and
+// keeps the texts the user was shown, and the front end's observer is
+// wrapped the same way. The history's record is made from the outcome.
 #pragma once
 
 #include "update/dialog_port.h"
 #include "update/update_observer.h"
+#include "update/update_outcome.h"
+#include "platform/clock.h"
+
+#include <chrono>
 #include "update/update_record.h"
 
 #include <optional>
@@ -22,7 +26,6 @@ public:
     void Restart();
     // The log lines gained and the box texts shown since Restart, in order.
     const std::vector<std::string>& Texts() const { return texts_; }
-    bool SelectHidden() const { return selectHidden_; }
 
     std::string LogText() override { return inner_.LogText(); }
     void SetLogText(const std::string& text) override;
@@ -31,7 +34,7 @@ public:
     void DrainMessages() override { inner_.DrainMessages(); }
     void SetCaption(int control, const std::string& caption) override { inner_.SetCaption(control, caption); }
     void EnableControl(int control, bool enable) override { inner_.EnableControl(control, enable); }
-    void HideControl(int control) override;
+    void HideControl(int control) override { inner_.HideControl(control); }
     void InvalidateAll() override { inner_.InvalidateAll(); }
     BoxAnswer ShowMessageBox(BoxOwner owner, const std::string& text, const std::string& caption,
                              BoxButtons buttons, BoxIcon icon) override;
@@ -39,6 +42,7 @@ public:
     {
         return inner_.ChooseFileToOpen(filter);
     }
+    void MarkButtonAdvice(bool advice) override { inner_.MarkButtonAdvice(advice); }
 
 private:
     void Keep(const std::string& text);
@@ -46,18 +50,22 @@ private:
     DialogPort& inner_;
     std::string shown_;
     std::vector<std::string> texts_;
-    bool selectHidden_ = false;
 };
 
 class ObserverTap final : public UpdateObserver {
 public:
-    void Watch(UpdateObserver& inner) { inner_ = &inner; }
+    void Watch(UpdateObserver& inner, Clock& clock)
+    {
+        inner_ = &inner;
+        clock_ = &clock;
+    }
     // Before each update.
     void Reset();
 
     bool declined = false;  // the front end said no to update mode
     bool entered = false;
     bool stopped = false;   // the front end stopped the transfer
+    std::chrono::microseconds deciding{0};  // spent in the front end's MayEnterUpdateMode
 
     bool MayEnterUpdateMode(std::string_view field) override;
     void EnteredUpdateMode() override;
@@ -68,15 +76,15 @@ public:
 
 private:
     UpdateObserver* inner_ = &NoObserver();
+    Clock* clock_ = nullptr;
 };
 
 // The record's facts about the file: name, size, digest, kind, entry count.
 void DescribeFile(UpdateRecord& record, const std::string& path, const std::string& fileName, bool package);
 
-// The record's result and reason from what was watched; nothing when the
-// front end declined update mode without refusing the file (no update ran).
-// `outcome`: whether the common ending was reached, and complete or not.
-bool Conclude(UpdateRecord& record, const ObserverTap& watched, const DialogTap& shown,
-              const std::vector<std::string>& textsBeforeEnding, std::optional<bool> outcome);
+// The record's result and reason from the update's outcome; false when there
+// is nothing to record (no update ran: the front end declined update mode
+// without refusing the file, or the procedure stopped before any of it).
+bool Conclude(UpdateRecord& record, const UpdateOutcome& outcome);
 
 }  // namespace meterload

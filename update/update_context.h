@@ -25,6 +25,11 @@ struct UpdateContext {
     // Null: no history is kept.
     UpdateRecorder* recorder = nullptr;
 
+    // Another holder keeps the VISA library loaded (several instruments at
+    // once): each connection then closes its sessions itself, since
+    // unloading no longer does.
+    bool libraryHeldElsewhere = false;
+
     UpdateObserver& Observer() const { return observer != nullptr ? *observer : NoObserver(); }
 };
 

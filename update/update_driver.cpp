@@ -3,12 +3,11 @@
 #include "update/update_driver.h"
 
 #include "update/close_connection.h"
+#include "update/hand_over.h"
 #include "update/package_name.h"
 #include "update/package_update.h"
 #include "update/split_path.h"
 #include "update/update_history.h"
-
-#include <algorithm>
 
 namespace meterload {
 
@@ -21,10 +20,11 @@ constexpr const char* kFileFilter =
 
 UpdateDriver::UpdateDriver(UpdateContext context)
     : tap_(context.dialog),
-      context_(UpdateContext{tap_, context.clock, context.visaLibrary, context.serial, &watch_, context.recorder}),
+      context_(UpdateContext{tap_, context.clock, context.visaLibrary, context.serial, &watch_, context.recorder,
+                             context.libraryHeldElsewhere}),
       log_(context_.dialog, context_.clock)
 {
-    watch_.Watch(context.Observer());
+    watch_.Watch(context.Observer(), context_.clock);
 }
 
 void UpdateDriver::OnOK()
@@ -36,47 +36,61 @@ void UpdateDriver::OnOK()
     Update();
 }
 
-void UpdateDriver::Update()
+UpdateOutcome UpdateDriver::Update()
 {
-    std::optional<Identified> identified = IdentifyInstrument();
-    if (!identified) {
-        return;
+    outcome_ = UpdateOutcome{};
+    tap_.Restart();
+    Identified identified = IdentifyInstrument();
+    if (identified.found != Found::Instrument) {
+        outcome_.reason = identified.found == Found::Nothing ? StopReason::NotFound : StopReason::WrongMode;
+        KeepTexts();
+        return outcome_;
     }
 
     // The connection stays open while the user chooses.
+    outcome_.stage = UpdateStage::FileChoice;
     const std::optional<std::string> path = context_.dialog.ChooseFileToOpen(kFileFilter);
     if (!path) {
         log_.ClearLog();
         log_.AppendLine("User Abort...");
-        CloseAndDestroy(identified->connection);
+        CloseAndDestroy(identified.connection);
         context_.dialog.EnableControl(kSelectButton, true);
-        return;
+        outcome_.reason = StopReason::UserAbort;
+        return outcome_;
     }
 
-    if (context_.recorder == nullptr) {
-        Install(*identified, *path);
-        return;
-    }
-    // The connection is gone by the end; its serial number is kept first.
-    const std::string serial = identified->connection->SerialNumber();
-    const std::string field = identified->firmwareVersionField;
     const std::string when = UtcNow();
     const auto start = context_.clock.Now();
-    Install(*identified, *path);
-    RecordUpdate(*path, serial, field, when, start);
+    Install(identified, *path);
+    if (context_.recorder != nullptr) {
+        RecordUpdate(*path, identified.serial, identified.firmwareVersionField, when, start);
+    }
+    return outcome_;
 }
 
 void UpdateDriver::Install(Identified& identified, const std::string& path)
 {
     tap_.Restart();
     watch_.Reset();
-    outcome_.reset();
-    textsBeforeEnding_.clear();
+    outcome_.stage = UpdateStage::Checks;
     if (IsPackageName(SplitPath(path).fileName)) {
         HandOverPackage(identified, path);
     } else {
         InstallImage(identified, path);
     }
+    if (!outcome_.endingShown) {
+        KeepTexts();
+    }
+    outcome_.updateModeEntered = watch_.entered;
+    if (watch_.declined) {
+        outcome_.reason = StopReason::Declined;
+        outcome_.refusal = watch_.Refusal();
+    }
+}
+
+void UpdateDriver::KeepTexts()
+{
+    outcome_.texts = tap_.Texts();
 }
 
 void UpdateDriver::RecordUpdate(const std::string& path, const std::string& serial, const std::string& field,
@@ -86,11 +100,13 @@ void UpdateDriver::RecordUpdate(const std::string& path, const std::string& seri
     record.time = when;
     record.serial = serial;
     record.firmwareVersionField = field;
-    record.durationMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(context_.clock.Now() - start).count();
+    // The time the front end took to decide on update mode is not the update's.
+    record.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(context_.clock.Now() - start -
+                                                                             watch_.deciding)
+                            .count();
     const std::string fileName = SplitPath(path).fileName;
     DescribeFile(record, path, fileName, IsPackageName(fileName));
-    if (Conclude(record, watch_, tap_, textsBeforeEnding_, outcome_)) {
+    if (Conclude(record, outcome_)) {
         context_.recorder->Record(record);
     }
 }
@@ -102,39 +118,36 @@ void UpdateDriver::HandOverPackage(Identified& identified, const std::string& pa
     context_.dialog.EnableControl(kSelectButton, false);
     context_.dialog.EnableControl(kExitButton, false);
 
-    // The serial number goes back out of the serial line: after its first
-    // colon and the blank that follows.
-    const std::string& line = identified.serialLine;
-    const std::size_t colon = line.find(':');
-    const std::string serial =
-        colon == std::string::npos ? std::string() : line.substr(std::min(colon + 2, line.size()));
     const PathParts parts = SplitPath(path);
-    const std::string handOver = parts.directory + "@" + serial;
+    const std::string handOver = HandOverText(parts.directory, identified.serial);
 
-    const int result = InstallPackage(context_, path, handOver);
+    const PackageResult result = InstallPackage(context_, path, SerialFromHandOver(handOver));
+    outcome_.stage = result.stage;
+    outcome_.reason = result.reason;
 
     // The package procedure writes nothing into the log: its outcome follows
     // the serial line and "Please wait ...".
-    ReportOutcome(parts.fileName, result == 0);
+    ReportOutcome(parts.fileName, result.reason);
     OfferContinue();
 }
 
-std::optional<UpdateDriver::Identification> UpdateDriver::Identify()
+UpdateDriver::Identification UpdateDriver::Identify()
 {
-    std::optional<Identified> identified = IdentifyInstrument();
-    if (!identified) {
-        return std::nullopt;
-    }
-    Identification identification{identified->firmwareVersionField,
-                                  identified->connection->SerialNumber()};
-    CloseAndDestroy(identified->connection);
+    Identified identified = IdentifyInstrument();
+    Identification identification{identified.found, identified.firmwareVersionField, identified.serial};
+    CloseAndDestroy(identified.connection);
     return identification;
 }
 
-void UpdateDriver::ReportOutcome(const std::string& fileName, bool complete)
+void UpdateDriver::ReportOutcome(const std::string& fileName, StopReason reason)
 {
-    outcome_ = complete;
-    textsBeforeEnding_ = tap_.Texts();
+    const bool complete = reason == StopReason::None;
+    if (complete) {
+        outcome_.stage = UpdateStage::Finished;
+    }
+    outcome_.reason = reason;
+    KeepTexts();
+    outcome_.endingShown = true;
     context_.Observer().Finished(complete);
     if (complete) {
         log_.AppendLine("\"" + fileName + "\" update completed. Please recycle power on instrument");
@@ -143,6 +156,7 @@ void UpdateDriver::ReportOutcome(const std::string& fileName, bool complete)
         log_.AppendLine("\"" + fileName + "\" firmware update failure! Please recycle power on");
         log_.AppendLine("instrument now and Try again.\r\n");
     }
+    const ButtonAdvice advice(context_.dialog);
     log_.AppendLine("After instrument power is recycled, if you want to update another binary");
     log_.AppendLine("file, please press the \"Continue\" button, otherwise press the \"OK\" button");
     log_.AppendLine("to exit.");

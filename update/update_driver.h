@@ -3,11 +3,14 @@
 #pragma once
 
 #include "link/instrument_connection.h"
+#include "link/update_link.h"
 #include "platform/file.h"
 #include "update/status_log.h"
 #include "update/update_attempt.h"
 #include "update/update_context.h"
+#include "update/update_outcome.h"
 
+#include <array>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -31,16 +34,18 @@ public:
     void OnOK();
 
     // One whole update, as OnOK runs it when the ready flag is 1.
-    void Update();
+    UpdateOutcome Update();
 
     // The identification alone, its connection closed again before it
-    // returns. Nothing when it stopped (no instrument, or the wrong mode),
-    // after the box or the log lines that say so.
+    // returns. When it stopped (no instrument, or the wrong mode), the box
+    // or the log lines that say so have been shown.
+    enum class Found { Instrument, Nothing, WrongMode };
     struct Identification {
-        std::string firmwareVersionField;
+        Found found = Found::Nothing;
+        std::string firmwareVersionField;  // as the reply carried it, line end included
         std::string serial;
     };
-    std::optional<Identification> Identify();
+    Identification Identify();
 
     int ReadyFlag() const { return ready_; }
 
@@ -48,21 +53,25 @@ private:
     // What a successful identification hands to the rest of OnOK, which then
     // owns the open connection.
     struct Identified {
+        Found found = Found::Nothing;
         std::unique_ptr<InstrumentConnection> connection;
         std::string firmwareVersionField;
-        std::string serialLine;
+        std::string serial;
     };
 
-    std::optional<Identified> IdentifyInstrument();
-    void StopWrongMode(std::unique_ptr<InstrumentConnection>& connection);
+    Identified IdentifyInstrument();
+    Identified StopWrongMode(std::unique_ptr<InstrumentConnection>& connection);
 
     void HandOverPackage(Identified& identified, const std::string& path);
     void InstallImage(Identified& identified, const std::string& path);
-    void StopRefused(std::unique_ptr<File>& image, std::unique_ptr<InstrumentConnection>& connection);
-    bool Transfer(InstrumentConnection& connection, File& image);
+    void StopRefused(StopReason reason, std::unique_ptr<File>& image,
+                     std::unique_ptr<InstrumentConnection>& connection);
+    StopReason Transfer(InstrumentConnection& connection, File& image);
+    using ChunkBuffer = std::array<std::uint8_t, kChunkSize>;
+    StopReason AwaitAcceptance(InstrumentConnection& connection, ChunkBuffer& chunk);
     void Ending(std::unique_ptr<File>& image, std::unique_ptr<InstrumentConnection>& connection,
-                const std::string& fileName, bool complete);
-    void ReportOutcome(const std::string& fileName, bool complete);
+                const std::string& fileName, StopReason reason);
+    void ReportOutcome(const std::string& fileName, StopReason reason);
     void OfferContinue();
 
     std::unique_ptr<InstrumentConnection> NewConnection();
@@ -72,6 +81,8 @@ private:
     void Install(Identified& identified, const std::string& path);
     void RecordUpdate(const std::string& path, const std::string& serial, const std::string& field,
                       const std::string& when, std::chrono::microseconds start);
+    // The texts shown since the tap last restarted, into the outcome.
+    void KeepTexts();
 
     // The dialog and the observer as the procedures see them: passed through
     // unchanged, watched for the history.
@@ -79,8 +90,7 @@ private:
     ObserverTap watch_;
     UpdateContext context_;
     StatusLog log_;
-    std::optional<bool> outcome_;               // the common ending's, once reached
-    std::vector<std::string> textsBeforeEnding_;
+    UpdateOutcome outcome_;  // of the update under way, or the last one
     int ready_ = 0;
 };
 

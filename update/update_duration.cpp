@@ -1,24 +1,13 @@
 #include "update/update_duration.h"
 
-#include "firmware/image_header.h"
 #include "link/update_link.h"
+#include "update/procedure_pauses.h"
 
 namespace meterload {
 namespace {
 
 using std::chrono::milliseconds;
-
-// The pauses of the two procedures, in the order they make them.
-constexpr milliseconds kWrite{10};  // after every write
-constexpr milliseconds kImageSettle{2000 + 2000};
-constexpr milliseconds kImageChunkPause{5};
-constexpr milliseconds kImageReplyWait{1000};
-constexpr milliseconds kPackageSettle{40 * 100};
-constexpr milliseconds kEntryChunkPause{20};
-constexpr milliseconds kLeadChunkPause{10};
-constexpr milliseconds kHeaderSkipPause{10};
-constexpr milliseconds kEntryReplyWait{2000};
-constexpr milliseconds kLeadReplyWait{1000};
+using namespace pauses;
 
 // A run of `size` bytes as the package update sends it: a pause before each
 // full chunk, none before the last.
@@ -38,27 +27,31 @@ milliseconds ImageUpdateDuration(std::uint64_t bodySize)
 {
     const ChunkPlan plan = PlanChunks(bodySize);
     const auto writes = static_cast<milliseconds::rep>(plan.fullChunks + (plan.lastChunk > 0 ? 1 : 0));
-    milliseconds total = kWrite + kImageSettle + (kImageChunkPause + kWrite) * writes;
+    const milliseconds settle = kPumpStep * (2 * kImageSettleSteps);
+    const milliseconds reply = kPumpStep * kImageReplySteps;
+    milliseconds total = kWrite + settle + (kImageChunk + kWrite) * writes;
     if (writes > 0 && NeedsPadCommand(plan.lastChunk)) {
         total += kWrite;
     }
     // Reply, EndFrame, reply.
-    return total + kImageReplyWait + kWrite + kImageReplyWait;
+    return total + reply + kWrite + reply;
 }
 
-milliseconds PackageUpdateDuration(const std::vector<std::uint64_t>& otherSizes,
-                                   std::uint64_t leadSize)
+milliseconds PackageUpdateDuration(const PackagePlan& plan)
 {
-    milliseconds total = kWrite + kPackageSettle;
-    for (const std::uint64_t size : otherSizes) {
-        total += PackageRun(size, kEntryChunkPause) + kEntryReplyWait + kWrite;
+    milliseconds total = kWrite + kPumpStep * kPackageSettleRounds;
+    for (const PlannedImage& image : plan.images) {
+        if (!image.lead) {
+            total += PackageRun(image.bytesToSend, kEntryChunk) + kEntryReply + kWrite;
+            continue;
+        }
+        total += kHeaderSkip + PackageRun(image.bytesToSend, kLeadChunk);
+        if (NeedsPadCommand(PlanChunks(image.bytesToSend).lastChunk)) {
+            total += kWrite;
+        }
+        total += kLeadReply + kWrite;
     }
-    const std::uint64_t body = leadSize > kImageHeaderSize ? leadSize - kImageHeaderSize : 0;
-    total += kHeaderSkipPause + PackageRun(body, kLeadChunkPause);
-    if (NeedsPadCommand(PlanChunks(body).lastChunk)) {
-        total += kWrite;
-    }
-    return total + kLeadReplyWait + kWrite;
+    return total;
 }
 
 }  // namespace meterload

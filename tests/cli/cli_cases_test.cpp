@@ -101,5 +101,15 @@ TEST_F(CliTest, ADryRunChecksAgainstTheInstrumentItself)
     EXPECT_THAT(run.err, ::testing::HasSubstr("Transfer:    1481 bytes, about 7.2 s in update mode"));
 }
 
+// The versions field comes with the instrument's line end; a person sees
+// the versions, not an escaped line end.
+TEST_F(CliTest, IdentifyShowsTheVersionsWithoutTheirLineEnd)
+{
+    const CliRun run = Run({"identify"}, kOne);
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_THAT(run.out, ::testing::HasSubstr("Firmware versions: 02.05-11-07\n"));
+    EXPECT_THAT(run.out, ::testing::Not(::testing::HasSubstr("\\n")));
+}
+
 }  // namespace
 }  // namespace meterload::testing

@@ -113,6 +113,20 @@ TEST_F(CliFleetTest, OneRefusedAndOneUnpluggedLeaveTheOthersUpdatedAsAlone)
         ExpectSameExchange(wires.at(serial), ExchangeOf(alone), serial);
     }
 
+    // The library stays loaded for the whole run, so each connection closes
+    // the instrument session it opened instead of leaving it to the unload.
+    std::map<std::string, int> opened;
+    std::map<std::string, int> closed;
+    for (const WireEvent& event : Transcript()) {
+        if (event.name == "viOpen") {
+            ++opened[event.Field("serial")];
+        } else if (event.name == "viClose" && event.Has("serial")) {
+            ++closed[event.Field("serial")];
+        }
+    }
+    EXPECT_EQ(opened.size(), faults.size());
+    EXPECT_EQ(closed, opened);
+
     // One record per update.
     const json records = History();
     std::map<std::string, std::string> results;

@@ -251,5 +251,37 @@ TEST_F(InstrumentConnectionTest, NothingGoesOutAfterClose)
     EXPECT_EQ(CallNames(sim_).back(), "viSetAttribute");
 }
 
+// Unloading releases the sessions only when nobody else holds the library:
+// a connection told that another holder keeps it closes them itself, the
+// instrument's and then the resource manager's, both accepted.
+TEST_F(InstrumentConnectionTest, ClosesItsSessionsWhenTheLibraryStaysLoaded)
+{
+    for (const bool heldElsewhere : {false, true}) {
+        SCOPED_TRACE(heldElsewhere ? "held elsewhere" : "held only by the connection");
+        ASSERT_TRUE(sim_.Configure(""));
+        InstrumentConnection connection(clock_, sim_.LibraryPath());
+        connection.SetLibraryHeldElsewhere(heldElsewhere);
+        connection.Open();
+        ASSERT_EQ(connection.FoundCount(), 1u);
+        connection.Close();
+
+        std::vector<std::string> closes;
+        for (const auto& event : sim_.Transcript()) {
+            if (event.name == "viClose") {
+                closes.push_back(event.Field("status"));
+            }
+        }
+        const auto calls = CallNames(sim_);
+        if (heldElsewhere) {
+            EXPECT_EQ(closes, (std::vector<std::string>{"0x00000000", "0x00000000"})) << sim_.TranscriptText();
+            ASSERT_GE(calls.size(), 3u);
+            EXPECT_EQ(calls[calls.size() - 3], "viSetAttribute");
+        } else {
+            EXPECT_TRUE(closes.empty()) << sim_.TranscriptText();
+            EXPECT_EQ(calls.back(), "viSetAttribute");
+        }
+    }
+}
+
 }  // namespace
 }  // namespace meterload

@@ -5,6 +5,7 @@
 // each load and unload.
 #include "tests/package/package_fixture.h"
 
+#include "update/hand_over.h"
 #include "update/package_update.h"
 
 #include <algorithm>
@@ -99,7 +100,8 @@ TEST_P(ConnectionLifetimeTest, LibraryIsUnloadedOnEveryWayOut)
     TimelineDialog dialog(recorder, timeline);
     UpdateContext context{dialog, clock, library_.string()};
 
-    EXPECT_EQ(InstallPackage(context, package, lifetime.handOver), lifetime.result);
+    const PackageResult result = InstallPackage(context, package, SerialFromHandOver(lifetime.handOver));
+    EXPECT_EQ(result.stage == UpdateStage::Finished ? 0 : 1, lifetime.result);
 
     const std::vector<std::string> lines = timeline.Lines();
     if (lifetime.expect) {

@@ -1,5 +1,7 @@
 #include "tests/package/package_fixture.h"
 
+#include "update/hand_over.h"
+
 #include "update/package_update.h"
 
 #include <deque>
@@ -79,7 +81,9 @@ int PackageUpdateTest::Install(const std::string& handOver)
 
 int PackageUpdateTest::Install(const std::string& packagePath, const std::string& handOver)
 {
-    return InstallPackage(context_, packagePath, handOver);
+    // 0 when every image was acknowledged, 1 otherwise, as the dialog's
+    // hand-over is read.
+    return InstallPackage(context_, packagePath, SerialFromHandOver(handOver)).stage == UpdateStage::Finished ? 0 : 1;
 }
 
 ExpectedTimeline PackageUpdateTest::ExpectedInstall(const Bytes& lead, const std::vector<Bytes>& others,

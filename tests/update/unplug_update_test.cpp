@@ -182,10 +182,63 @@ INSTANTIATE_TEST_SUITE_P(
                    Comeback::PowerCycled},
         UnplugCase{"PackageDuringASilentReply", true, "replies=none\nunplug_after_ms=9000", 240,
                    Comeback::PluggedIn},
-        // The package update does not look at its writes: after an unplug
-        // at the start of a large entry it sends the rest into the void.
+        // After an unplug at the start of a large entry the package update
+        // stops at the write the library reported lost.
         UnplugCase{"PackageAtTheStartOfA256KiBEntry", true, "unplug_after_bytes=1", 262144, Comeback::PluggedIn}),
     [](const ::testing::TestParamInfo<UnplugCase>& param) { return std::string(param.param.name); });
+
+// The package update stops at the first write the library reports lost:
+// nothing more is written or read, and the outcome says why at once instead
+// of after the rest of the entry and a reply's timeout.
+struct LostCase {
+    const char* name;
+    std::string unplug;
+    std::size_t entrySize;  // of entry 2, and of entry 1's body
+};
+
+std::ostream& operator<<(std::ostream& out, const LostCase& c)
+{
+    return out << c.name;
+}
+
+class LostConnectionTest : public UpdateFlowTest, public ::testing::WithParamInterface<LostCase> {};
+
+TEST_P(LostConnectionTest, PackageStopsAtTheWriteThatFoundTheInstrumentGone)
+{
+    const LostCase& c = GetParam();
+    ImageSpec lead;
+    lead.bodySize = c.entrySize;
+    PackageBuilder package;
+    package.Image(ImageBytes(lead), "main.bin");
+    package.Image(ImageBody(c.entrySize, 2), "panel.bin");
+    const std::string path = WriteFile("fw.pak", package.Build());
+
+    Configure(c.unplug);
+    StartReady();
+    dialog.QueueFileChoice(path);
+    const UpdateOutcome outcome = driver.Update();
+    EXPECT_TRUE(outcome.updateModeEntered);
+    EXPECT_EQ(outcome.stage, UpdateStage::Transfer);
+    EXPECT_EQ(outcome.reason, StopReason::ConnectionLost);
+
+    const auto events = sim.Transcript();
+    const auto unplug =
+        std::find_if(events.begin(), events.end(), [](const WireEvent& e) { return e.name == "unplug"; });
+    ASSERT_NE(unplug, events.end()) << sim.TranscriptText();
+    // The write that met the unplug may be logged after it; nothing else is.
+    const auto after = std::count_if(unplug, events.end(), [](const WireEvent& e) {
+        return e.name == "viWrite" || e.name == "viRead";
+    });
+    EXPECT_LE(after, 1) << sim.TranscriptText();
+    EXPECT_TRUE(outcome.endingShown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Points, LostConnectionTest,
+    ::testing::Values(LostCase{"InsideEntry2", "unplug_after_bytes=500", 2000},
+                      LostCase{"InsideEntry1", "unplug_after_bytes=2500", 2000},
+                      LostCase{"AtTheStartOfA256KiBEntry", "unplug_after_bytes=1", 262144}),
+    [](const ::testing::TestParamInfo<LostCase>& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace meterload::testing

@@ -146,6 +146,21 @@ void UpdateFlowTest::Configure(const std::string& extra)
     ASSERT_TRUE(sim.Configure("serials=ABC123\n" + extra + "\n")) << extra;
 }
 
+void UpdateFlowTest::WriteSampleFiles()
+{
+    ImageSpec fresh;
+    fresh.bodySize = 700;
+    WriteImage("new.bin", fresh);
+    ImageSpec foreign = fresh;
+    foreign.identity = "OTHER ZQ6140";
+    WriteImage("foreign.bin", foreign);
+    ImageSpec old = fresh;
+    old.version = "02.05";
+    WriteImage("old.bin", old);
+    WriteFile("fw.pak", PackageBuilder().Image(ImageBytes(fresh), "main.bin").Image(ImageBody(300, 3), "p.bin").Build());
+    WriteFile("old.pak", PackageBuilder().Image(ImageBytes(old), "old.bin").Build());
+}
+
 std::string UpdateFlowTest::WriteImage(const std::string& name, const ImageSpec& spec)
 {
     return WriteFile(name, ImageBytes(spec));

@@ -56,6 +56,10 @@ protected:
     // Writes an image file into the private directory; returns its path.
     std::string WriteImage(const std::string& name, const ImageSpec& spec);
     std::string WriteFile(const std::string& name, const Bytes& bytes);
+    // new.bin (700 bytes of body, takes), foreign.bin (another identity),
+    // old.bin (older than the instrument), fw.pak (new.bin and one more
+    // entry), old.pak (old.bin alone).
+    void WriteSampleFiles();
     std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
 
     // CheckInstrument as the dialog runs it at start; asserts it found one.

@@ -4,6 +4,8 @@
 #include "tests/update/update_flow_fixture.h"
 
 #include "update/update_duration.h"
+#include "firmware/package_plan.h"
+#include "platform/file.h"
 #include "update/update_observer.h"
 
 #include <numeric>
@@ -168,14 +170,14 @@ TEST_F(UpdateHooksTest, IdentifyAloneClosesItsConnection)
     ASSERT_TRUE(sim.Configure("serials=ABC123,DEF456\nversions=03.01-12-08\n"));
     UpdateDriver identifier(UpdateContext{dialog, clock, sim.LibraryPath(), "DEF456"});
     const auto identification = identifier.Identify();
-    ASSERT_TRUE(identification.has_value());
-    EXPECT_EQ(identification->serial, "DEF456");
-    EXPECT_EQ(identification->firmwareVersionField, "03.01-12-08\n");
+    ASSERT_EQ(identification.found, UpdateDriver::Found::Instrument);
+    EXPECT_EQ(identification.serial, "DEF456");
+    EXPECT_EQ(identification.firmwareVersionField, "03.01-12-08\n");
     EXPECT_THAT(Writes(), ElementsAre(kLocal, kIdentify));
 
     ASSERT_TRUE(sim.Configure("serials=ABC123\nmode=update\n"));
     UpdateDriver wrongMode(UpdateContext{dialog, clock, sim.LibraryPath(), "ABC123"});
-    EXPECT_FALSE(wrongMode.Identify().has_value());
+    EXPECT_EQ(wrongMode.Identify().found, UpdateDriver::Found::WrongMode);
     EXPECT_THAT(dialog.LogLines(), ElementsAre("Incorrect mode. Please recycle power on instrument and",
                                                "click \"Select\" to try again."));
 }
@@ -189,13 +191,21 @@ struct DurationCase {
     std::vector<std::size_t> others;
 };
 
+// The plan the update itself follows, read back from the package.
+PackagePlan PlanOf(const std::string& path)
+{
+    const auto file = File::Open(path);
+    return file ? PlanPackage(ReadPackageTable(*file, 100)) : PackagePlan{};
+}
+
 class DurationTest : public UpdateHooksTest, public ::testing::WithParamInterface<DurationCase> {};
 
 TEST_P(DurationTest, MatchesTheTimeInUpdateMode)
 {
     const DurationCase& c = GetParam();
     Configure();
-    Run(WriteUpdate(c.package, c.body, c.others));
+    const std::string path = WriteUpdate(c.package, c.body, c.others);
+    Run(path);
     ASSERT_THAT(observer.finished, ElementsAre(true));
 
     // From the start of "system:update\n" to the start of the last read,
@@ -210,9 +220,7 @@ TEST_P(DurationTest, MatchesTheTimeInUpdateMode)
     ASSERT_NE(last, events.rend());
     const auto measured = std::chrono::microseconds(last->time - start->time);
 
-    std::vector<std::uint64_t> others(c.others.begin(), c.others.end());
-    const auto expected = c.package ? PackageUpdateDuration(others, c.body + kTestImageHeaderSize)
-                                    : ImageUpdateDuration(c.body);
+    const auto expected = c.package ? PackageUpdateDuration(PlanOf(path)) : ImageUpdateDuration(c.body);
     EXPECT_EQ(measured, expected);
 }
 

@@ -61,17 +61,7 @@ class UpdateRecordCases : public UpdateRecordTest, public ::testing::WithParamIn
 TEST_P(UpdateRecordCases, OneRecordWithTheOutcome)
 {
     const RecordCase& c = GetParam();
-    ImageSpec fresh;
-    fresh.bodySize = 700;
-    WriteImage("new.bin", fresh);
-    ImageSpec foreign = fresh;
-    foreign.identity = "OTHER ZQ6140";
-    WriteImage("foreign.bin", foreign);
-    ImageSpec old = fresh;
-    old.version = "02.05";
-    WriteImage("old.bin", old);
-    WriteFile("fw.pak", PackageBuilder().Image(ImageBytes(fresh), "main.bin").Image(ImageBody(300, 3), "p.bin").Build());
-    WriteFile("old.pak", PackageBuilder().Image(ImageBytes(old), "old.bin").Build());
+    WriteSampleFiles();
 
     Configure(c.config);
     const auto records = Recorded(PathOf(c.file));
