@@ -17,7 +17,6 @@ constexpr ViStatus VI_ERROR_NSUP_FMT = static_cast<ViStatus>(0xBFFF0041UL);
 constexpr ViStatus VI_ERROR_NSUP_OPER = static_cast<ViStatus>(0xBFFF0067UL);
 constexpr ViStatus VI_ERROR_USER_BUF = static_cast<ViStatus>(0xBFFF0071UL);
 constexpr ViStatus VI_ERROR_INV_PARAMETER = static_cast<ViStatus>(0xBFFF0078UL);
-constexpr ViStatus VI_ERROR_CONN_LOST = static_cast<ViStatus>(0xBFFF00A6UL);
 constexpr ViStatus VI_WARN_UNKNOWN_STATUS = 0x3FFF0085L;
 constexpr ViStatus VI_WARN_NULL_OBJECT = 0x3FFF0082L;
 constexpr ViStatus VI_SUCCESS_EVENT_DIS = 0x3FFF0003L;
