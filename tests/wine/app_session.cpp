@@ -401,21 +401,22 @@ constexpr milliseconds kScreenshotRetry{250};
 }  // namespace
 
 std::string AppSession::Screenshot(HWND window, const std::string& name) const {
-    RECT area;
-    if (!GetWindowRect(window, &area) || area.right <= area.left || area.bottom <= area.top) {
+    // The X server's picture of the window's own X window, found by its
+    // title, frame and caption included, as the screen shows it. Wine's
+    // virtual desktop does not always place a window's X window where the
+    // window's Windows rectangle says (a dialog box opened from another one
+    // is the case seen), so a crop of the screen at that rectangle can show
+    // another window or the bare desktop.
+    wchar_t title[256] = {};
+    if (GetWindowTextW(window, title, 256) <= 0) {
         return {};
     }
-    // The X server's picture, frame and caption included, and the tests'
-    // Wine desktop lies at the display's origin.
     const std::string path = std::string(METERLOAD_WINE_SHOTS) + "/" + name + ".png";
     if (!RunUnixCommand("/bin/mkdir -p " + std::string(METERLOAD_WINE_SHOTS))) {
         return {};
     }
-    const std::string command = "/usr/bin/import -window root -crop " +
-                                std::to_string(area.right - area.left) + "x" +
-                                std::to_string(area.bottom - area.top) + "+" +
-                                std::to_string(area.left) + "+" + std::to_string(area.top) +
-                                " +repage " + path;
+    const std::string command = std::string("/bin/sh ") + METERLOAD_WINE_SCREENSHOT + " \"" +
+                                Utf8(title) + "\" " + path;
     // A window that has just opened reaches the screen a little later, when
     // Wine's desktop has drawn it; until then the picture is the bare desktop.
     for (int attempt = 0; attempt < kScreenshotTries; ++attempt) {
