@@ -96,6 +96,19 @@ run_preset() {
   fi
 }
 
+# What the linux run did with the USB transport's tests on the emulated bus
+# (label usb): how many ran, and how many could not (umockdev missing or
+# refusing to start), which are counted as skipped above.
+usb_summary() {
+  local log="$logdir/linux-ctest.log" names total not_run
+  [ -f "$log" ] || return 0
+  names=$(ctest --test-dir build/linux -N -L usb 2>/dev/null | sed -nE 's/^ *Test +#[0-9]+: (.*)$/\1/p')
+  total=$(grep -c . <<<"$names")
+  not_run=$(sed -n '/The following tests did not run:/,/^$/p' "$log" \
+    | sed -nE 's/^[[:space:]]*[0-9]+ - (.*) \((Skipped|Not Run|Disabled)\)$/\1/p' | grep -cxF -f <(printf '%s\n' "$names"))
+  echo "emulated USB tests (label usb) in the linux run: $((total - not_run)) ran, $not_run not run"
+}
+
 # The names of the tests that a ctest log lists as failed.
 failed_names() {
   sed -n '/The following tests FAILED:/,$p' "$1" | sed -nE 's/^[[:space:]]*[0-9]+ - ([^ ]+).*\((Failed|Timeout|SEGFAULT|Subprocess aborted|Exception|Child aborted|OTHER_FAULT)\)$/\1/p'
@@ -109,6 +122,7 @@ failure_blocks() {
 }
 
 what="all tests" run_preset linux
+usb_note=$(usb_summary)
 
 # The Debian package from the linux build: lintian, its exact files and
 # fields, the program and manual page unpacked from it, and the example
@@ -239,6 +253,7 @@ fi
 printf 'ran: %s\n' "$(IFS=';'; echo "${ran[*]}" | sed 's/;/; /g')"
 [ -n "$x86_note" ] && echo "$x86_note"
 [ -n "$tsan_note" ] && echo "$tsan_note"
+[ -n "${usb_note:-}" ] && echo "$usb_note"
 [ ${#broken[@]} -gt 0 ] && echo "failing: ${broken[*]}"
 echo "total: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]
