@@ -9,8 +9,7 @@ title=$1
 file=$2
 id=$(xwininfo -name "$title" 2>/dev/null | sed -n 's/.*Window id: \(0x[0-9a-fA-F]*\).*/\1/p')
 [ -n "$id" ] || exit 1
-xwd -silent -id "$id" -out "$file.xwd" || exit 1
-convert "xwd:$file.xwd" "$file"
-status=$?
+status=1
+xwd -silent -id "$id" -out "$file.xwd" && convert "xwd:$file.xwd" "$file" && status=0
 rm -f "$file.xwd"
 exit $status
