@@ -12,6 +12,13 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh || { echo "setup failed"; exit 1; }
 
+# stage TEXT: announces a stage, with the time since the start of the run, so
+# that a slow run shows where its time went.
+stage() {
+  echo "=== $* [$((SECONDS / 60)) min $((SECONDS % 60)) s]"
+}
+stage "setup done"
+
 export CTEST_PARALLEL_LEVEL="${CTEST_PARALLEL_LEVEL:-$(nproc)}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 logdir=build/test-logs
@@ -44,21 +51,23 @@ count_ctest() {
   skipped=$((skipped + s))
 }
 
-# configure + build + test one preset; extra arguments go to ctest.
+# configure + build + test one preset; extra arguments go to ctest. Set
+# `targets` to build only those, `tests_in` to run only the tests of that
+# folder of the build.
 run_preset() {
   local preset=$1
   shift
-  echo "=== $preset: configure and build"
+  stage "$preset: configure and build"
   if ! cmake --preset "$preset" >"$logdir/$preset-configure.log" 2>&1; then
     tail -n 40 "$logdir/$preset-configure.log"
     broken+=("$preset (configure)"); failed=$((failed + 1)); return
   fi
-  if ! cmake --build --preset "$preset" >"$logdir/$preset-build.log" 2>&1; then
+  if ! cmake --build --preset "$preset" ${targets:+--target $targets} >"$logdir/$preset-build.log" 2>&1; then
     grep -E 'error|Error' "$logdir/$preset-build.log" | head -n 40
     broken+=("$preset (build)"); failed=$((failed + 1)); return
   fi
   [ -n "${what:-}" ] || return 0
-  echo "=== $preset: test ($what)"
+  stage "$preset: test ($what)"
   if [ -n "${tests_in:-}" ]; then
     set -- --test-dir "build/$preset/$tests_in" --output-on-failure "$@"
   else
@@ -71,7 +80,7 @@ run_preset() {
     # fails under that load is run once more on its own. Its first output is
     # kept for the end of the run, and it is named there either way.
     failure_blocks "$log" >>"$logdir/failures.txt"
-    echo "=== $preset: the failed tests once more"
+    stage "$preset: the failed tests once more"
     ctest "$@" --rerun-failed -j1 2>&1 | tee "$log.again" | grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed'
     if grep -q '100% tests passed' "$log.again"; then
       flaky+=("$preset: $(failed_names "$log" | paste -sd, -)")
@@ -128,7 +137,7 @@ usb_note=$(usb_summary)
 # fields, the program and manual page unpacked from it, and the example
 # playbooks run with it against two local bench PCs. Its checks are a ctest
 # project of their own, so that no other test run unpacks a package.
-echo "=== deb: package and its checks"
+stage "deb: package and its checks"
 if cmake --build --preset linux --target package >"$logdir/deb-package.log" 2>&1 \
    && cmake -S tests/packaging -B build/linux-package -DMETERLOAD_BUILD_DIR="$PWD/build/linux" \
         >"$logdir/deb-configure.log" 2>&1; then
@@ -150,7 +159,7 @@ what="all but the PyVISA test" run_preset sanitize -LE pyvisa
 
 # The simulator under ThreadSanitizer: only its library and its tests (the
 # threads it serves at once are its own concern), in a tree of their own.
-echo "=== tsan: simulator tests under ThreadSanitizer"
+stage "tsan: simulator tests under ThreadSanitizer"
 tsan_flags="-fsanitize=thread"
 if cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
      -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DMETERLOAD_BENCH=OFF \
@@ -183,7 +192,7 @@ else
   broken+=("tsan (build)"); failed=$((failed + 1))
 fi
 
-echo "=== fuzz: build and short run"
+stage "fuzz: build and short run"
 if cmake --preset fuzz >"$logdir/fuzz-configure.log" 2>&1 \
    && cmake --build --preset fuzz >"$logdir/fuzz-build.log" 2>&1; then
   for fuzzer in build/fuzz/fuzz/fuzz_*; do
@@ -214,7 +223,7 @@ fi
 . scripts/wine_env.sh
 prepare_prefix() {
   wine_use "$1" "$PWD/build/windows-$1/wine-prefix"
-  echo "=== Wine prefix for windows-$1: $WINEPREFIX"
+  stage "Wine prefix for windows-$1: $WINEPREFIX"
   # One wine server for the whole run instead of one per test program.
   WINE_PERSIST="" wine_prepare
 }
@@ -240,9 +249,11 @@ if wine_runs_x86; then
   stop_prefix x86
 else
   x86_note="x86 Windows tests under Wine not run: this machine cannot run 32-bit programs ($(wine_x86_refusal)); the x86 build was built and its file checks ran"
-  # Only the checks that read the files: ctest would start every other test
-  # program under Wine just to list its tests.
-  what="file checks only" tests_in=tests/binaries run_preset windows-x86
+  # Only the checks that read the files, so only what they read is built:
+  # ctest would start every other test program under Wine just to list its
+  # tests.
+  what="file checks only" tests_in=tests/binaries targets="meterload meterload-cli zqsim windows_packages" \
+    run_preset windows-x86
 fi
 
 if [ -s "$logdir/failures.txt" ]; then
@@ -250,6 +261,7 @@ if [ -s "$logdir/failures.txt" ]; then
   cat "$logdir/failures.txt"
 fi
 [ ${#flaky[@]} -gt 0 ] && printf 'failed once, passed when run again: %s\n' "$(IFS=';'; echo "${flaky[*]}" | sed 's/;/; /g')"
+echo "time: $((SECONDS / 60)) min $((SECONDS % 60)) s"
 printf 'ran: %s\n' "$(IFS=';'; echo "${ran[*]}" | sed 's/;/; /g')"
 [ -n "$x86_note" ] && echo "$x86_note"
 [ -n "$tsan_note" ] && echo "$tsan_note"

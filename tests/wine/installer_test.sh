@@ -21,6 +21,9 @@ fail() { echo "FAIL $*"; failed=$((failed + 1)); }
 ok() { echo "ok   $*"; }
 
 xvfb_pid="" app_pid=""
+# The prefix is this test's own from wine_use on; until then a prefix named
+# by the caller (the one the other tests share) is never stopped here.
+unset WINEPREFIX
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
   [ -n "${WINEPREFIX:-}" ] && timeout 30 wineserver -k 2>/dev/null
