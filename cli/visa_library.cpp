@@ -1,6 +1,7 @@
 #include "cli/visa_library.h"
 
 #include "platform/dynamic_library.h"
+#include "platform/environment.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -21,9 +22,8 @@ VisaLibraryChoice ChooseVisaLibrary(const std::string& option)
     if (!option.empty()) {
         return {option, "--visa-library", {option}};
     }
-    const char* variable = std::getenv("METERLOAD_VISA_LIBRARY");
-    if (variable != nullptr && *variable != '\0') {
-        return {variable, "METERLOAD_VISA_LIBRARY", {variable}};
+    if (std::optional<std::string> variable = NonEmptyEnvironmentText("METERLOAD_VISA_LIBRARY")) {
+        return {*variable, "METERLOAD_VISA_LIBRARY", {*variable}};
     }
 
     VisaLibraryChoice choice{kVisaLibraryName, "the system's library search", {}};

@@ -1,10 +1,9 @@
 #include "platform/locked_append.h"
 
+#include "platform/environment.h"
 #include "platform/wide_text_win32.h"
 
 #include <windows.h>
-
-#include <vector>
 
 namespace meterload {
 
@@ -75,18 +74,10 @@ bool AppendLocked(const std::string& path, const std::string& text, std::string&
 
 std::string UserStateFolder()
 {
-    // Read wide: a profile folder named outside the user's code page would
-    // come back from getenv with its letters replaced.
-    const DWORD size = GetEnvironmentVariableW(L"LOCALAPPDATA", nullptr, 0);
-    if (size <= 1) {
-        return std::string();
-    }
-    std::vector<wchar_t> local(size, L'\0');
-    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", local.data(), size);
-    if (length == 0 || length >= size) {
-        return std::string();
-    }
-    return Utf8Text(local.data(), length) + "\\MeterLoad";
+    // Read wide: a profile folder named outside the user's code page keeps
+    // its letters.
+    const std::optional<std::string> local = NonEmptyEnvironmentText("LOCALAPPDATA");
+    return local ? *local + "\\MeterLoad" : std::string();
 }
 
 }  // namespace meterload

@@ -1,5 +1,6 @@
 #include "update/update_history.h"
 
+#include "platform/environment.h"
 #include "platform/file.h"
 #include "platform/locked_append.h"
 
@@ -76,9 +77,8 @@ UpdateRecord FromJson(const json& j)
 
 std::string HistoryPath()
 {
-    const char* chosen = std::getenv("METERLOAD_HISTORY");
-    if (chosen != nullptr && chosen[0] != '\0') {
-        return chosen;
+    if (std::optional<std::string> chosen = NonEmptyEnvironmentText("METERLOAD_HISTORY")) {
+        return *chosen;
     }
     const std::string folder = UserStateFolder();
     if (folder.empty()) {
