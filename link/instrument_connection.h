@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace meterload {
@@ -70,6 +71,12 @@ public:
     // Returns the count the library reports as sent, or 0 when the library
     // reported anything but success or the connection is not open.
     std::uint32_t Write(const void* bytes, std::uint32_t count);
+
+    // Writes a command's text, as Write does.
+    std::uint32_t Write(std::string_view command)
+    {
+        return Write(command.data(), static_cast<std::uint32_t>(command.size()));
+    }
 
     // The deadline that the last write's 10 ms pause slept to (not when it
     // woke). A pause that follows a write with nothing sent or read between

@@ -38,8 +38,7 @@ void UpdateDriver::InstallImage(Identified& identified, const std::string& path)
         context_.dialog.EnableControl(kSelectButton, true);
         return;
     }
-    connection->Write(kCommandSystemUpdate.data(),
-                      static_cast<std::uint32_t>(kCommandSystemUpdate.size()));
+    connection->Write(kCommandSystemUpdate);
     // From here on the instrument is in its update mode.
     context_.Observer().EnteredUpdateMode();
     outcome_.stage = UpdateStage::Transfer;

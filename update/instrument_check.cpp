@@ -18,11 +18,6 @@ namespace {
 // hold the dialog for ever.
 constexpr int kMaxDrainReads = 16;
 
-void WriteCommand(InstrumentConnection& connection, std::string_view command)
-{
-    connection.Write(command.data(), static_cast<std::uint32_t>(command.size()));
-}
-
 // Reads the identification reply into `reply` (at most capacity - 1 bytes kept).
 // A reply that filled the buffer and did not end with its line feed goes on:
 // its rest is read and dropped, so that it cannot pass for the answer to the
@@ -98,9 +93,9 @@ UpdateDriver::Identified UpdateDriver::IdentifyInstrument()
     // No second update may start through control 1 while this one talks.
     dialog.EnableControl(kSelectButton, false);
 
-    WriteCommand(*connection, kCommandLocal);
+    connection->Write(kCommandLocal);
     context_.clock.Sleep(pauses::kCommand);
-    WriteCommand(*connection, kCommandIdentify);
+    connection->Write(kCommandIdentify);
     context_.clock.Sleep(pauses::kCommand);
 
     std::array<char, kIdentifyReplyCapacity> reply{};

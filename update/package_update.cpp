@@ -45,11 +45,6 @@ PackageResult CloseAndFail(Connection& connection, UpdateStage stage, StopReason
     return PackageResult{stage, reason};
 }
 
-void WriteCommand(InstrumentConnection& connection, std::string_view command)
-{
-    connection.Write(command.data(), static_cast<std::uint32_t>(command.size()));
-}
-
 // Pauses until `pause` after `from` and returns that deadline. Every pause
 // here that follows a write (from the deadline of the write's own pause) or
 // another pause, with nothing sent or read between, counts from the deadline
@@ -182,7 +177,7 @@ Checked CheckInstrumentAndFile(UpdateContext& context, InstrumentConnection& con
         return refuse(StopReason::NotFound);
     }
 
-    WriteCommand(connection, kCommandLocal);
+    connection.Write(kCommandLocal);
     PauseAfter(clock, connection.WritePauseEnd(), pauses::kCommand);
 
     if (!serial) {
@@ -202,7 +197,7 @@ Checked CheckInstrumentAndFile(UpdateContext& context, InstrumentConnection& con
         return refuse(StopReason::FileUnreadable);
     }
 
-    WriteCommand(connection, kCommandIdentify);
+    connection.Write(kCommandIdentify);
     PauseAfter(clock, connection.WritePauseEnd(), pauses::kCommand);
 
     const std::optional<std::string> versionField = ReadVersionField(connection);
@@ -240,7 +235,7 @@ Checked CheckInstrumentAndFile(UpdateContext& context, InstrumentConnection& con
 // pause counts from the returned deadline.
 microseconds EnterUpdateMode(UpdateContext& context, InstrumentConnection& connection)
 {
-    WriteCommand(connection, kCommandSystemUpdate);
+    connection.Write(kCommandSystemUpdate);
     microseconds pausedTo = connection.WritePauseEnd();
     context.Observer().EnteredUpdateMode();
     for (int round = 0; round < pauses::kPackageSettleRounds; ++round) {
