@@ -28,7 +28,7 @@ int RunPack(const CommonOptions& common, const std::string& out, const std::vect
                            "The update takes only files named so for packages.");
     }
     std::error_code error;
-    if (!force && std::filesystem::exists(out, error)) {
+    if (!force && std::filesystem::exists(std::filesystem::u8path(out), error)) {
         return report.Fail(kFileRefused, Printable(out) + " already exists.",
                            "Choose another name, or add --force to replace it.");
     }
@@ -42,7 +42,7 @@ int RunPack(const CommonOptions& common, const std::string& out, const std::vect
 
     std::vector<PackInput> inputs;
     for (const std::string& path : entries) {
-        if (std::filesystem::equivalent(path, out, error)) {
+        if (std::filesystem::equivalent(std::filesystem::u8path(path), std::filesystem::u8path(out), error)) {
             return report.Fail(kUsage, Printable(path) + " is the package to be written.",
                                "Name another file for the package.");
         }

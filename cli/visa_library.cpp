@@ -44,7 +44,7 @@ VisaLibraryChoice ChooseVisaLibrary(const std::string& option)
     for (const std::string& file : KnownVisaLibraryFiles()) {
         choice.tried.push_back(file);
         std::error_code error;
-        if (std::filesystem::exists(file, error) && Loads(file)) {
+        if (std::filesystem::exists(std::filesystem::u8path(file), error) && Loads(file)) {
             choice.library = file;
             choice.source = "a known install location";
             return choice;
@@ -55,7 +55,7 @@ VisaLibraryChoice ChooseVisaLibrary(const std::string& option)
     for (const std::string& file : BuiltInTransportFiles()) {
         choice.tried.push_back(file);
         std::error_code error;
-        if (std::filesystem::exists(file, error)) {
+        if (std::filesystem::exists(std::filesystem::u8path(file), error)) {
             choice.library = file;
             choice.source = kBuiltInTransportSource;
             choice.builtInTransport = true;

@@ -71,7 +71,7 @@ PackFailure WritePackage(const std::string& out, const std::vector<PackInput>& i
 
     PackFailure failure = PackFailure::None;
     {
-        std::ofstream file(out, std::ios::binary | std::ios::trunc);
+        std::ofstream file(std::filesystem::u8path(out), std::ios::binary | std::ios::trunc);
         file.write(reinterpret_cast<const char*>(header.bytes.data()),
                    static_cast<std::streamsize>(header.bytes.size()));
         for (const PackageEntry& entry : table) {
@@ -90,7 +90,7 @@ PackFailure WritePackage(const std::string& out, const std::vector<PackInput>& i
     }
     if (failure != PackFailure::None) {
         std::error_code ignored;
-        std::filesystem::remove(out, ignored);
+        std::filesystem::remove(std::filesystem::u8path(out), ignored);
     }
     return failure;
 }

@@ -3,7 +3,7 @@
 # reads an image in a folder so named and shows its path as typed (single
 # backslashes); `list` loads the VISA library from such a folder, named on
 # the command line or in METERLOAD_VISA_LIBRARY; `history` takes its file
-# from METERLOAD_HISTORY in such a folder.
+# from METERLOAD_HISTORY in such a folder; `pack` writes a package there.
 # Usage: cli_unicode_test.sh ARCH PREFIX meterload-cli.exe SIM_DLL WORK_DIR
 set -uo pipefail
 arch=$1 prefix=$2 exe=$3 dll=$4 work=$5
@@ -70,5 +70,19 @@ printf '%s\n' '{"time":"2026-12-01T10:00:00Z","serial":"ABC123","firmware_versio
   >"$folder/history.jsonl"
 METERLOAD_HISTORY=$history check history "from METERLOAD_HISTORY=$history" history_from history "$history" -- history --json
 
+# A package written into that folder and read back; writing it again
+# without --force is refused, as the check that it exists reads that name.
+package=$(wine_path "$folder/пакет.pak")
+check pack "writes $package" test -s "$folder/пакет.pak" -- pack "$package" "$image"
+check inspect-package "shows the line 'File:        $package'" shows_line "File:        $package" inspect-package -- \
+  inspect "$package"
+"$WINE" "$exe" pack "$package" "$image" >"$work/pack-again.out" 2>"$work/pack-again.err" </dev/null
+code=$?
+if [ "$code" -ne 0 ] && grep -q "already exists" "$work/pack-again.out" "$work/pack-again.err"; then
+  echo "ok   pack-again: refused with exit $code"; passed=$((passed + 1))
+else
+  echo "FAIL pack-again: exit $code, wanted a refusal: it already exists"; cat "$work/pack-again.out" "$work/pack-again.err"
+  failed=$((failed + 1))
+fi
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
