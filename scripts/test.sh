@@ -248,7 +248,7 @@ if wine_runs_x86; then
   fi
   stop_prefix x86
 else
-  x86_note="x86 Windows tests under Wine not run: this machine cannot run 32-bit programs ($(wine_x86_refusal)); the x86 build was built and its file checks ran"
+  x86_note="x86 Windows tests under Wine not run: this machine cannot run 32-bit programs ($(wine_x86_refusal)); its programs, simulated library and packages were built and their file checks ran"
   # Only the checks that read the files, so only what they read is built:
   # ctest would start every other test program under Wine just to list its
   # tests.
