@@ -25,6 +25,7 @@ Registered RegisterInspect(CLI::App& app);
 Registered RegisterInstall(CLI::App& app);
 Registered RegisterPack(CLI::App& app);
 Registered RegisterHistory(CLI::App& app);
+Registered RegisterVerify(CLI::App& app);
 
 struct CommonOptions {
     bool json = false;
@@ -45,8 +46,17 @@ struct InstallOptions {
     bool all = false;                  // --all
     bool dryRun = false;
     bool yes = false;
+    bool verify = false;               // --verify
+    int verifyTimeoutSeconds = 300;    // --verify-timeout
 };
 int RunInstall(const CommonOptions& common, const InstallOptions& options);
+
+struct VerifyOptions {
+    std::string file;
+    std::vector<std::string> serials;  // --serial, in the order given
+    bool all = false;                  // --all
+};
+int RunVerify(const CommonOptions& common, const VerifyOptions& options);
 
 // `since`: empty, or a date (YYYY-MM-DD, optionally with a time) in UTC.
 int RunHistory(const CommonOptions& common, const std::string& serial, const std::string& since);

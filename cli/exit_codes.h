@@ -11,6 +11,7 @@ enum ExitCode : int {
     kFileRefused = 4,       // the instrument was not switched into update mode
     kInstrumentFault = 5,   // no answer, wrong mode, or the package reached another one
     kVisaLibrary = 6,       // missing, or lacking a function
+    kNotVerified = 7,       // installed, but after the power cycle it did not report the version sent
     kInterrupted = 130,
 };
 

@@ -145,12 +145,7 @@ GateVerdict JudgeVersion(const FileFacts& facts, const std::string& firmwareVers
 
 std::string TargetName(std::uint8_t targetKind)
 {
-    switch (targetKind) {
-    case 0: return "DSP";
-    case 1: return "Panel";
-    case 2: return "MSP 430";
-    default: return "none";
-    }
+    return TargetKindName(targetKind);
 }
 
 namespace {

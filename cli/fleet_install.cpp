@@ -3,6 +3,7 @@
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/fleet_summary.h"
+#include "cli/install_verification.h"
 #include "cli/instruments.h"
 #include "cli/interrupt.h"
 #include "cli/shared_answer.h"
@@ -30,17 +31,9 @@ std::string Joined(const std::vector<FleetSlot>& slots)
 std::vector<FleetSlot> Select(const InstrumentSearch& search, const std::vector<std::string>& serials)
 {
     std::vector<FleetSlot> slots;
-    if (serials.empty()) {
-        for (const FoundInstrument& found : search.instruments) {
-            slots.push_back({found, true, {}});
-        }
-        return slots;
-    }
-    for (const std::string& serial : serials) {
-        const Chosen chosen = ChooseInstrument(search, serial);
+    for (const Chosen& chosen : ChooseEach(search, serials)) {
         FleetSlot slot{chosen.instrument, !chosen.problem, {}};
         if (chosen.problem) {
-            slot.instrument.serial = serial;
             slot.outcome.result = "not found";
             slot.outcome.code = chosen.problem.code;
             slot.outcome.message = chosen.problem.message;
@@ -74,7 +67,23 @@ void RunSlot(FleetSlot& slot, std::size_t row, const InstallSettings& settings, 
         slot.outcome.message = error.what();
     }
     answer.Leave(row);
-    progress.Phase(slot.outcome.result);
+    if (settings.verify && slot.outcome.code == kDone && slot.outcome.updateModeEntered) {
+        VerifyOutcome verification;
+        try {
+            verification = VerifyAfterPowerCycle(slot.instrument, settings, hooks, progress);
+        } catch (const std::exception& error) {
+            // Nothing escapes the thread: the install stands, unverified.
+            verification.result = "not verified";
+            verification.detail = std::string("could not be asked: ") + error.what();
+        }
+        ApplyVerification(slot.outcome, verification);
+        progress.Phase(verification.result);
+        if (verification.result != "not verified") {
+            say(VerificationLine(verification));
+        }
+    } else {
+        progress.Phase(slot.outcome.result);
+    }
     if (!slot.outcome.message.empty()) {
         say(slot.outcome.message);
     }
@@ -142,7 +151,7 @@ int InstallOnSeveral(Report& report, const std::string& visaLibraryOption, const
     }
     TheConsole().EndBoard();
 
-    return Summarize(report, slots);
+    return Summarize(report, slots, settings.verify);
 }
 
 }  // namespace meterload::cli

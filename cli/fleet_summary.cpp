@@ -2,7 +2,10 @@
 
 #include "cli/console.h"
 #include "cli/exit_codes.h"
+#include "cli/install_verification.h"
 #include "cli/table_text.h"
+
+#include <algorithm>
 
 namespace meterload::cli {
 namespace {
@@ -34,16 +37,31 @@ nlohmann::json SlotJson(const FleetSlot& slot)
     if (outcome.code != kDone) {
         object["error"] = outcome.message;
     }
+    if (outcome.verification) {
+        object["verification"] = VerificationJson(*outcome.verification);
+    }
     return object;
+}
+
+std::string Verified(const InstallOutcome& outcome)
+{
+    return outcome.verification ? VerificationCell(*outcome.verification) : "-";
 }
 
 }  // namespace
 
-int Summarize(Report& report, const std::vector<FleetSlot>& slots)
+int Summarize(Report& report, const std::vector<FleetSlot>& slots, bool verify)
 {
     const FleetSlot* first = nullptr;
     std::size_t done = 0;
-    report.Out(Cell("SERIAL", 12) + Cell("BEFORE", 14) + Cell("RESULT", 22) + "TIME");
+    std::size_t verified = 0;
+    // The verdict's column is as wide as its longest cell.
+    std::size_t verifiedWidth = 10;
+    for (const FleetSlot& slot : slots) {
+        verifiedWidth = std::max(verifiedWidth, Verified(slot.outcome).size() + 2);
+    }
+    report.Out(Cell("SERIAL", 12) + Cell("BEFORE", 14) + Cell("RESULT", 22) +
+               (verify ? Cell("VERIFIED", verifiedWidth) : std::string()) + "TIME");
     for (const FleetSlot& slot : slots) {
         const InstallOutcome& outcome = slot.outcome;
         std::string result = outcome.result;
@@ -55,13 +73,19 @@ int Summarize(Report& report, const std::vector<FleetSlot>& slots)
         } else {
             ++done;
         }
+        if (outcome.verification && outcome.verification->result == "verified") {
+            ++verified;
+        }
         report.Out(Cell(Printable(slot.instrument.serial), 12) + Cell(Before(outcome), 14) + Cell(result, 22) +
+                   (verify ? Cell(Verified(outcome), verifiedWidth) : std::string()) +
                    Seconds(outcome.elapsed.count()));
         report.Data()["instruments"].push_back(SlotJson(slot));
     }
     const std::string counted = std::to_string(done) + " of " + std::to_string(slots.size());
     if (first == nullptr) {
-        report.Out(counted + " instruments " + (slots.front().outcome.result == "checked" ? "checked." : "updated."));
+        const bool allVerified = verify && verified == slots.size();
+        report.Out(counted + " instruments " +
+                   (slots.front().outcome.result == "checked" ? "checked." : allVerified ? "updated and verified." : "updated."));
         return report.Finish(kDone);
     }
     const std::string serial = Printable(first->instrument.serial);

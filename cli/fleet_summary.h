@@ -1,5 +1,6 @@
 // The end of an install on several instruments: the summary table (serial
-// number, versions before, result, time) that names the first failure, the
+// number, versions before, result, with --verify the verdict, time) that
+// names the first failure, the
 // JSON objects, one per instrument, and the exit code.
 #pragma once
 
@@ -18,6 +19,6 @@ struct FleetSlot {
 
 // 0 when every instrument was updated (or, on a dry run, checked); otherwise
 // the exit code of the first one that was not, in the table's order.
-int Summarize(Report& report, const std::vector<FleetSlot>& slots);
+int Summarize(Report& report, const std::vector<FleetSlot>& slots, bool verify);
 
 }  // namespace meterload::cli

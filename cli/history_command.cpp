@@ -1,4 +1,5 @@
-// history: the user's update records, newest first, as a table or JSON.
+// history: the user's update records, newest first, each install with its
+// verification, as a table or JSON.
 #include "cli/commands.h"
 
 #include "cli/command_options.h"
@@ -47,24 +48,46 @@ int RunHistory(const CommonOptions& common, const std::string& serial, const std
 
     nlohmann::json records = nlohmann::json::array();
     bool header = false;
-    for (const UpdateRecord& record : history.records) {
+    for (const HistoryEntry& entry : PairVerifications(history.records)) {
+        const UpdateRecord& record = entry.record;
         if ((!serial.empty() && record.serial != serial) || (!since.empty() && record.time < since)) {
             continue;
         }
-        records.push_back(nlohmann::json::parse(RecordLine(record)));
+        nlohmann::json object = nlohmann::json::parse(RecordLine(record));
+        if (entry.verification) {
+            object["verification"] = nlohmann::json::parse(RecordLine(*entry.verification));
+        }
+        records.push_back(object);
         if (!header) {
             report.Out(Cell("TIME (UTC)", 25) + Cell("SERIAL", 12) + Cell("BEFORE", 14) + Cell("RESULT", 9) +
-                       Cell("DURATION", 10) + "FILE");
+                       Cell("VERIFIED", 13) + Cell("DURATION", 10) + "FILE");
             header = true;
         }
         const std::string kind =
             record.package ? "package of " + std::to_string(record.entryCount) + " entries" : "image";
+        const std::string file = Printable(record.file) + " (" + kind + ", " + std::to_string(record.size) +
+                                 " bytes, sha256 " + record.sha256.substr(0, 16) + ")";
+        if (record.verification) {
+            // Its update is not in the history (another PC's, or older than the file).
+            report.Out(Cell(record.time, 25) + Cell(Printable(record.serial), 12) + Cell("-", 14) +
+                       Cell("verify", 9) + Cell(record.result, 13) + Cell("-", 10) + file);
+            report.Out("    reported " + VersionFieldText(record.firmwareVersionField) +
+                       (record.reason.empty() ? std::string() : "; " + Printable(record.reason)));
+            continue;
+        }
         report.Out(Cell(record.time, 25) + Cell(Printable(record.serial), 12) +
                    Cell(VersionFieldText(record.firmwareVersionField), 14) + Cell(record.result, 9) +
-                   Cell(Seconds(record.durationMs), 10) + Printable(record.file) + " (" + kind + ", " +
-                   std::to_string(record.size) + " bytes, sha256 " + record.sha256.substr(0, 16) + ")");
+                   Cell(entry.verification ? entry.verification->result : "-", 13) +
+                   Cell(Seconds(record.durationMs), 10) + file);
         if (!record.reason.empty()) {
             report.Out("    " + Printable(record.reason));
+        }
+        if (entry.verification) {
+            const UpdateRecord& verification = *entry.verification;
+            report.Out("    " + verification.result + " " + verification.time + ": reported " +
+                       (verification.firmwareVersionField.empty() ? std::string("nothing")
+                                                                  : VersionFieldText(verification.firmwareVersionField)) +
+                       (verification.reason.empty() ? std::string() : "; " + Printable(verification.reason)));
         }
     }
     report.Data()["records"] = records;
@@ -92,7 +115,8 @@ Registered RegisterHistory(CLI::App& app)
               "Every update, from the dialog or the command line, appends one record to\n"
               "history.jsonl in the user's state folder ($XDG_STATE_HOME/meterload, by default\n"
               "~/.local/state/meterload; %LOCALAPPDATA%\\MeterLoad on Windows), or to the file\n"
-              "METERLOAD_HISTORY names.\n\n"
+              "METERLOAD_HISTORY names. A verification (verify, install --verify) appends a record of\n"
+              "its own; history shows it beside the install it checked, in the VERIFIED column.\n\n"
               "Examples:\n  meterload-cli history\n"
               "  meterload-cli history --serial ABC123 --since 2026-01-01 --json");
     return {history, [options] { return RunHistory(options->common, options->serial, options->since); }};

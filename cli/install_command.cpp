@@ -10,13 +10,14 @@
 #include "cli/file_facts.h"
 #include "cli/fleet_install.h"
 #include "cli/install_run.h"
+#include "cli/install_verification.h"
 #include "cli/instruments.h"
 #include "cli/progress.h"
 #include "cli/report.h"
 #include "cli/terminal.h"
+#include "platform/dynamic_library.h"
 #include "update/update_history.h"
 
-#include <algorithm>
 
 namespace meterload::cli {
 
@@ -35,13 +36,10 @@ int RunInstall(const CommonOptions& common, const InstallOptions& options)
     if (const Problem problem = FileProblem(facts)) {
         return report.Fail(problem.code, problem.message, problem.next);
     }
-    const InstallSettings settings{facts, options.dryRun, options.yes, std::string(), HistoryPath()};
-    std::vector<std::string> serials;
-    for (const std::string& serial : options.serials) {
-        if (std::find(serials.begin(), serials.end(), serial) == serials.end()) {
-            serials.push_back(serial);
-        }
-    }
+    InstallSettings settings{facts, options.dryRun, options.yes, std::string(), HistoryPath()};
+    settings.verify = options.verify;
+    settings.verifyTimeout = std::chrono::seconds(options.verifyTimeoutSeconds);
+    const std::vector<std::string> serials = Distinct(options.serials);
     if (options.all || serials.size() > 1) {
         return InstallOnSeveral(report, common.visaLibrary, serials, settings);
     }
@@ -66,7 +64,19 @@ int RunInstall(const CommonOptions& common, const InstallOptions& options)
                              },
                              [] { return AskYes("Switch the ZQ6140 into update mode and install? [y/N] "); }};
     Progress progress(TheConsole(), StandardErrorIsTerminal(), SentSizes(facts));
-    const InstallOutcome outcome = InstallOn(chosen.instrument, one, hooks, progress);
+    InstallOutcome outcome = InstallOn(chosen.instrument, one, hooks, progress);
+    if (one.verify && outcome.code == kDone && outcome.updateModeEntered) {
+        // One load of the library for the whole wait, not one per search.
+        DynamicLibrary held;
+        InstallSettings waiting = one;
+        waiting.libraryHeldElsewhere = held.Load(one.visaLibrary);
+        const VerifyOutcome verification = VerifyAfterPowerCycle(chosen.instrument, waiting, hooks, progress);
+        ApplyVerification(outcome, verification);
+        report.Data()["verification"] = VerificationJson(verification);
+        if (verification.result != "not verified") {
+            say(VerificationLine(verification));
+        }
+    }
 
     if (outcome.firmwareVersionField) {
         report.Data()["firmware_version_field"] = *outcome.firmwareVersionField;
@@ -96,16 +106,24 @@ Registered RegisterInstall(CLI::App& app)
         app.add_subcommand("install", "Install an image or a package on one instrument, or on several at once");
     AddCommonOptions(*command, options->common);
     command->add_option("FILE", install.file, "The image (.bin) or package (.pak)")->required();
-    CLI::Option* serials = command->add_option(
-        "--serial", install.serials,
-        "The instrument's serial number (needed when several are attached); given more than once, each of "
-        "those instruments at once");
-    // One value per --serial, so that FILE may follow it.
-    serials->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    command->add_flag("--all", install.all, "Every attached ZQ6140 at once")->excludes(serials);
+    AddInstrumentChoice(*command, install.serials, install.all,
+                        "The instrument's serial number (needed when several are attached); given more than once, "
+                        "each of those instruments at once",
+                        "Every attached ZQ6140 at once");
     command->add_flag("--dry-run", install.dryRun,
                       "Run every check on the instrument and the file, then stop before update mode");
+    CLI::Option* dryRun = command->get_option("--dry-run");
     command->add_flag("--yes", install.yes, "Do not ask for confirmation (required when input is not a terminal)");
+    CLI::Option* verify = command->add_flag(
+        "--verify", install.verify,
+        "After each transfer, wait for the instrument to be switched off and on, ask it again, and say "
+        "whether it reports the version sent");
+    verify->excludes(dryRun);
+    command
+        ->add_option("--verify-timeout", install.verifyTimeoutSeconds,
+                     "Seconds to wait for each power cycle (default 300)")
+        ->check(CLI::Range(1, 86400))
+        ->needs(verify);
     SetFooter(*command,
               "Ctrl+C before update mode stops at once. During the transfer the first Ctrl+C only warns:\n"
               "stopping leaves the instrument in update mode; a second one stops before the next write.\n\n"
@@ -113,10 +131,17 @@ Registered RegisterInstall(CLI::App& app)
               "connection; one that fails never stops the others. One question covers them all. A\n"
               "summary table follows; the exit code is 0 only when every one was updated, otherwise\n"
               "that of the first failure in the table (a --serial not attached counts as one, with 3).\n\n"
+              "With --verify, once an instrument's transfer has finished, switch that instrument off and\n"
+              "on: the command waits for it to leave and come back (each on its own line with several,\n"
+              "in any order), asks it for its versions, and says whether it reports the version the\n"
+              "file carries (a package: its entry 1). The history keeps each verdict. Installed but\n"
+              "not verified exits with 7. Ctrl+C while waiting stops the waiting; what was installed\n"
+              "keeps its result and exit code.\n\n"
               "Examples:\n  meterload-cli install main.bin\n"
               "  meterload-cli install fw.pak --serial ABC123 --dry-run\n"
               "  meterload-cli install fw.pak --serial ABC123 --yes --json\n"
               "  meterload-cli install fw.pak --all --yes\n"
+              "  meterload-cli install fw.pak --all --yes --verify --verify-timeout 120\n"
               "  meterload-cli install fw.pak --serial ABC123 --serial DEF456");
     return {command, [options] { return RunInstall(options->common, options->install); }};
 }

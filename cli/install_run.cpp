@@ -36,6 +36,7 @@ public:
     void EnteredUpdateMode() override
     {
         entered = true;
+        TransferBegins();
         InterruptsNowWarnFirst();
         progress_.Phase("update mode, settling");
         say_("The ZQ6140 is in update mode; the transfer starts in about 4 s.");
@@ -245,6 +246,9 @@ InstallOutcome InstallOn(const FoundInstrument& instrument, const InstallSetting
     try {
         update = driver.Update();
     } catch (const std::exception& error) {
+        if (observer.entered) {
+            TransferEnds();
+        }
         // Whatever threw, the instrument is where the observer last saw it.
         outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(SystemClock().Now() - start);
         outcome.updateModeEntered = observer.entered;
@@ -253,6 +257,9 @@ InstallOutcome InstallOn(const FoundInstrument& instrument, const InstallSetting
         Conclude(outcome, "failed", observer.entered ? kUpdateFailed : kInstrumentFault, error.what(),
                  observer.entered ? "Switch it off and on, then run the update again." : std::string());
         return outcome;
+    }
+    if (observer.entered) {
+        TransferEnds();
     }
     outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(SystemClock().Now() - start);
 

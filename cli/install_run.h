@@ -24,6 +24,8 @@ struct InstallSettings {
     std::string visaLibrary;  // what each connection binds
     std::string historyPath;  // read once, before any thread starts
     bool libraryHeldElsewhere = false;  // one load of the library kept for every instrument
+    bool verify = false;                // wait for each power cycle and ask again
+    std::chrono::seconds verifyTimeout{300};
 };
 
 // Where one instrument's run speaks and asks.
@@ -35,6 +37,16 @@ struct InstallHooks {
     std::function<void(const std::string&)> plan;
     // Whether to switch it into update mode; asked unless --yes or --dry-run.
     std::function<bool()> confirm;
+};
+
+// Whether the instrument runs what the file carries (`verify`, `install --verify`).
+struct VerifyOutcome {
+    // "verified", "not verified", "not checked", "not found" (verify only:
+    // not attached), or "stopped" (install: Ctrl+C before it came back).
+    std::string result;
+    std::string detail;  // what it reports, or why there is no verdict
+    std::optional<std::string> firmwareVersionField;  // once it answered
+    std::chrono::milliseconds waited{0};  // for the power cycle
 };
 
 struct InstallOutcome {
@@ -49,6 +61,7 @@ struct InstallOutcome {
     std::vector<std::string> log;
     std::vector<std::string> boxes;
     std::chrono::milliseconds elapsed{0};
+    std::optional<VerifyOutcome> verification;  // install --verify, once it was installed
 };
 
 InstallOutcome InstallOn(const FoundInstrument& instrument, const InstallSettings& settings,

@@ -5,6 +5,8 @@
 #include "platform/clock.h"
 #include "update/update_driver.h"
 
+#include <algorithm>
+
 namespace meterload::cli {
 namespace {
 
@@ -84,6 +86,36 @@ Chosen ChooseInstrument(const InstrumentSearch& search, const std::string& seria
     }
     chosen.instrument = search.instruments.front();
     return chosen;
+}
+
+std::vector<std::string> Distinct(const std::vector<std::string>& serials)
+{
+    std::vector<std::string> distinct;
+    for (const std::string& serial : serials) {
+        if (std::find(distinct.begin(), distinct.end(), serial) == distinct.end()) {
+            distinct.push_back(serial);
+        }
+    }
+    return distinct;
+}
+
+std::vector<Chosen> ChooseEach(const InstrumentSearch& search, const std::vector<std::string>& serials)
+{
+    std::vector<Chosen> each;
+    if (serials.empty()) {
+        for (const FoundInstrument& found : search.instruments) {
+            each.push_back({found, {}});
+        }
+        return each;
+    }
+    for (const std::string& serial : serials) {
+        Chosen chosen = ChooseInstrument(search, serial);
+        if (chosen.problem) {
+            chosen.instrument.serial = serial;
+        }
+        each.push_back(chosen);
+    }
+    return each;
 }
 
 Selected SelectInstrument(const std::string& visaLibraryOption, const std::string& serial)

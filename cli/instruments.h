@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <string>
+#include <vector>
 
 namespace meterload::cli {
 
@@ -33,6 +34,14 @@ struct Chosen {
 };
 // The instrument named by `serial`, or the only one when `serial` is empty.
 Chosen ChooseInstrument(const InstrumentSearch& search, const std::string& serial);
+
+// The serial numbers given, each once, in the order first given.
+std::vector<std::string> Distinct(const std::vector<std::string>& serials);
+
+// Every attached instrument when `serials` is empty, otherwise each one
+// named, in the order given: one not attached keeps its serial number and
+// its problem.
+std::vector<Chosen> ChooseEach(const InstrumentSearch& search, const std::vector<std::string>& serials);
 
 struct Selected {
     VisaLibraryChoice library;

@@ -10,6 +10,9 @@ namespace {
 std::atomic<int> presses{0};
 // The count of presses when the first instrument entered update mode; -1 before.
 std::atomic<int> pressesAtUpdateMode{-1};
+std::atomic<int> transfers{0};
+std::atomic<int> waits{0};
+std::atomic<bool> waitStopSaid{false};
 
 }  // namespace
 
@@ -32,10 +35,35 @@ bool TransferStopRequested()
     return from >= 0 && presses.load() - from >= 2;
 }
 
+void TransferBegins() { ++transfers; }
+void TransferEnds() { --transfers; }
+void WaitBegins() { ++waits; }
+void WaitEnds() { --waits; }
+
+int PressesSoFar()
+{
+    return presses.load();
+}
+
+bool PressedSince(int mark)
+{
+    return presses.load() > mark;
+}
+
 void OnInterrupt()
 {
     const int count = ++presses;
     const int from = pressesAtUpdateMode.load();
+    if (waits.load() > 0 && transfers.load() == 0) {
+        // Nothing is in update mode any more: stopping loses only the check.
+        if (!waitStopSaid.exchange(true)) {
+            RawWriteError("\nStopped waiting for the power cycle; what was installed stays installed.\n");
+        } else {
+            RawWriteError("\nInterrupted.\n");
+            QuitNow(kInterrupted);
+        }
+        return;
+    }
     if (from >= 0) {
         if (count - from == 1) {
             RawWriteError(

@@ -23,8 +23,8 @@ int main(int argc, char** argv)
 
     // In the order the help lists them.
     const Registered commands[] = {RegisterList(app),    RegisterIdentify(app), RegisterInspect(app),
-                                   RegisterInstall(app), RegisterPack(app),     RegisterHistory(app),
-                                   RegisterInfo(app)};
+                                   RegisterInstall(app), RegisterVerify(app),   RegisterPack(app),
+                                   RegisterHistory(app), RegisterInfo(app)};
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

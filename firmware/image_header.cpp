@@ -56,4 +56,14 @@ bool IdentityMatches(const ImageHeader& header)
     return std::string_view(header.identity.data()) == kAcceptedIdentity;
 }
 
+const char* TargetKindName(std::uint8_t targetKind)
+{
+    switch (static_cast<TargetKind>(targetKind)) {
+    case TargetKind::Dsp: return "DSP";
+    case TargetKind::Panel: return "Panel";
+    case TargetKind::Msp430: return "MSP 430";
+    }
+    return "none";
+}
+
 }  // namespace meterload

@@ -29,6 +29,9 @@ ImageHeader DecodeImageHeader(const std::uint8_t* stored, std::size_t count);
 // file is left after what was read, at the start of the image body.
 ImageHeader DecodeImageHeader(File& file);
 
+// "DSP", "Panel", "MSP 430", or "none" for a byte that names no processor.
+const char* TargetKindName(std::uint8_t targetKind);
+
 // True when the identity text is exactly "KORVALEN ZQ6140".
 bool IdentityMatches(const ImageHeader& header);
 

@@ -55,4 +55,49 @@ bool VersionGate(std::string_view firmwareVersionField, const ImageHeader& heade
     return false;  // the same version is not installed again
 }
 
+VersionCheck CheckInstalledVersion(std::string_view firmwareVersionField, const ImageHeader& header)
+{
+    GateRow row{};
+    if (!RowFor(header.targetKind, row)) {
+        return VersionCheck::NotChecked;
+    }
+    // A field too short for the positions reports no version at all.
+    if (firmwareVersionField.size() < row.instrumentFirst + row.length) {
+        return VersionCheck::NotVerified;
+    }
+    const std::string_view reported = firmwareVersionField.substr(row.instrumentFirst, row.length);
+    const std::string_view sent(header.version.data(), row.length);
+    return reported == sent ? VersionCheck::Verified : VersionCheck::NotVerified;
+}
+
+const char* VersionCheckName(VersionCheck check)
+{
+    switch (check) {
+    case VersionCheck::Verified: return "verified";
+    case VersionCheck::NotVerified: return "not verified";
+    case VersionCheck::NotChecked: return "not checked";
+    }
+    return "?";
+}
+
+std::string ComparedImageVersion(const ImageHeader& header)
+{
+    GateRow row{};
+    if (!RowFor(header.targetKind, row)) {
+        return std::string();
+    }
+    // The version ends early at a zero byte, as the header's text does.
+    const std::string_view version(header.version.data(), row.length);
+    return std::string(version.substr(0, version.find('\0')));
+}
+
+std::string ComparedInstrumentVersion(std::string_view firmwareVersionField, const ImageHeader& header)
+{
+    GateRow row{};
+    if (!RowFor(header.targetKind, row) || row.instrumentFirst >= firmwareVersionField.size()) {
+        return std::string();
+    }
+    return std::string(firmwareVersionField.substr(row.instrumentFirst, row.length));
+}
+
 }  // namespace meterload

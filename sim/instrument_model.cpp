@@ -77,33 +77,58 @@ void InstrumentModel::Reset()
     PowerCycle();
 }
 
+InstrumentState InstrumentModel::PoweredUp(std::size_t i, const InstrumentState* before) const
+{
+    const InstrumentConfig& settings = config_.instruments.at(i);
+    InstrumentState state;
+    state.serial = config_.serials[i];
+    state.versions = settings.versions;
+    state.updateMode = settings.startInUpdateMode;
+    // The firmware stays what it was; an accepted image replaces it.
+    if (before != nullptr && before->serial == state.serial) {
+        state.versions = before->versions;
+        if (before->imageAccepted && settings.receivedVersions) {
+            state.versions = *settings.receivedVersions;
+        }
+        if (before->imageAccepted && settings.receivedInUpdateMode) {
+            state.updateMode = *settings.receivedInUpdateMode;
+        }
+    }
+    state.updateSinceUs = nowUs_();
+    return state;
+}
+
 void InstrumentModel::PowerCycle()
 {
     std::vector<InstrumentState> before;
     before.swap(instruments_);
     for (std::size_t i = 0; i < config_.serials.size(); ++i) {
-        const InstrumentConfig& settings = config_.instruments.at(i);
-        InstrumentState state;
-        state.serial = config_.serials[i];
-        state.versions = settings.versions;
-        // The firmware stays what it was; an accepted image replaces it.
-        if (i < before.size() && before[i].serial == state.serial) {
-            state.versions = before[i].versions;
-            if (before[i].imageAccepted && settings.receivedVersions) {
-                state.versions = *settings.receivedVersions;
-            }
-        }
-        state.updateMode = settings.startInUpdateMode;
-        state.updateSinceUs = nowUs_();
-        instruments_.push_back(state);
+        instruments_.push_back(PoweredUp(i, i < before.size() ? &before[i] : nullptr));
     }
+    dirty = true;
+}
+
+void InstrumentModel::SwitchOff(std::size_t instrument)
+{
+    InstrumentState& state = instruments_.at(instrument);
+    state.switchedOff = true;
+    state.unplugged = true;
+    // What it had not sent yet is lost with the power.
+    state.queuedReply.clear();
+    dirty = true;
+}
+
+void InstrumentModel::SwitchOn(std::size_t instrument)
+{
+    const InstrumentState before = instruments_.at(instrument);
+    instruments_.at(instrument) = PoweredUp(instrument, &before);
     dirty = true;
 }
 
 void InstrumentModel::PlugIn()
 {
     for (InstrumentState& state : instruments_) {
-        if (state.unplugged) {
+        if (state.unplugged && !state.switchedOff) {
             state.unplugged = false;
             EnterUpdateMode(state);
         }

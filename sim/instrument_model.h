@@ -30,6 +30,7 @@ struct InstrumentState {
     std::size_t scriptPosition = 0;   // the next item of its reply script
     bool endFrameReplyDue = false;    // the next status reply answers an EndFrame
     bool imageAccepted = false;       // an EndFrame was answered "0" since power-on
+    bool switchedOff = false;         // by its power switch: off the bus until switched on
 };
 
 enum class WriteKind { Command, Identify, Data, EndFrame, Pad };
@@ -67,6 +68,10 @@ public:
     // script from the start, back on the bus with its unplug armed again. An
     // instrument that accepted an image reports the version it received.
     void PowerCycle();
+    // One instrument's power switch: off takes it off the bus (its sessions
+    // lose their connection); on powers it up as a power cycle does.
+    void SwitchOff(std::size_t instrument);
+    void SwitchOn(std::size_t instrument);
     // Every unplugged instrument back on the bus, still in update mode (it
     // lost power mid-update) with its image counters cleared.
     void PlugIn();
@@ -85,6 +90,8 @@ public:
     bool dirty = false;
 
 private:
+    // Instrument `i` as it powers up, after `before` (null: never powered).
+    InstrumentState PoweredUp(std::size_t i, const InstrumentState* before) const;
     void EnterUpdateMode(InstrumentState& state);
     void Unplug(InstrumentState& state, std::uint64_t atUs);
     // The configuration of the instrument that `state` belongs to.

@@ -14,14 +14,14 @@ using namespace visa_surface;  // NOLINT: VISA codes and names read best unquali
 namespace {
 
 // Keys that describe one instrument: each also has the form SERIAL.key.
-const char* const kInstrumentKeys[] = {"versions",           "received_versions", "idn",
+const char* const kInstrumentKeys[] = {"versions",           "received_versions", "received_mode", "idn",
                                        "mode",               "replies",
                                        "fail_write_after",   "short_write_after",
                                        "fail_endframe",      "fail_endframe_at",
                                        "unplug_after_bytes", "unplug_after_images",
                                        "unplug_after_ms"};
 // Keys of the whole simulated bus.
-const char* const kBusKeys[] = {"serials", "enumerate", "no_rm", "state", "transcript", "record"};
+const char* const kBusKeys[] = {"serials", "enumerate", "no_rm", "state", "transcript", "record", "power_switches"};
 
 // So that "USB0::0x1D47::0x0B62::<serial>::INSTR" fits the 256 bytes that
 // VISA gives a resource descriptor, zero byte included.
@@ -159,6 +159,17 @@ bool ApplyInstrumentEntry(const std::string& key, const std::string& value, Inst
         }
         return true;
     }
+    if (key == "received_mode") {
+        if (value.empty() || value == "off") {
+            config.receivedInUpdateMode.reset();
+            return true;
+        }
+        if (value != "normal" && value != "update") {
+            return false;
+        }
+        config.receivedInUpdateMode = value == "update";
+        return true;
+    }
     if (key == "idn") {
         std::string decoded;
         if (!DecodeEscapes(value, decoded)) {
@@ -282,6 +293,10 @@ bool ApplyEntry(const std::string& key, const std::string& value, const std::str
     }
     if (key == "transcript") {
         config.transcriptPath = value;
+        return true;
+    }
+    if (key == "power_switches") {
+        config.powerSwitchesPath = value;
         return true;
     }
     if (key == "record") {
@@ -469,6 +484,7 @@ std::string InstrumentConfig::Fingerprint() const
     std::ostringstream out;
     AddField(out, versions);
     AddField(out, receivedVersions ? "1" + *receivedVersions : "0");
+    AddField(out, receivedInUpdateMode ? (*receivedInUpdateMode ? "update" : "normal") : "-");
     AddField(out, idn ? "1" + *idn : "0");
     AddField(out, startInUpdateMode ? "update" : "normal");
     out << replies.size() << '|';

@@ -31,6 +31,10 @@ struct InstrumentConfig {
     // What it reports once an image it accepted is in place: after its
     // EndFrame was answered "0" and the power was switched off and on.
     std::optional<std::string> receivedVersions;
+    // The mode it comes back in after such a power cycle, when not the
+    // configured one: an image that failed to go into flash leaves it in its
+    // loader.
+    std::optional<bool> receivedInUpdateMode;
     std::optional<std::string> idn;
     bool startInUpdateMode = false;
     std::vector<ScriptedReply> replies;
@@ -66,6 +70,10 @@ struct SimConfig {
     bool noResourceManager = false;
     std::string statePath;
     std::string transcriptPath;
+    // A folder of power switches, one file per instrument named by its
+    // serial: "off" in it switches that instrument off; anything else, or no
+    // file, leaves it on.
+    std::string powerSwitchesPath;
     RecordLevel record = RecordLevel::Full;
 
     // Per instrument, in the order of `serials`: the defaults with that

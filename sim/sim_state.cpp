@@ -17,7 +17,7 @@ namespace {
 
 const char kEnvironmentStore[] = "ZQSIM_STATE_DATA";
 
-const char kHeader[] = "zqsim_state version=3";
+const char kHeader[] = "zqsim_state version=4";
 
 // One instrument's serial and configuration, hashed.
 std::string FingerprintHash(const std::string& serial, const InstrumentConfig& config)
@@ -125,7 +125,7 @@ std::string SerializeState(const SimConfig& config, InstrumentModel& model)
             << " short_done=" << (state.shortWriteDone ? 1 : 0) << " unplugged=" << (state.unplugged ? 1 : 0)
             << " unplug_done=" << (state.unplugDone ? 1 : 0) << " update_since=" << state.updateSinceUs
             << " script=" << state.scriptPosition << " endframe_reply_due=" << (state.endFrameReplyDue ? 1 : 0)
-            << " accepted=" << (state.imageAccepted ? 1 : 0) << '\n';
+            << " accepted=" << (state.imageAccepted ? 1 : 0) << " off=" << (state.switchedOff ? 1 : 0) << '\n';
     }
     return out.str();
 }
@@ -158,6 +158,7 @@ bool ParseInstrument(const std::string& line, SavedInstrument& saved)
     std::uint64_t script = 0;
     std::uint64_t replyDue = 0;
     std::uint64_t accepted = 0;
+    std::uint64_t off = 0;
     if (!Number(fields, "update", 1, update) || !Number(fields, "image_bytes", UINT64_MAX, state.imageBytes) ||
         !Number(fields, "image_crc", UINT32_MAX, crc) ||
         !Number(fields, "update_bytes", UINT64_MAX, state.updateBytes) ||
@@ -166,11 +167,12 @@ bool ParseInstrument(const std::string& line, SavedInstrument& saved)
         !Number(fields, "unplug_done", 1, unplugDone) ||
         !Number(fields, "update_since", UINT64_MAX, state.updateSinceUs) ||
         !Number(fields, "script", SIZE_MAX, script) || !Number(fields, "endframe_reply_due", 1, replyDue) ||
-        !Number(fields, "accepted", 1, accepted)) {
+        !Number(fields, "accepted", 1, accepted) || !Number(fields, "off", 1, off)) {
         return false;
     }
     state.endFrameReplyDue = replyDue != 0;
     state.imageAccepted = accepted != 0;
+    state.switchedOff = off != 0;
     state.updateMode = update != 0;
     state.imageCrc = static_cast<std::uint32_t>(crc);
     state.imagesDone = static_cast<std::uint32_t>(images);

@@ -4,10 +4,19 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
 
 namespace zqsim {
 namespace {
+
+// The switch's file holds "off" (blanks and a line end around it allowed).
+bool PowerSwitchIsOff(const std::string& folder, const std::string& serial)
+{
+    std::ifstream file(folder + "/" + serial, std::ios::binary);
+    std::string word;
+    return file && (file >> word) && word == "off";
+}
 
 InstrumentModel::Listener MakeListener()
 {
@@ -150,7 +159,7 @@ void Simulator::PowerCycle()
 void Simulator::PlugIn()
 {
     for (const InstrumentState& state : model_.Instruments()) {
-        if (state.unplugged) {
+        if (state.unplugged && !state.switchedOff) {
             Record(EventLine("plug_in").Add("serial", state.serial));
         }
     }
@@ -160,9 +169,36 @@ void Simulator::PlugIn()
 
 void Simulator::CatchUp()
 {
+    ReadPowerSwitches();
     model_.CatchUp(clock_.NowUs());
     if (!unplugs_.empty()) {
         RecordUnplugs();
+        SaveState(config_, model_, false);
+    }
+}
+
+void Simulator::ReadPowerSwitches()
+{
+    if (config_.powerSwitchesPath.empty()) {
+        return;
+    }
+    std::vector<InstrumentState>& instruments = model_.Instruments();
+    for (std::size_t i = 0; i < instruments.size(); ++i) {
+        const bool off = PowerSwitchIsOff(config_.powerSwitchesPath, instruments[i].serial);
+        if (off == instruments[i].switchedOff) {
+            continue;
+        }
+        if (off) {
+            model_.SwitchOff(i);
+            sessions_.LoseInstrument(i);
+            Record(EventLine("power_off").Add("serial", instruments[i].serial));
+        } else {
+            model_.SwitchOn(i);
+            Record(EventLine("power_on")
+                       .Add("serial", instruments[i].serial)
+                       .Add("mode", instruments[i].updateMode ? "update" : "normal")
+                       .Add("versions", instruments[i].versions));
+        }
         SaveState(config_, model_, false);
     }
 }

@@ -60,6 +60,8 @@ public:
 
 private:
     void RecordConfigErrors(const std::vector<std::string>& errors);
+    // Switches off or on each instrument whose power switch changed.
+    void ReadPowerSwitches();
     // After the event of the call that made them, so that the transcript
     // keeps its order.
     void RecordUnplugs();

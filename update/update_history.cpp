@@ -35,6 +35,8 @@ void CivilDate(std::int64_t days, int& year, unsigned& month, unsigned& day)
 
 json ToJson(const UpdateRecord& r)
 {
+    // A verification carries every key of an update too, so that a reader
+    // that knows only updates still takes the line whole.
     json j = {{"time", r.time},
               {"serial", r.serial},
               {"firmware_version_field", r.firmwareVersionField},
@@ -51,6 +53,9 @@ json ToJson(const UpdateRecord& r)
         j["reason"] = r.reason;
     }
     j["duration_ms"] = r.durationMs;
+    if (r.verification) {
+        j["record"] = "verification";
+    }
     return j;
 }
 
@@ -70,6 +75,8 @@ UpdateRecord FromJson(const json& j)
     r.result = j.at("result").get<std::string>();
     r.reason = j.value("reason", std::string());
     r.durationMs = j.at("duration_ms").get<std::int64_t>();
+    // Records written before verifications existed have no "record" key.
+    r.verification = j.value("record", std::string("update")) == "verification";
     return r;
 }
 
@@ -139,6 +146,47 @@ History ReadHistory(const std::string& path)
     std::stable_sort(history.records.begin(), history.records.end(),
                      [](const UpdateRecord& a, const UpdateRecord& b) { return a.time > b.time; });
     return history;
+}
+
+std::vector<HistoryEntry> PairVerifications(const std::vector<UpdateRecord>& records)
+{
+    std::vector<HistoryEntry> entries;
+    std::vector<bool> dropped;
+    // Per serial number: the entry of the newest verification not yet given
+    // to an update, while walking from the newest record back.
+    std::map<std::string, std::size_t> pending;
+    for (const UpdateRecord& record : records) {
+        const auto waiting = pending.find(record.serial);
+        if (record.verification) {
+            const bool superseded =
+                waiting != pending.end() && entries[waiting->second].record.sha256 == record.sha256;
+            entries.push_back({record, std::nullopt});
+            dropped.push_back(superseded);
+            if (waiting == pending.end()) {
+                pending[record.serial] = entries.size() - 1;
+            }
+            continue;
+        }
+        entries.push_back({record, std::nullopt});
+        dropped.push_back(false);
+        if (waiting == pending.end()) {
+            continue;
+        }
+        const UpdateRecord& verification = entries[waiting->second].record;
+        if (record.result == "done" && !record.sha256.empty() && verification.sha256 == record.sha256) {
+            entries.back().verification = verification;
+            dropped[waiting->second] = true;
+        }
+        // Whatever it verified, it came after this update.
+        pending.erase(waiting);
+    }
+    std::vector<HistoryEntry> kept;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (!dropped[i]) {
+            kept.push_back(std::move(entries[i]));
+        }
+    }
+    return kept;
 }
 
 void HistoryFile::Record(const UpdateRecord& record)

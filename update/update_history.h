@@ -5,6 +5,8 @@
 #include "update/update_record.h"
 
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,17 @@ struct History {
     std::vector<std::string> warnings;  // one per damaged line, with its number
 };
 History ReadHistory(const std::string& path);
+
+// One line of the history as people read it: an update with the newest
+// verification of it, or a verification the history holds no update for.
+struct HistoryEntry {
+    UpdateRecord record;
+    std::optional<UpdateRecord> verification;  // for an update only
+};
+// A verification belongs to the newest update of the same instrument before
+// it, when that update installed the same file (SHA-256) and was done. An
+// older verification of that update is left out. Newest first, as `records`.
+std::vector<HistoryEntry> PairVerifications(const std::vector<UpdateRecord>& records);
 
 // Appends to a history file; a failed append goes to `warn`, never further.
 class HistoryFile final : public UpdateRecorder {

@@ -1,4 +1,5 @@
-// One update as the user's history keeps it, and who keeps it.
+// One update, or one verification of an update, as the user's history keeps
+// it, and who keeps it.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,11 @@
 namespace meterload {
 
 struct UpdateRecord {
+    // A verification: the instrument asked again after the power cycle.
+    // Its time is when it was asked, its versions field what it reported,
+    // its result "verified", "not verified" or "not checked", and its
+    // duration the wait for the power cycle.
+    bool verification = false;
     std::string time;                  // UTC, ISO 8601, when the file was chosen
     std::string serial;
     std::string firmwareVersionField;  // before the update

@@ -132,10 +132,11 @@ TEST_F(CliTest, WithoutANameTheLibraryIsLookedForAndEveryPlaceNamed)
 
 TEST_F(CliTest, EveryCommandHasHelpWithExamplesAndExitCodes)
 {
-    for (const char* command : {"list", "identify", "inspect", "install", "pack", "info"}) {
+    for (const char* command : {"list", "identify", "inspect", "install", "verify", "pack", "history", "info"}) {
         const CliRun run = Run({command, "--help"});
         EXPECT_EQ(run.code, 0) << command;
         EXPECT_THAT(run.out, HasSubstr("Examples:")) << command;
+        EXPECT_THAT(run.out, HasSubstr("7    installed, but not verified")) << command;
         EXPECT_THAT(run.out, HasSubstr("130  interrupted")) << command;
         EXPECT_THAT(run.out, HasSubstr("--json")) << command;
     }

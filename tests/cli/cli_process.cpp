@@ -73,6 +73,37 @@ std::string ReadAll(int fd)
 
 int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
 
+// What `fd` has within `timeoutMs`, onto `into`: 1 when something came, 0
+// when nothing did, -1 when it closed (the program ended).
+int PumpInto(int fd, std::string& into, int timeoutMs)
+{
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, timeoutMs) <= 0) {
+        return 0;
+    }
+    char buffer[4096];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) {
+        return -1;
+    }
+    into.append(buffer, static_cast<std::size_t>(n));
+    return 1;
+}
+
+// Pumps until `text` is in `output`; false when the time ran out or the
+// program ended first.
+template <class Pump>
+bool WaitForText(const std::string& output, const std::string& text, std::chrono::seconds limit, Pump pump)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (output.find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() > end || pump(100) < 0) {
+            return output.find(text) != std::string::npos;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 CliRun RunCli(const std::vector<std::string>& args, const Environment& environment, const std::string& input)
@@ -141,28 +172,13 @@ void PtyRun::Type(const std::string& text)
 
 int PtyRun::Pump(int timeoutMs)
 {
-    pollfd fd{master_, POLLIN, 0};
-    if (poll(&fd, 1, timeoutMs) <= 0) {
-        return 0;
-    }
-    char buffer[4096];
-    const ssize_t n = read(master_, buffer, sizeof buffer);
-    if (n <= 0) {
-        return -1;  // the terminal closed: the program ended
-    }
-    output_.append(buffer, static_cast<std::size_t>(n));
-    return 1;
+    // The terminal closes when the program ends.
+    return PumpInto(master_, output_, timeoutMs);
 }
 
 bool PtyRun::WaitForOutput(const std::string& text, std::chrono::seconds limit)
 {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (output_.find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() > end || Pump(100) < 0) {
-            return output_.find(text) != std::string::npos;
-        }
-    }
-    return true;
+    return WaitForText(output_, text, limit, [this](int timeoutMs) { return Pump(timeoutMs); });
 }
 
 int PtyRun::Wait()
@@ -183,6 +199,69 @@ int PtyRun::Wait()
     waitpid(pid_, &status, 0);
     ended_ = true;
     return ExitCode(status);
+}
+
+BackgroundRun::BackgroundRun(const std::vector<std::string>& args, const Environment& environment)
+{
+    char outName[] = "/tmp/meterload-cli-out-XXXXXX";
+    out_fd_ = mkstemp(outName);
+    outName_ = outName;
+    int err[2];
+    if (out_fd_ < 0 || pipe(err) != 0) {
+        throw std::runtime_error("cannot set up the child's files");
+    }
+    pid_ = fork();
+    if (pid_ == 0) {
+        const int none = open("/dev/null", O_RDONLY);
+        dup2(none, STDIN_FILENO);
+        dup2(out_fd_, STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        close(err[0]);
+        Exec(args, environment);
+    }
+    close(err[1]);
+    err_fd_ = err[0];
+}
+
+BackgroundRun::~BackgroundRun()
+{
+    if (!ended_) {
+        kill(pid_, SIGKILL);
+        Wait();
+    }
+    close(err_fd_);
+    close(out_fd_);
+    unlink(outName_.c_str());
+}
+
+int BackgroundRun::Pump(int timeoutMs)
+{
+    return PumpInto(err_fd_, err_, timeoutMs);
+}
+
+bool BackgroundRun::WaitForError(const std::string& text, std::chrono::seconds limit)
+{
+    return WaitForText(err_, text, limit, [this](int timeoutMs) { return Pump(timeoutMs); });
+}
+
+void BackgroundRun::Interrupt()
+{
+    kill(pid_, SIGINT);
+}
+
+CliRun BackgroundRun::Wait()
+{
+    while (Pump(100) >= 0) {
+    }
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    ended_ = true;
+    CliRun run;
+    run.code = ExitCode(status);
+    lseek(out_fd_, 0, SEEK_SET);
+    run.out = ReadAll(out_fd_);
+    run.err = err_;
+    return run;
 }
 
 }  // namespace meterload::testing

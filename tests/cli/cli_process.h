@@ -23,6 +23,34 @@ struct CliRun {
 CliRun RunCli(const std::vector<std::string>& args, const Environment& environment,
               const std::string& input = std::string());
 
+// One run in the background, not on a terminal: standard input empty,
+// standard error read as it comes, standard output kept until the end.
+class BackgroundRun {
+public:
+    BackgroundRun(const std::vector<std::string>& args, const Environment& environment);
+    ~BackgroundRun();
+    BackgroundRun(const BackgroundRun&) = delete;
+    BackgroundRun& operator=(const BackgroundRun&) = delete;
+
+    // Waits until standard error holds `text`; false when the time ran out or the program ended first.
+    bool WaitForError(const std::string& text, std::chrono::seconds limit = std::chrono::seconds(60));
+    // Ctrl+C, as the terminal sends it.
+    void Interrupt();
+    // Waits for the end.
+    CliRun Wait();
+    const std::string& Error() const { return err_; }
+
+private:
+    int Pump(int timeoutMs);
+
+    pid_t pid_ = -1;
+    int err_fd_ = -1;
+    int out_fd_ = -1;
+    std::string outName_;
+    std::string err_;
+    bool ended_ = false;
+};
+
 // One run on a pseudo-terminal: standard input, output and error are the terminal.
 class PtyRun {
 public:

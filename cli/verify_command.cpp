@@ -1,0 +1,133 @@
+// verify: whether each chosen instrument now reports the version a file
+// carries. It only asks; nothing on the instrument changes. Every verdict is
+// kept in the history beside the install it checks.
+#include "cli/commands.h"
+
+#include "cli/command_options.h"
+#include "cli/console.h"
+#include "cli/exit_codes.h"
+#include "cli/file_facts.h"
+#include "cli/install_verification.h"
+#include "cli/instruments.h"
+#include "cli/interrupt.h"
+#include "cli/report.h"
+#include "cli/table_text.h"
+#include "update/update_history.h"
+
+namespace meterload::cli {
+namespace {
+
+// What a verdict means for the exit code: 0 unless it says otherwise.
+int CodeOf(const VerifyOutcome& outcome)
+{
+    if (outcome.result == "not verified") {
+        return kNotVerified;
+    }
+    return outcome.result == "not found" ? kNoInstrument : kDone;
+}
+
+}  // namespace
+
+int RunVerify(const CommonOptions& common, const VerifyOptions& options)
+{
+    Report report("verify", common.json);
+    report.Data()["instruments"] = nlohmann::json::array();
+    const FileFacts facts = ReadFileFacts(options.file);
+    report.Data()["file"] = FactsJson(facts);
+    if (const Problem problem = FileProblem(facts)) {
+        return report.Fail(problem.code, problem.message, problem.next);
+    }
+
+    const VisaLibraryChoice library = ChooseVisaLibrary(common.visaLibrary);
+    const Attached attached = FindInstruments(library);
+    if (attached.problem) {
+        return report.Fail(attached.problem.code, attached.problem.message, attached.problem.next);
+    }
+    const std::vector<std::string> serials = Distinct(options.serials);
+    std::vector<Chosen> chosen;
+    if (options.all || !serials.empty()) {
+        chosen = ChooseEach(attached.search, serials);
+    } else {
+        chosen.push_back(ChooseInstrument(attached.search, std::string()));
+        if (chosen.front().problem) {
+            return report.Fail(chosen.front().problem.code, chosen.front().problem.message,
+                               chosen.front().problem.next);
+        }
+    }
+    if (chosen.empty()) {
+        return report.Fail(kNoInstrument, "ZQ6140 device not found.",
+                           "Attach the instruments, switch them on, and run the command again.");
+    }
+
+    const std::string historyPath = HistoryPath();
+    report.Out(Cell("SERIAL", 12) + Cell("REPORTS", 14) + "RESULT");
+    int code = kDone;
+    std::string firstFailure;
+    for (const Chosen& one : chosen) {
+        if (StopRequested()) {
+            return report.Fail(kInterrupted, "Interrupted.");
+        }
+        const std::string label = Printable(one.instrument.serial);
+        VerifyOutcome outcome;
+        if (one.problem) {
+            outcome.result = "not found";
+            outcome.detail = "was not found";
+        } else {
+            outcome = VerifyNow(facts, library.library, false, one.instrument.serial, historyPath,
+                                [&label](const std::string& line) { TheConsole().Line(label + ": " + line); });
+        }
+        const std::string reports =
+            outcome.firmwareVersionField ? VersionFieldText(*outcome.firmwareVersionField) : "-";
+        report.Out(Cell(label, 12) + Cell(reports, 14) + VerificationCell(outcome));
+        nlohmann::json row = VerificationJson(outcome);
+        row.erase("waited_ms");
+        row["serial"] = one.instrument.serial;
+        row["exit_code"] = CodeOf(outcome);
+        report.Data()["instruments"].push_back(row);
+        if (code == kDone && CodeOf(outcome) != kDone) {
+            code = CodeOf(outcome);
+            firstFailure = label + ": the ZQ6140 " + outcome.detail + ".";
+        }
+    }
+    if (code != kDone) {
+        return report.Fail(code, "Not verified: " + firstFailure,
+                           code == kNotVerified
+                               ? "Switch it off and on if that was not done since the install; otherwise install "
+                                 "the file again."
+                               : "Attach the instrument, switch it on, and run the command again.");
+    }
+    return report.Finish(kDone);
+}
+
+Registered RegisterVerify(CLI::App& app)
+{
+    struct Options {
+        CommonOptions common;
+        VerifyOptions verify;
+    };
+    const auto options = std::make_shared<Options>();
+    VerifyOptions& verify = options->verify;
+    CLI::App* command = app.add_subcommand(
+        "verify", "Say whether instruments report the version a file carries, after its install and a power cycle");
+    AddCommonOptions(*command, options->common);
+    command->add_option("FILE", verify.file, "The image (.bin) or package (.pak) that was installed")->required();
+    AddInstrumentChoice(*command, verify.serials, verify.all,
+                        "The instrument's serial number (needed when several are attached); given more than once, "
+                        "each of those instruments",
+                        "Every attached ZQ6140");
+    SetFooter(*command,
+              "Each instrument is identified as an update begins, and nothing else is sent: its versions\n"
+              "are compared with the file's (a package: its entry 1): DSP images against positions 0-4\n"
+              "of the versions field, Panel images against 6-7, MSP 430 images against 9-10. Results:\n"
+              "verified; not verified (what it reports instead, or the wrong mode); not checked (the\n"
+              "image names no processor); not found. Each verdict is added to the history, where\n"
+              "\"history\" shows it beside the install. Run it once the instruments were switched off\n"
+              "and on after the install. The exit code is that of the first instrument, in the\n"
+              "table's order, that was not verified (7) or not found (3); not checked counts as 0.\n\n"
+              "Examples:\n  meterload-cli verify fw.pak\n"
+              "  meterload-cli verify main.bin --serial ABC123 --serial DEF456\n"
+              "  meterload-cli verify fw.pak --all --json");
+    return {command, [options] { return RunVerify(options->common, options->verify); }};
+}
+
+}  // namespace meterload::cli
