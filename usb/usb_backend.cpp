@@ -113,7 +113,7 @@ ViStatus UsbBackend::OpenInstrument(const ResourceName& name, Session& session)
         }
         int error = LIBUSB_SUCCESS;
         auto opened = std::make_shared<OpenDevice>();
-        opened->device = UsbtmcDevice::Open(context_, location, error);
+        opened->device = UsbtmcDevice::Open(location, error);
         if (!opened->device) {
             if (error == LIBUSB_ERROR_ACCESS) {
                 ReportDenied({location.node});

@@ -53,9 +53,16 @@ std::size_t Aligned(std::size_t size)
 
 }  // namespace
 
-std::unique_ptr<UsbtmcDevice> UsbtmcDevice::Open(libusb_context* context, const InterfaceLocation& location,
-                                                 int& error)
+std::unique_ptr<UsbtmcDevice> UsbtmcDevice::Open(const InterfaceLocation& location, int& error)
 {
+    // A libusb context of its own: a thread waiting on this meter handles
+    // this meter's events only, and never waits for another meter's thread
+    // to hand over libusb's event handling.
+    libusb_context* context = nullptr;
+    error = libusb_init(&context);
+    if (error != LIBUSB_SUCCESS) {
+        return nullptr;
+    }
     error = LIBUSB_ERROR_NO_DEVICE;
     libusb_device** list = nullptr;
     const ssize_t count = libusb_get_device_list(context, &list);
@@ -66,8 +73,11 @@ std::unique_ptr<UsbtmcDevice> UsbtmcDevice::Open(libusb_context* context, const 
             break;
         }
     }
-    libusb_free_device_list(list, 1);
+    if (count >= 0) {
+        libusb_free_device_list(list, 1);
+    }
     if (handle == nullptr) {
+        libusb_exit(context);
         return nullptr;
     }
     // The kernel's usbtmc driver lets go of the interface while we hold it
@@ -80,15 +90,16 @@ std::unique_ptr<UsbtmcDevice> UsbtmcDevice::Open(libusb_context* context, const 
     error = libusb_claim_interface(handle, location.interfaceNumber);
     if (error != LIBUSB_SUCCESS) {
         libusb_close(handle);
+        libusb_exit(context);
         return nullptr;
     }
-    std::unique_ptr<UsbtmcDevice> device(new UsbtmcDevice(handle, location));
+    std::unique_ptr<UsbtmcDevice> device(new UsbtmcDevice(context, handle, location));
     device->Prepare();
     return device;
 }
 
-UsbtmcDevice::UsbtmcDevice(libusb_device_handle* handle, const InterfaceLocation& location)
-    : handle_(handle), location_(location)
+UsbtmcDevice::UsbtmcDevice(libusb_context* context, libusb_device_handle* handle, const InterfaceLocation& location)
+    : context_(context), handle_(handle), location_(location)
 {
 }
 
@@ -96,6 +107,7 @@ UsbtmcDevice::~UsbtmcDevice()
 {
     libusb_release_interface(handle_, location_.interfaceNumber);
     libusb_close(handle_);
+    libusb_exit(context_);
 }
 
 void UsbtmcDevice::Prepare()

@@ -52,8 +52,7 @@ public:
     // opened or its interface claimed. An opened device has been asked for
     // its capabilities, has REN asserted where it declares REN_CONTROL, and
     // has been cleared of whatever an earlier session left in it.
-    static std::unique_ptr<UsbtmcDevice> Open(libusb_context* context, const InterfaceLocation& location,
-                                              int& error);
+    static std::unique_ptr<UsbtmcDevice> Open(const InterfaceLocation& location, int& error);
     ~UsbtmcDevice();
     UsbtmcDevice(const UsbtmcDevice&) = delete;
     UsbtmcDevice& operator=(const UsbtmcDevice&) = delete;
@@ -80,7 +79,7 @@ private:
         bool endOfMessage = false;  // set, and every announced byte arrived
     };
 
-    UsbtmcDevice(libusb_device_handle* handle, const InterfaceLocation& location);
+    UsbtmcDevice(libusb_context* context, libusb_device_handle* handle, const InterfaceLocation& location);
     // GET_CAPABILITIES, REN_CONTROL and a clear: what the session starts from.
     void Prepare();
     // A bulk transfer; the outcome of its libusb result, with a halted
@@ -108,6 +107,7 @@ private:
     // Moves up to `count` held bytes into `buffer`.
     std::uint32_t TakeHeld(std::uint8_t* buffer, std::uint32_t count);
 
+    libusb_context* context_;  // the device's own
     libusb_device_handle* handle_;
     InterfaceLocation location_;
     TagSequence tags_;
