@@ -48,6 +48,15 @@ TEST_F(UsbCliTest, WithNoVisaLibraryTheMetersAreReachedThroughUsb)
     const CliRun identify = RunUsb({"identify", "--serial", "DEF456"});
     EXPECT_EQ(identify.code, 0) << identify.err;
     EXPECT_THAT(identify.out, HasSubstr("02.04-10-06"));
+    EXPECT_EQ(identify.err, "") << "the library writes nothing to its host's standard error";
+
+    // Unless its trace is asked for.
+    Environment traced = UsbEnv();
+    traced["METERLOAD_USBTMC_DEBUG"] = "1";
+    const CliRun trace = RunCli(Command({"identify", "--serial", "DEF456"}), traced);
+    EXPECT_EQ(trace.code, 0) << trace.err;
+    EXPECT_THAT(trace.err, HasSubstr(" viOpen "));
+    EXPECT_THAT(trace.err, HasSubstr(" viWrite "));
 }
 
 TEST_F(UsbCliTest, TheInstalledTransportIsFoundBesideTheProgram)
@@ -181,6 +190,8 @@ TEST_F(UsbCliTest, ANodeTheUserMayNotOpenIsNamedWithItsRemedy)
                                    ", but this user may not open that device node (permission denied)."));
     EXPECT_THAT(run.err, HasSubstr("packaging/udev/70-zq6140.rules"));
     EXPECT_THAT(run.err, HasSubstr("or run as root"));
+    EXPECT_EQ(run.err.find("A ZQ6140 is attached at"), run.err.rfind("A ZQ6140 is attached at"))
+        << "said once, by the command line: the library itself prints nothing";
 }
 
 }  // namespace
