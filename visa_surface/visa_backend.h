@@ -27,7 +27,8 @@ extern const char* const kLibraryFileName;
 //  - Nothing throws to the caller: the exports turn an escaping exception
 //    into VI_ERROR_SYSTEM_ERROR (GuestCall), and a backend reports its
 //    failures as statuses. Nothing is written to the host's standard output
-//    or error.
+//    or error, unless the user asks for the library's trace (the USB
+//    library's METERLOAD_USBTMC_DEBUG).
 //  - Blocking: ResourceManagerStatus, ResourceNames, SerialOf, MakerName,
 //    CloseInstrument and Record do not wait on a device. OpenInstrument may
 //    wait on the device (the USB library asks its capabilities and clears
