@@ -2,6 +2,7 @@
 
 #include "cli/console_port.h"
 #include "cli/exit_codes.h"
+#include "cli/usb_access.h"
 #include "platform/clock.h"
 #include "update/update_driver.h"
 
@@ -54,6 +55,20 @@ Attached FindInstruments(const VisaLibraryChoice& library)
     case OpenFailure::None:
     case OpenFailure::NotFound:
         break;
+    }
+    if (!attached.problem && attached.search.instruments.empty() && library.builtInTransport) {
+        // Found on the bus but not openable: the user is told why, not just "not found".
+        const std::vector<std::string> denied = UnreachableMeterNodes();
+        if (!denied.empty()) {
+            attached.problem = {
+                kNoInstrument,
+                "A ZQ6140 is attached at " + denied.front() +
+                    ", but this user may not open that device node (permission denied).",
+                "Install the udev rule packaging/udev/70-zq6140.rules as /usr/lib/udev/rules.d/70-zq6140.rules "
+                "(the Debian package does), run `udevadm control --reload` and plug the meter in again; over ssh "
+                "or from a service the user must be in the plugdev group (`sudo adduser USER plugdev`, then log "
+                "in again); or run as root."};
+        }
     }
     return attached;
 }

@@ -18,11 +18,10 @@ unsigned LibusbTimeout(ViUInt32 timeoutMs)
     return timeoutMs == 0 ? 1U : static_cast<unsigned>(timeoutMs);
 }
 
-// The board of a name the search gave is the device's bus; USB0, which no
-// Linux bus carries, stands for any bus, as users and older scripts write it.
+// VISA's board number, not a bus: any board reaches the meter with the serial.
 bool Addresses(const ResourceName& name, const InterfaceLocation& location)
 {
-    return (name.board == 0 || name.board == location.bus) && EqualsIgnoringCase(name.serial, location.serial) &&
+    return EqualsIgnoringCase(name.serial, location.serial) &&
            (name.usbInterface == -1 || name.usbInterface == location.interfaceNumber);
 }
 
@@ -38,6 +37,8 @@ UsbBackend::UsbBackend()
 {
     const char* path = std::getenv("METERLOAD_USBTMC_TRANSCRIPT");
     transcript_.SetFile(path != nullptr ? path : "", false);
+    const char* debug = std::getenv("METERLOAD_USBTMC_DEBUG");
+    trace_ = debug != nullptr && *debug != 0 && std::string(debug) != "0";
     Record(EventLine("load").Add("library", kLibraryFileName));
 }
 
@@ -52,7 +53,12 @@ UsbBackend::~UsbBackend()
 
 void UsbBackend::Record(const EventLine& line)
 {
-    transcript_.Record(MicrosecondsSince(loaded_), line);
+    const std::uint64_t now = MicrosecondsSince(loaded_);
+    transcript_.Record(now, line);
+    transcript_.ClearMemory();  // only the file keeps it: a long update must not grow the host
+    if (trace_) {
+        std::fprintf(stderr, "usbtmc %llu %s\n", static_cast<unsigned long long>(now), line.Text().c_str());
+    }
 }
 
 const char* UsbBackend::MakerName() const
@@ -78,17 +84,12 @@ SearchResult UsbBackend::Search()
 
 void UsbBackend::ReportDenied(const std::vector<std::string>& nodes)
 {
+    // The host program decides what its user is told; the transcript and the
+    // trace keep it.
     for (const std::string& node : nodes) {
-        if (!reportedNodes_.insert(node).second) {
-            continue;
+        if (reportedNodes_.insert(node).second) {
+            Record(EventLine("denied").Add("node", node));
         }
-        Record(EventLine("denied").Add("node", node));
-        std::fprintf(stderr,
-                     "A ZQ6140 is attached at %s, but this user may not open that device node (permission "
-                     "denied). Install the udev rule packaging/udev/70-zq6140.rules as "
-                     "/usr/lib/udev/rules.d/70-zq6140.rules (the Debian package does), run "
-                     "`udevadm control --reload` and plug the meter in again; or run as root.\n",
-                     node.c_str());
     }
 }
 
@@ -112,7 +113,7 @@ ViStatus UsbBackend::OpenInstrument(const ResourceName& name, Session& session)
         }
         int error = LIBUSB_SUCCESS;
         auto opened = std::make_shared<OpenDevice>();
-        opened->device = UsbtmcDevice::Open(context_, location, error);
+        opened->device = UsbtmcDevice::Open(location, error);
         if (!opened->device) {
             if (error == LIBUSB_ERROR_ACCESS) {
                 ReportDenied({location.node});
@@ -120,8 +121,8 @@ ViStatus UsbBackend::OpenInstrument(const ResourceName& name, Session& session)
             return error == LIBUSB_ERROR_BUSY ? VI_ERROR_RSRC_BUSY : VI_ERROR_RSRC_NFOUND;
         }
         session.instrument = nextDevice_++;
-        session.board = location.bus;
-        session.name = ResourceNameOf(location);
+        session.board = name.board;
+        session.name = ResourceNameOf(location, name.board);
         devices_[session.instrument] = opened;
         return VI_SUCCESS;
     }
@@ -151,8 +152,13 @@ std::shared_ptr<UsbBackend::OpenDevice> UsbBackend::DeviceOf(ViSession vi, ViSta
         status = VI_ERROR_CONN_LOST;
         return nullptr;
     }
+    const auto found = devices_.find(session->instrument);
+    if (found == devices_.end()) {
+        status = VI_ERROR_INV_OBJECT;
+        return nullptr;
+    }
     status = VI_SUCCESS;
-    return devices_.at(session->instrument);
+    return found->second;
 }
 
 ViStatus UsbBackend::StatusOf(Outcome outcome, std::size_t instrument)
@@ -164,6 +170,7 @@ ViStatus UsbBackend::StatusOf(Outcome outcome, std::size_t instrument)
     case Outcome::Lost: sessions_.LoseInstrument(instrument); return VI_ERROR_CONN_LOST;
     case Outcome::Halted:
     case Outcome::BadReply:
+    case Outcome::Refused:
     case Outcome::Failed: return VI_ERROR_IO;
     }
     return VI_ERROR_IO;
@@ -218,9 +225,12 @@ ViStatus UsbBackend::Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32
     EventLine line = IoEvent("viRead", vi, count, via);
     ViStatus status = VI_ERROR_USER_BUF;
     Transfer transfer;
+    const std::optional<std::uint8_t> termChar = TermCharOf(vi);
     if (buffer != nullptr) {
         transfer = Run(
-            vi, [&](UsbtmcDevice& device, unsigned timeout) { return device.Read(buffer, count, timeout); }, status);
+            vi,
+            [&](UsbtmcDevice& device, unsigned timeout) { return device.Read(buffer, count, timeout, termChar); },
+            status);
     }
     if (returned != nullptr) {
         *returned = transfer.count;
@@ -231,6 +241,20 @@ ViStatus UsbBackend::Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32
     }
     Record(line.Add("call_us", MicrosecondsSince(called)));
     return status;
+}
+
+std::optional<std::uint8_t> UsbBackend::TermCharOf(ViSession vi)
+{
+    const Session* session = sessions_.Find(vi, Session::Kind::Instrument);
+    if (session == nullptr) {
+        return std::nullopt;
+    }
+    const auto enabled = session->attributes.find(VI_ATTR_TERMCHAR_EN);
+    if (enabled == session->attributes.end() || enabled->second == 0) {
+        return std::nullopt;
+    }
+    const auto termChar = session->attributes.find(VI_ATTR_TERMCHAR);
+    return static_cast<std::uint8_t>(termChar != session->attributes.end() ? termChar->second : '\n');
 }
 
 ViStatus UsbBackend::Clear(ViSession vi)

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 
 namespace usbtmc {
@@ -56,11 +57,14 @@ private:
     // The VISA status of a transfer's outcome; a lost device loses every
     // session opened to it.
     ViStatus StatusOf(Outcome outcome, std::size_t instrument);
+    // The term char a session's reads end at, when it enables one.
+    std::optional<std::uint8_t> TermCharOf(ViSession vi);
 
     libusb_context* context_ = nullptr;
     std::map<std::size_t, std::shared_ptr<OpenDevice>> devices_;
     std::size_t nextDevice_ = 1;
     std::set<std::string> reportedNodes_;
+    bool trace_ = false;  // METERLOAD_USBTMC_DEBUG: every event on standard error too
     Transcript transcript_;
     std::chrono::steady_clock::time_point loaded_ = std::chrono::steady_clock::now();
 };

@@ -118,9 +118,9 @@ SearchResult FindInstruments(libusb_context* context)
     return result;
 }
 
-std::string ResourceNameOf(const InterfaceLocation& location)
+std::string ResourceNameOf(const InterfaceLocation& location, unsigned board)
 {
-    return "USB" + std::to_string(location.bus) + "::0x1D47::0x0B62::" + location.serial + "::INSTR";
+    return "USB" + std::to_string(board) + "::0x1D47::0x0B62::" + location.serial + "::INSTR";
 }
 
 }  // namespace usbtmc

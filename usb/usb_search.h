@@ -20,7 +20,8 @@ struct SearchResult {
 
 SearchResult FindInstruments(libusb_context* context);
 
-// USB<bus>::0x1D47::0x0B62::<serial>::INSTR
-std::string ResourceNameOf(const InterfaceLocation& location);
+// USB<board>::0x1D47::0x0B62::<serial>::INSTR: the board is VISA's, 0 unless
+// the name a session was opened with gives another, never the USB bus.
+std::string ResourceNameOf(const InterfaceLocation& location, unsigned board = 0);
 
 }  // namespace usbtmc

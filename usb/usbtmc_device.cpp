@@ -1,44 +1,37 @@
+// Opening a meter, and its messages: writes, and replies read as far as
+// their headers announce.
 #include "usb/usbtmc_device.h"
 
 #include <libusb.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <thread>
-#include <vector>
 
 namespace usbtmc {
 namespace {
 
-// bmRequestType of the class requests: device to host, class, to the
-// interface or to an endpoint.
-constexpr std::uint8_t kToInterface = 0xA1;
-constexpr std::uint8_t kToEndpoint = 0xA2;
-// How often a pending abort or clear is asked about before giving up.
-constexpr int kStatusChecks = 50;
-constexpr auto kStatusPause = std::chrono::milliseconds(10);
-// Recovery does not wait the session's timeout, which may be long or
-// infinite: what is left of an aborted transfer is already in the device.
-constexpr unsigned kControlTimeoutMs = 1000;
-constexpr unsigned kDrainTimeoutMs = 200;
+// Stray packets before a reply's header are skipped, but not for ever.
+constexpr int kStrayTransfers = 64;
+// What one bulk-in transfer takes at most, whatever a header announces.
+constexpr std::size_t kLargestTransfer = 1024 * 1024;
 
-Outcome OutcomeOf(int result)
+std::size_t Aligned(std::size_t size)
 {
-    switch (result) {
-    case LIBUSB_SUCCESS: return Outcome::Done;
-    case LIBUSB_ERROR_TIMEOUT: return Outcome::TimedOut;
-    case LIBUSB_ERROR_PIPE: return Outcome::Halted;
-    case LIBUSB_ERROR_NO_DEVICE: return Outcome::Lost;
-    default: return Outcome::Failed;
-    }
+    return (size + 3) / 4 * 4;
 }
 
 }  // namespace
 
-std::unique_ptr<UsbtmcDevice> UsbtmcDevice::Open(libusb_context* context, const InterfaceLocation& location,
-                                                 int& error)
+std::unique_ptr<UsbtmcDevice> UsbtmcDevice::Open(const InterfaceLocation& location, int& error)
 {
+    // A libusb context of its own: a thread waiting on this meter handles
+    // this meter's events only, and never waits for another meter's thread
+    // to hand over libusb's event handling.
+    libusb_context* context = nullptr;
+    error = libusb_init(&context);
+    if (error != LIBUSB_SUCCESS) {
+        return nullptr;
+    }
     error = LIBUSB_ERROR_NO_DEVICE;
     libusb_device** list = nullptr;
     const ssize_t count = libusb_get_device_list(context, &list);
@@ -49,23 +42,33 @@ std::unique_ptr<UsbtmcDevice> UsbtmcDevice::Open(libusb_context* context, const 
             break;
         }
     }
-    libusb_free_device_list(list, 1);
+    if (count >= 0) {
+        libusb_free_device_list(list, 1);
+    }
     if (handle == nullptr) {
+        libusb_exit(context);
         return nullptr;
     }
     // The kernel's usbtmc driver lets go of the interface while we hold it
     // and takes it back when we release it.
     libusb_set_auto_detach_kernel_driver(handle, 1);
+    int configuration = 0;
+    if (libusb_get_configuration(handle, &configuration) == LIBUSB_SUCCESS && configuration == 0) {
+        libusb_set_configuration(handle, 1);  // unconfigured: the instrument's only configuration
+    }
     error = libusb_claim_interface(handle, location.interfaceNumber);
     if (error != LIBUSB_SUCCESS) {
         libusb_close(handle);
+        libusb_exit(context);
         return nullptr;
     }
-    return std::unique_ptr<UsbtmcDevice>(new UsbtmcDevice(handle, location));
+    std::unique_ptr<UsbtmcDevice> device(new UsbtmcDevice(context, handle, location));
+    device->Prepare();
+    return device;
 }
 
-UsbtmcDevice::UsbtmcDevice(libusb_device_handle* handle, const InterfaceLocation& location)
-    : handle_(handle), location_(location)
+UsbtmcDevice::UsbtmcDevice(libusb_context* context, libusb_device_handle* handle, const InterfaceLocation& location)
+    : context_(context), handle_(handle), location_(location)
 {
 }
 
@@ -73,76 +76,36 @@ UsbtmcDevice::~UsbtmcDevice()
 {
     libusb_release_interface(handle_, location_.interfaceNumber);
     libusb_close(handle_);
+    libusb_exit(context_);
 }
 
+void UsbtmcDevice::Prepare()
+{
+    std::uint8_t reply[0x18];
+    Outcome outcome = Outcome::Done;
+    ControlIn(kGetCapabilities, 0, location_.interfaceNumber, reply, sizeof reply, false, outcome);
+    capabilities_ = ParseCapabilities(reply, outcome == Outcome::Done ? sizeof reply : 0);
+    if (capabilities_.renControl) {
+        ControlIn(kRenControl, 1, location_.interfaceNumber, reply, 1, false, outcome);
+    }
+    // A reply an interrupted earlier session left queued, or half a message
+    // it sent, would otherwise meet this session's first exchange.
+    if (Clear() != Outcome::Done) {
+        DrainBulkIn();
+    }
+}
 Outcome UsbtmcDevice::Bulk(std::uint8_t endpoint, std::uint8_t* data, std::size_t size, int& transferred,
                            unsigned timeoutMs)
 {
     transferred = 0;
     const int result =
         libusb_bulk_transfer(handle_, endpoint, data, static_cast<int>(size), &transferred, timeoutMs);
-    const Outcome outcome = OutcomeOf(result);
+    const Outcome outcome = FailureOf(result);
     if (outcome == Outcome::Halted) {
         libusb_clear_halt(handle_, endpoint);
     }
     return outcome;
 }
-
-std::uint8_t UsbtmcDevice::ControlIn(std::uint8_t request, std::uint16_t value, std::uint16_t index,
-                                     std::uint8_t* reply, std::uint16_t size, bool toEndpoint)
-{
-    std::memset(reply, 0, size);
-    const int result = libusb_control_transfer(handle_, toEndpoint ? kToEndpoint : kToInterface, request, value,
-                                               index, reply, size, kControlTimeoutMs);
-    return result >= 1 ? reply[0] : 0;
-}
-
-void UsbtmcDevice::DrainBulkIn()
-{
-    std::vector<std::uint8_t> packet(location_.packetSize * 4u);
-    for (int i = 0; i < kStatusChecks; ++i) {
-        int transferred = 0;
-        if (Bulk(location_.bulkIn, packet.data(), packet.size(), transferred, kDrainTimeoutMs) != Outcome::Done ||
-            static_cast<std::size_t>(transferred) < packet.size()) {
-            return;
-        }
-    }
-}
-
-void UsbtmcDevice::AbortBulkIn(std::uint8_t tag)
-{
-    std::uint8_t reply[8];
-    if (ControlIn(kInitiateAbortBulkIn, tag, location_.bulkIn, reply, 2, true) != kStatusSuccess) {
-        return;  // nothing was in progress: the device holds nothing of it
-    }
-    DrainBulkIn();
-    for (int i = 0; i < kStatusChecks; ++i) {
-        if (ControlIn(kCheckAbortBulkInStatus, 0, location_.bulkIn, reply, 8, true) != kStatusPending) {
-            return;
-        }
-        if ((reply[1] & 0x01) != 0) {
-            DrainBulkIn();  // it still holds data of the aborted transfer
-        } else {
-            std::this_thread::sleep_for(kStatusPause);
-        }
-    }
-}
-
-void UsbtmcDevice::AbortBulkOut(std::uint8_t tag)
-{
-    std::uint8_t reply[8];
-    if (ControlIn(kInitiateAbortBulkOut, tag, location_.bulkOut, reply, 2, true) == kStatusSuccess) {
-        for (int i = 0; i < kStatusChecks; ++i) {
-            if (ControlIn(kCheckAbortBulkOutStatus, 0, location_.bulkOut, reply, 8, true) !=
-                kStatusPending) {
-                break;
-            }
-            std::this_thread::sleep_for(kStatusPause);
-        }
-    }
-    libusb_clear_halt(handle_, location_.bulkOut);
-}
-
 Transfer UsbtmcDevice::Write(const std::uint8_t* data, std::uint32_t count, unsigned timeoutMs)
 {
     const std::uint8_t tag = tags_.Next();
@@ -152,89 +115,163 @@ Transfer UsbtmcDevice::Write(const std::uint8_t* data, std::uint32_t count, unsi
     result.outcome = Bulk(location_.bulkOut, message.data(), message.size(), transferred, timeoutMs);
     const auto delivered = static_cast<std::uint32_t>(std::max(transferred - static_cast<int>(kHeaderSize), 0));
     result.count = std::min(delivered, count);
-    if (result.outcome == Outcome::TimedOut) {
-        AbortBulkOut(tag);
+    if (result.outcome == Outcome::TimedOut && AbortBulkOut(tag) == Outcome::Lost) {
+        result.outcome = Outcome::Lost;
     }
     return result;
 }
 
-Transfer UsbtmcDevice::ReadOnce(std::uint8_t* buffer, std::uint32_t count, unsigned timeoutMs, bool& endOfMessage)
+Outcome UsbtmcDevice::ReadRest(std::vector<std::uint8_t>& transfer, std::size_t total, unsigned timeoutMs)
 {
-    const std::uint8_t tag = tags_.Next();
-    std::vector<std::uint8_t> request = RequestIn(tag, count);
-    int transferred = 0;
-    Transfer result;
-    result.outcome = Bulk(location_.bulkOut, request.data(), request.size(), transferred, timeoutMs);
-    if (result.outcome != Outcome::Done) {
-        if (result.outcome == Outcome::TimedOut) {
-            AbortBulkOut(tag);
-        }
-        return result;
-    }
-    // Whole packets plus a spare one: a device that pads a reply which
-    // fills its packets, instead of ending it with a zero-length packet,
-    // has its padding taken here rather than at the start of the next read.
+    // Sized to end exactly where the announced bytes (and their alignment
+    // padding) end: a device that sends neither a short packet nor a
+    // zero-length packet after whole packets still completes the transfer.
     const std::size_t packet = location_.packetSize;
-    std::vector<std::uint8_t> in(WholePackets(kHeaderSize + count, packet) + packet);
-    result.outcome = Bulk(location_.bulkIn, in.data(), in.size(), transferred, timeoutMs);
-    if (result.outcome == Outcome::TimedOut) {
-        AbortBulkIn(tag);
-    }
-    if (result.outcome != Outcome::Done) {
-        return result;
-    }
-    const std::optional<ReplyHeader> header = ParseReply(in.data(), static_cast<std::size_t>(transferred), tag);
-    if (!header) {
-        // Not the answer to this request: whatever is left of it goes.
-        AbortBulkIn(tag);
-        result.outcome = Outcome::BadReply;
-        return result;
-    }
-    const std::uint32_t expected = std::min(header->transferSize, count);
-    std::uint32_t got = std::min(static_cast<std::uint32_t>(transferred) - static_cast<std::uint32_t>(kHeaderSize),
-                                 expected);
-    std::memcpy(buffer, in.data() + kHeaderSize, got);
-    // The rest of a reply that spans several bulk-in transfers.
-    while (got < expected) {
-        in.assign(WholePackets(expected - got + 3, packet) + packet, 0);
-        result.outcome = Bulk(location_.bulkIn, in.data(), in.size(), transferred, timeoutMs);
-        if (result.outcome == Outcome::TimedOut) {
-            AbortBulkIn(tag);
+    std::vector<std::uint8_t> in;
+    int strays = 0;
+    while (transfer.size() < total) {
+        in.assign(std::min(WholePackets(Aligned(total) - transfer.size(), packet), kLargestTransfer), 0);
+        int transferred = 0;
+        const Outcome outcome = Bulk(location_.bulkIn, in.data(), in.size(), transferred, timeoutMs);
+        transfer.insert(transfer.end(), in.begin(), in.begin() + transferred);
+        if (outcome != Outcome::Done) {
+            return transfer.size() >= total ? Outcome::Done : outcome;
         }
-        if (result.outcome != Outcome::Done) {
-            result.count = got;
-            return result;
+        if (transferred == 0 && ++strays > kStrayTransfers) {
+            return Outcome::BadReply;  // it keeps ending the transfer short of what it announced
         }
-        if (transferred == 0) {
-            break;  // the device ended the transfer short of what it announced
-        }
-        const std::uint32_t taken = std::min(static_cast<std::uint32_t>(transferred), expected - got);
-        std::memcpy(buffer + got, in.data(), taken);
-        got += taken;
     }
-    result.count = got;
-    endOfMessage = header->endOfMessage && got == expected;
-    if (got < expected) {
-        result.outcome = Outcome::BadReply;
-    }
-    return result;
+    return Outcome::Done;
 }
 
-Transfer UsbtmcDevice::Read(std::uint8_t* buffer, std::uint32_t count, unsigned timeoutMs)
+UsbtmcDevice::Reply UsbtmcDevice::ReadReply(std::uint32_t count, unsigned timeoutMs,
+                                            std::optional<std::uint8_t> termChar)
+{
+    Reply reply;
+    const std::uint8_t tag = tags_.Next();
+    std::vector<std::uint8_t> request = RequestIn(tag, count, capabilities_.termChar ? termChar : std::nullopt);
+    int transferred = 0;
+    reply.outcome = Bulk(location_.bulkOut, request.data(), request.size(), transferred, timeoutMs);
+    if (reply.outcome != Outcome::Done) {
+        if (reply.outcome == Outcome::TimedOut && AbortBulkOut(tag) == Outcome::Lost) {
+            reply.outcome = Outcome::Lost;
+        }
+        return reply;
+    }
+    // One packet first: it holds the header, and it completes whether or
+    // not the device ends the reply with a short packet.
+    std::vector<std::uint8_t> transfer(location_.packetSize);
+    std::optional<ReplyHeader> header;
+    for (int strays = 0; !header; ++strays) {
+        transfer.assign(location_.packetSize, 0);
+        reply.outcome = Bulk(location_.bulkIn, transfer.data(), transfer.size(), transferred, timeoutMs);
+        transfer.resize(static_cast<std::size_t>(transferred));
+        if (reply.outcome != Outcome::Done && transferred == 0) {
+            break;
+        }
+        header = ParseReply(transfer.data(), transfer.size());
+        if (transfer.size() < kHeaderSize && reply.outcome == Outcome::Done && strays < kStrayTransfers) {
+            continue;  // a zero-length packet or padding left by an earlier reply
+        }
+        if (!header) {
+            // Not a reply header: whatever is left of this transfer goes.
+            if (AbortBulkIn(tag) == Outcome::Lost) {
+                reply.outcome = Outcome::Lost;
+                return reply;
+            }
+            reply.outcome = Outcome::BadReply;
+            return reply;
+        }
+        if (header->tag != tag) {
+            const bool stale = IsEarlierTag(header->tag, tag);
+            if (!stale) {
+                if (AbortBulkIn(tag) == Outcome::Lost) {
+                    reply.outcome = Outcome::Lost;
+                    return reply;
+                }
+                reply.outcome = Outcome::BadReply;
+                return reply;
+            }
+            // The answer to an earlier request: read to its end and skip it.
+            if (reply.outcome == Outcome::Done) {
+                reply.outcome = ReadRest(transfer, kHeaderSize + header->transferSize, timeoutMs);
+            }
+            header.reset();
+            if (reply.outcome != Outcome::Done) {
+                break;
+            }
+        }
+    }
+    if (!header) {
+        if (reply.outcome == Outcome::TimedOut && AbortBulkIn(tag) == Outcome::Lost) {
+            reply.outcome = Outcome::Lost;
+        }
+        return reply;
+    }
+    const std::size_t total = kHeaderSize + header->transferSize;
+    if (transfer.size() >= total) {
+        reply.outcome = Outcome::Done;  // everything announced is here, whatever ended the transfer
+    } else if (reply.outcome == Outcome::Done) {
+        reply.outcome = ReadRest(transfer, total, timeoutMs);
+    }
+    const std::size_t arrived = std::min(transfer.size(), total) - kHeaderSize;
+    reply.data.assign(transfer.begin() + static_cast<std::ptrdiff_t>(kHeaderSize),
+                      transfer.begin() + static_cast<std::ptrdiff_t>(kHeaderSize + arrived));
+    // The end of the message counts only once every announced byte is here.
+    reply.endOfMessage = header->endOfMessage && arrived == header->transferSize;
+    if (reply.outcome == Outcome::TimedOut && AbortBulkIn(tag) == Outcome::Lost) {
+        reply.outcome = Outcome::Lost;
+    }
+    return reply;
+}
+
+std::uint32_t UsbtmcDevice::TakeHeld(std::uint8_t* buffer, std::uint32_t count)
+{
+    const auto taken = static_cast<std::uint32_t>(std::min<std::size_t>(held_.size(), count));
+    std::copy(held_.begin(), held_.begin() + taken, buffer);
+    held_.erase(held_.begin(), held_.begin() + taken);
+    return taken;
+}
+
+Transfer UsbtmcDevice::Read(std::uint8_t* buffer, std::uint32_t count, unsigned timeoutMs,
+                            std::optional<std::uint8_t> termChar)
 {
     Transfer total;
     if (count == 0) {
         return total;
     }
-    while (total.count < count) {
-        bool endOfMessage = false;
-        const Transfer part = ReadOnce(buffer + total.count, count - total.count, timeoutMs, endOfMessage);
-        total.count += part.count;
-        if (part.outcome != Outcome::Done || endOfMessage) {
-            total.outcome = part.outcome;
+    if (!held_.empty()) {
+        total.count = TakeHeld(buffer, count);
+        if (!held_.empty()) {
+            total.outcome = Outcome::CountFull;
             return total;
         }
-        if (part.count == 0) {
+        if (heldEnds_) {
+            return total;
+        }
+    }
+    while (total.count < count) {
+        const std::uint32_t wanted = count - total.count;
+        Reply reply = ReadReply(wanted, timeoutMs, termChar);
+        const auto taken = static_cast<std::uint32_t>(std::min<std::size_t>(reply.data.size(), wanted));
+        std::copy(reply.data.begin(), reply.data.begin() + taken, buffer + total.count);
+        total.count += taken;
+        if (reply.data.size() > taken) {
+            // A device that sent more than was asked: the rest waits for the next read.
+            held_.assign(reply.data.begin() + taken, reply.data.end());
+            heldEnds_ = reply.endOfMessage;
+        }
+        if (reply.outcome != Outcome::Done) {
+            total.outcome = reply.outcome;
+            return total;
+        }
+        if (!held_.empty()) {
+            break;
+        }
+        if (reply.endOfMessage) {
+            return total;
+        }
+        if (reply.data.empty()) {
             // An empty reply without its end would be asked for again for ever.
             total.outcome = Outcome::BadReply;
             return total;
@@ -243,24 +280,4 @@ Transfer UsbtmcDevice::Read(std::uint8_t* buffer, std::uint32_t count, unsigned 
     total.outcome = Outcome::CountFull;
     return total;
 }
-
-Outcome UsbtmcDevice::Clear()
-{
-    std::uint8_t reply[2];
-    if (ControlIn(kInitiateClear, 0, location_.interfaceNumber, reply, 1, false) == kStatusSuccess) {
-        for (int i = 0; i < kStatusChecks; ++i) {
-            if (ControlIn(kCheckClearStatus, 0, location_.interfaceNumber, reply, 2, false) !=
-                kStatusPending) {
-                break;
-            }
-            if ((reply[1] & 0x01) != 0) {
-                DrainBulkIn();
-            } else {
-                std::this_thread::sleep_for(kStatusPause);
-            }
-        }
-    }
-    return OutcomeOf(libusb_clear_halt(handle_, location_.bulkOut));
-}
-
 }  // namespace usbtmc

@@ -27,6 +27,8 @@ enum Request : std::uint8_t {
     kCheckAbortBulkInStatus = 4,
     kInitiateClear = 5,
     kCheckClearStatus = 6,
+    kGetCapabilities = 7,
+    kRenControl = 160,  // USB488
 };
 
 // USBTMC_status values of the control replies.
@@ -51,17 +53,35 @@ private:
 // 4 bytes, with EOM set.
 std::vector<std::uint8_t> MessageOut(std::uint8_t tag, const std::uint8_t* data, std::uint32_t count);
 
-// A REQUEST_DEV_DEP_MSG_IN for at most `maxCount` bytes, without a term char.
-std::vector<std::uint8_t> RequestIn(std::uint8_t tag, std::uint32_t maxCount);
+// A REQUEST_DEV_DEP_MSG_IN for at most `maxCount` bytes; with `termChar`
+// the device may end its reply early after that byte.
+std::vector<std::uint8_t> RequestIn(std::uint8_t tag, std::uint32_t maxCount,
+                                    std::optional<std::uint8_t> termChar = std::nullopt);
 
 struct ReplyHeader {
+    std::uint8_t tag = 0;
     std::uint32_t transferSize = 0;  // data bytes that follow the header
     bool endOfMessage = false;
 };
 
-// The DEV_DEP_MSG_IN header at the start of `bytes`, when it is one and
-// answers `tag`; nothing otherwise.
-std::optional<ReplyHeader> ParseReply(const std::uint8_t* bytes, std::size_t size, std::uint8_t tag);
+// The DEV_DEP_MSG_IN header at the start of `bytes`, when it is one (whatever
+// request it answers); nothing otherwise.
+std::optional<ReplyHeader> ParseReply(const std::uint8_t* bytes, std::size_t size);
+
+// True when `tag` went out before `current`, within the last half of the
+// sequence: the reply to an earlier request, left over from it.
+bool IsEarlierTag(std::uint8_t tag, std::uint8_t current);
+
+// What GET_CAPABILITIES reports that the transport acts on.
+struct Capabilities {
+    bool termChar = false;    // the device ends a reply at a term char it is given
+    bool usb488 = false;      // a USB488 interface
+    bool renControl = false;  // it takes REN_CONTROL, GO_TO_LOCAL and LOCAL_LOCKOUT
+};
+
+// The capabilities in a GET_CAPABILITIES reply of `size` bytes; none when
+// the reply is not a successful one.
+Capabilities ParseCapabilities(const std::uint8_t* reply, std::size_t size);
 
 // Bytes `size` rounded up to whole `packet`s.
 std::size_t WholePackets(std::size_t size, std::size_t packet);

@@ -18,7 +18,7 @@ struct Session {
     ViSession owner = VI_NULL;  // the resource manager, for the other kinds
     // Instruments:
     std::size_t instrument = 0;
-    unsigned board = 0;  // the USB bus its name gives
+    unsigned board = 0;  // the board its name gives (VISA's number, not a USB bus)
     bool lost = false;  // its instrument left the bus; reconnecting does not revive it
     std::string name;
     ViUInt32 timeoutMs = kDefaultTimeoutMs;

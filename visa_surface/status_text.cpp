@@ -29,7 +29,7 @@ const char* StatusText(ViStatus status)
         {VI_ERROR_IO, "VI_ERROR_IO: Could not perform operation because of I/O error."},
         {VI_ERROR_INV_FMT, "VI_ERROR_INV_FMT: Invalid format specifier or data mismatch."},
         {VI_ERROR_NSUP_FMT, "VI_ERROR_NSUP_FMT: Unsupported format specifier."},
-        {VI_ERROR_NSUP_OPER, "VI_ERROR_NSUP_OPER: The operation is not supported by the simulated instrument."},
+        {VI_ERROR_NSUP_OPER, "VI_ERROR_NSUP_OPER: The operation is not supported by this resource."},
         {VI_ERROR_USER_BUF, "VI_ERROR_USER_BUF: A specified user buffer is not valid."},
         {VI_ERROR_INV_PARAMETER, "VI_ERROR_INV_PARAMETER: The value of a parameter is invalid."},
         {VI_ERROR_CONN_LOST, "VI_ERROR_CONN_LOST: The connection for the given session has been lost."},

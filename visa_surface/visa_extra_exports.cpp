@@ -3,6 +3,7 @@
 // are harmless no-ops for this instrument.
 #include "visa_surface/export_macros.h"
 #include "visa_surface/formatted_io.h"
+#include "visa_surface/guest_call.h"
 #include "visa_surface/visa_backend.h"
 #include "visa_surface/status_text.h"
 
@@ -31,20 +32,30 @@ std::string AttributeText(ViAttr attribute)
     return text;
 }
 
-ViStatus ParseForClient(ViSession rm, const ViChar* name, ResourceName& parsed)
+// Parses `name` for viParseRsrc and viParseRsrcEx and gives its interface,
+// recording the call as `function`.
+ViStatus ParseForClient(const char* function, ViSession rm, const ViChar* name, ResourceName& parsed,
+                        ViUInt16* interfaceType, ViUInt16* interfaceNumber)
 {
+    ViStatus status = VI_SUCCESS;
     if (TheBackend().Sessions().Find(rm, Session::Kind::ResourceManager) == nullptr) {
-        return VI_ERROR_INV_OBJECT;
+        status = VI_ERROR_INV_OBJECT;
+    } else if (name == nullptr) {
+        status = VI_ERROR_INV_RSRC_NAME;
+    } else if (const auto result = ParseResourceName(name); !result) {
+        status = VI_ERROR_INV_RSRC_NAME;
+    } else {
+        parsed = *result;
+        if (interfaceType != nullptr) {
+            *interfaceType = VI_INTF_USB;
+        }
+        if (interfaceNumber != nullptr) {
+            *interfaceNumber = static_cast<ViUInt16>(parsed.board);
+        }
     }
-    if (name == nullptr) {
-        return VI_ERROR_INV_RSRC_NAME;
-    }
-    const auto result = ParseResourceName(name);
-    if (!result) {
-        return VI_ERROR_INV_RSRC_NAME;
-    }
-    parsed = *result;
-    return VI_SUCCESS;
+    TheBackend().Record(
+        EventLine(function).Add("rm", rm).Add("name", name != nullptr ? name : "(null)").AddStatus(status));
+    return status;
 }
 
 ViStatus RecordSimple(const char* function, ViObject object, ViStatus status)
@@ -74,143 +85,132 @@ ViStatus Unsupported(const char* function, ViObject object)
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viParseRsrc(ViSession rm, const ViChar* name, ViUInt16* interfaceType,
                                                     ViUInt16* interfaceNumber)
 {
-    const CallGuard guard;
-    ResourceName parsed;
-    ViStatus status = ParseForClient(rm, name, parsed);
-    if (status == VI_SUCCESS) {
-        if (interfaceType != nullptr) {
-            *interfaceType = VI_INTF_USB;
-        }
-        if (interfaceNumber != nullptr) {
-            *interfaceNumber = static_cast<ViUInt16>(parsed.board);
-        }
-    }
-    TheBackend().Record(
-        EventLine("viParseRsrc").Add("rm", rm).Add("name", name != nullptr ? name : "(null)").AddStatus(status));
-    return status;
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        ResourceName parsed;
+        return ParseForClient("viParseRsrc", rm, name, parsed, interfaceType, interfaceNumber);
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viParseRsrcEx(ViSession rm, const ViChar* name, ViUInt16* interfaceType,
                                                       ViUInt16* interfaceNumber, ViChar* resourceClass,
                                                       ViChar* expandedName, ViChar* alias)
 {
-    const CallGuard guard;
-    ResourceName parsed;
-    ViStatus status = ParseForClient(rm, name, parsed);
-    if (status == VI_SUCCESS) {
-        if (interfaceType != nullptr) {
-            *interfaceType = VI_INTF_USB;
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        ResourceName parsed;
+        const ViStatus status = ParseForClient("viParseRsrcEx", rm, name, parsed, interfaceType, interfaceNumber);
+        if (status == VI_SUCCESS) {
+            if (resourceClass != nullptr) {
+                CopyText("INSTR", resourceClass);
+            }
+            if (expandedName != nullptr) {
+                char text[VI_FIND_BUFLEN];
+                std::snprintf(text, sizeof text, "USB%u::0x%04X::0x%04X::%s::INSTR", parsed.board,
+                              static_cast<unsigned>(parsed.manufacturer), static_cast<unsigned>(parsed.model),
+                              parsed.serial.c_str());
+                CopyText(text, expandedName);
+            }
+            if (alias != nullptr) {
+                alias[0] = 0;
+            }
         }
-        if (interfaceNumber != nullptr) {
-            *interfaceNumber = static_cast<ViUInt16>(parsed.board);
-        }
-        if (resourceClass != nullptr) {
-            CopyText("INSTR", resourceClass);
-        }
-        if (expandedName != nullptr) {
-            char text[VI_FIND_BUFLEN];
-            std::snprintf(text, sizeof text, "USB%u::0x%04X::0x%04X::%s::INSTR", parsed.board,
-                          static_cast<unsigned>(parsed.manufacturer), static_cast<unsigned>(parsed.model),
-                          parsed.serial.c_str());
-            CopyText(text, expandedName);
-        }
-        if (alias != nullptr) {
-            alias[0] = 0;
-        }
-    }
-    TheBackend().Record(
-        EventLine("viParseRsrcEx").Add("rm", rm).Add("name", name != nullptr ? name : "(null)").AddStatus(status));
-    return status;
+        return status;
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viGetAttribute(ViObject object, ViAttr attribute, void* value)
 {
-    const CallGuard guard;
-    VisaBackend& backend = TheBackend();
-    Session* session = backend.Sessions().Find(object);
-    ViStatus status = VI_SUCCESS;
-    const auto putText = [&](const std::string& text) { CopyText(text, static_cast<ViChar*>(value)); };
-    const auto put16 = [&](ViUInt16 number) { *static_cast<ViUInt16*>(value) = number; };
-    const auto put32 = [&](ViUInt32 number) { *static_cast<ViUInt32*>(value) = number; };
-    if (session == nullptr) {
-        status = VI_ERROR_INV_OBJECT;
-    } else if (value == nullptr) {
-        status = VI_ERROR_USER_BUF;
-    } else if (attribute == VI_ATTR_TMO_VALUE && session->kind != Session::Kind::FindList) {
-        put32(session->timeoutMs);
-    } else if (attribute == VI_ATTR_RSRC_IMPL_VERSION) {
-        put32(0x00100000);
-    } else if (attribute == VI_ATTR_RSRC_SPEC_VERSION) {
-        put32(0x00500800);
-    } else if (attribute == VI_ATTR_RSRC_MANF_NAME) {
-        putText(backend.MakerName());
-    } else if (attribute == VI_ATTR_RSRC_MANF_ID) {
-        put16(0x3FFF);
-    } else if (attribute == VI_ATTR_RSRC_LOCK_STATE) {
-        put32(VI_NO_LOCK);
-    } else if (session->kind == Session::Kind::ResourceManager) {
-        if (attribute == VI_ATTR_RSRC_NAME) {
-            putText("::INSTR0");
-        } else if (attribute == VI_ATTR_RSRC_CLASS) {
-            putText("");
-        } else {
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        VisaBackend& backend = TheBackend();
+        Session* session = backend.Sessions().Find(object);
+        ViStatus status = VI_SUCCESS;
+        const auto putText = [&](const std::string& text) { CopyText(text, static_cast<ViChar*>(value)); };
+        const auto put16 = [&](ViUInt16 number) { *static_cast<ViUInt16*>(value) = number; };
+        const auto put32 = [&](ViUInt32 number) { *static_cast<ViUInt32*>(value) = number; };
+        if (session == nullptr) {
+            status = VI_ERROR_INV_OBJECT;
+        } else if (value == nullptr) {
+            status = VI_ERROR_USER_BUF;
+        } else if (attribute == VI_ATTR_TMO_VALUE && session->kind != Session::Kind::FindList) {
+            put32(session->timeoutMs);
+        } else if (attribute == VI_ATTR_RSRC_IMPL_VERSION) {
+            put32(0x00100000);
+        } else if (attribute == VI_ATTR_RSRC_SPEC_VERSION) {
+            put32(0x00500800);
+        } else if (attribute == VI_ATTR_RSRC_MANF_NAME) {
+            putText(backend.MakerName());
+        } else if (attribute == VI_ATTR_RSRC_MANF_ID) {
+            put16(0x3FFF);
+        } else if (attribute == VI_ATTR_RSRC_LOCK_STATE) {
+            put32(VI_NO_LOCK);
+        } else if (session->kind == Session::Kind::ResourceManager) {
+            if (attribute == VI_ATTR_RSRC_NAME) {
+                putText("::INSTR0");
+            } else if (attribute == VI_ATTR_RSRC_CLASS) {
+                putText("");
+            } else {
+                status = VI_ERROR_NSUP_ATTR;
+            }
+        } else if (session->kind != Session::Kind::Instrument) {
             status = VI_ERROR_NSUP_ATTR;
+        } else {
+            const auto stored = session->attributes.find(attribute);
+            switch (attribute) {
+            case VI_ATTR_RSRC_NAME: putText(session->name); break;
+            case VI_ATTR_RSRC_CLASS: putText("INSTR"); break;
+            case VI_ATTR_INTF_TYPE: put16(VI_INTF_USB); break;
+            case VI_ATTR_INTF_NUM: put16(static_cast<ViUInt16>(session->board)); break;
+            case VI_ATTR_INTF_INST_NAME: putText("USB" + std::to_string(session->board)); break;
+            case VI_ATTR_MANF_ID: put16(kVendorId); break;
+            case VI_ATTR_MODEL_CODE: put16(kProductId); break;
+            case VI_ATTR_MANF_NAME: putText("KORVALEN"); break;
+            case VI_ATTR_MODEL_NAME: putText("ZQ6140"); break;
+            case VI_ATTR_USB_SERIAL_NUM: putText(backend.SerialOf(*session)); break;
+            case VI_ATTR_USB_INTFC_NUM: put16(0); break;
+            case VI_ATTR_USB_PROTOCOL: put16(1); break;
+            case VI_ATTR_TERMCHAR:
+                *static_cast<ViUInt8*>(value) = stored != session->attributes.end() ? static_cast<ViUInt8>(stored->second)
+                                                                                     : static_cast<ViUInt8>('\n');
+                break;
+            case VI_ATTR_TERMCHAR_EN:
+            case VI_ATTR_SUPPRESS_END_EN:
+                put16(stored != session->attributes.end() ? static_cast<ViBoolean>(stored->second != 0) : 0);
+                break;
+            case VI_ATTR_SEND_END_EN:
+                put16(stored != session->attributes.end() ? static_cast<ViBoolean>(stored->second != 0) : 1);
+                break;
+            case VI_ATTR_IO_PROT: put16(1); break;
+            default: status = VI_ERROR_NSUP_ATTR; break;
+            }
         }
-    } else if (session->kind != Session::Kind::Instrument) {
-        status = VI_ERROR_NSUP_ATTR;
-    } else {
-        const auto stored = session->attributes.find(attribute);
-        switch (attribute) {
-        case VI_ATTR_RSRC_NAME: putText(session->name); break;
-        case VI_ATTR_RSRC_CLASS: putText("INSTR"); break;
-        case VI_ATTR_INTF_TYPE: put16(VI_INTF_USB); break;
-        case VI_ATTR_INTF_NUM: put16(static_cast<ViUInt16>(session->board)); break;
-        case VI_ATTR_INTF_INST_NAME: putText("USB" + std::to_string(session->board)); break;
-        case VI_ATTR_MANF_ID: put16(kVendorId); break;
-        case VI_ATTR_MODEL_CODE: put16(kProductId); break;
-        case VI_ATTR_MANF_NAME: putText("KORVALEN"); break;
-        case VI_ATTR_MODEL_NAME: putText("ZQ6140"); break;
-        case VI_ATTR_USB_SERIAL_NUM: putText(backend.SerialOf(*session)); break;
-        case VI_ATTR_USB_INTFC_NUM: put16(0); break;
-        case VI_ATTR_USB_PROTOCOL: put16(1); break;
-        case VI_ATTR_TERMCHAR:
-            *static_cast<ViUInt8*>(value) = stored != session->attributes.end() ? static_cast<ViUInt8>(stored->second)
-                                                                                 : static_cast<ViUInt8>('\n');
-            break;
-        case VI_ATTR_TERMCHAR_EN:
-        case VI_ATTR_SUPPRESS_END_EN:
-            put16(stored != session->attributes.end() ? static_cast<ViBoolean>(stored->second != 0) : 0);
-            break;
-        case VI_ATTR_SEND_END_EN:
-            put16(stored != session->attributes.end() ? static_cast<ViBoolean>(stored->second != 0) : 1);
-            break;
-        case VI_ATTR_IO_PROT: put16(1); break;
-        default: status = VI_ERROR_NSUP_ATTR; break;
-        }
-    }
-    EventLine line("viGetAttribute");
-    line.Add("vi", object);
-    backend.Record(backend.AddSerial(line, object).Add("attr", AttributeText(attribute)).AddStatus(status));
-    return status;
+        EventLine line("viGetAttribute");
+        line.Add("vi", object);
+        backend.Record(backend.AddSerial(line, object).Add("attr", AttributeText(attribute)).AddStatus(status));
+        return status;
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viStatusDesc(ViObject object, ViStatus status, ViChar* description)
 {
-    const CallGuard guard;
-    (void)object;
-    if (description == nullptr) {
-        return VI_ERROR_USER_BUF;
-    }
-    const char* text = StatusText(status);
-    if (text == nullptr) {
-        char unknown[64];
-        std::snprintf(unknown, sizeof unknown, "Unknown status 0x%08lX.",
-                      static_cast<unsigned long>(static_cast<ViUInt32>(status)));
-        CopyText(unknown, description);
-        return VI_WARN_UNKNOWN_STATUS;
-    }
-    CopyText(text, description);
-    return VI_SUCCESS;
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        (void)object;
+        if (description == nullptr) {
+            return VI_ERROR_USER_BUF;
+        }
+        const char* text = StatusText(status);
+        if (text == nullptr) {
+            char unknown[64];
+            std::snprintf(unknown, sizeof unknown, "Unknown status 0x%08lX.",
+                          static_cast<unsigned long>(static_cast<ViUInt32>(status)));
+            CopyText(unknown, description);
+            return VI_WARN_UNKNOWN_STATUS;
+        }
+        CopyText(text, description);
+        return VI_SUCCESS;
+    });
 }
 
 // Unlike viQueryf it takes a fixed argument list, so it uses the standard
@@ -218,180 +218,220 @@ VISA_EXPORT ViStatus METERLOAD_VI_FUNC viStatusDesc(ViObject object, ViStatus st
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viVQueryf(ViSession vi, const ViChar* writeFormat, const ViChar* readFormat,
                                                   va_list args)
 {
-    const CallGuard guard;
-    const ViStatus status = FormattedQuery(vi, writeFormat, readFormat, args);
-    return RecordSimple("viVQueryf", vi, status);
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        const ViStatus status = FormattedQuery(vi, writeFormat, readFormat, args);
+        return RecordSimple("viVQueryf", vi, status);
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viBufWrite(ViSession vi, const ViByte* buffer, ViUInt32 count,
                                                    ViUInt32* returned)
 {
-    const CallGuard guard;
-    return TheBackend().Write(vi, buffer, count, returned, "viBufWrite");
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        return TheBackend().Write(vi, buffer, count, returned, "viBufWrite");
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viBufRead(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* returned)
 {
-    const CallGuard guard;
-    return TheBackend().Read(vi, buffer, count, returned, "viBufRead");
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        return TheBackend().Read(vi, buffer, count, returned, "viBufRead");
+    });
 }
 
 // The instrument has no buffers of its own beyond the queued reply, which a
 // device clear discards as on the real thing.
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viClear(ViSession vi)
 {
-    const CallGuard guard;
-    return TheBackend().Clear(vi);
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        return TheBackend().Clear(vi);
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viFlush(ViSession vi, ViUInt16 mask)
 {
-    const CallGuard guard;
-    (void)mask;
-    return RecordSimple("viFlush", vi, CheckInstrument(vi));
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        (void)mask;
+        return RecordSimple("viFlush", vi, CheckInstrument(vi));
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viSetBuf(ViSession vi, ViUInt16 mask, ViUInt32 size)
 {
-    const CallGuard guard;
-    (void)mask;
-    (void)size;
-    return RecordSimple("viSetBuf", vi, CheckInstrument(vi));
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        (void)mask;
+        (void)size;
+        return RecordSimple("viSetBuf", vi, CheckInstrument(vi));
+    });
 }
 
 // No events are ever raised, so there are none to enable, disable or drop.
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viDisableEvent(ViSession vi, ViEventType event, ViUInt16 mechanism)
 {
-    const CallGuard guard;
-    (void)event;
-    (void)mechanism;
-    const ViStatus status = TheBackend().Sessions().Find(vi) != nullptr ? VI_SUCCESS_EVENT_DIS : VI_ERROR_INV_OBJECT;
-    return RecordSimple("viDisableEvent", vi, status);
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        (void)event;
+        (void)mechanism;
+        const ViStatus status = TheBackend().Sessions().Find(vi) != nullptr ? VI_SUCCESS_EVENT_DIS : VI_ERROR_INV_OBJECT;
+        return RecordSimple("viDisableEvent", vi, status);
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viDiscardEvents(ViSession vi, ViEventType event, ViUInt16 mechanism)
 {
-    const CallGuard guard;
-    (void)event;
-    (void)mechanism;
-    const ViStatus status = TheBackend().Sessions().Find(vi) != nullptr ? VI_SUCCESS_QUEUE_EMPTY : VI_ERROR_INV_OBJECT;
-    return RecordSimple("viDiscardEvents", vi, status);
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        (void)event;
+        (void)mechanism;
+        const ViStatus status = TheBackend().Sessions().Find(vi) != nullptr ? VI_SUCCESS_QUEUE_EMPTY : VI_ERROR_INV_OBJECT;
+        return RecordSimple("viDiscardEvents", vi, status);
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viEnableEvent(ViSession vi, ViEventType event, ViUInt16 mechanism,
                                                       ViUInt32 context)
 {
-    const CallGuard guard;
-    (void)event;
-    (void)mechanism;
-    (void)context;
-    return Unsupported("viEnableEvent", vi);
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        (void)event;
+        (void)mechanism;
+        (void)context;
+        return Unsupported("viEnableEvent", vi);
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viWaitOnEvent(ViSession vi, ViEventType event, ViUInt32 timeout,
                                                       ViEventType* outType, ViObject* outContext)
 {
-    const CallGuard guard;
-    (void)event;
-    (void)timeout;
-    if (outType != nullptr) {
-        *outType = 0;
-    }
-    if (outContext != nullptr) {
-        *outContext = VI_NULL;
-    }
-    return Unsupported("viWaitOnEvent", vi);
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        (void)event;
+        (void)timeout;
+        if (outType != nullptr) {
+            *outType = 0;
+        }
+        if (outContext != nullptr) {
+            *outContext = VI_NULL;
+        }
+        return Unsupported("viWaitOnEvent", vi);
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viInstallHandler(ViSession vi, ViEventType event, void* handler,
                                                          void* userHandle)
 {
-    const CallGuard guard;
-    (void)event;
-    (void)handler;
-    (void)userHandle;
-    return Unsupported("viInstallHandler", vi);
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        (void)event;
+        (void)handler;
+        (void)userHandle;
+        return Unsupported("viInstallHandler", vi);
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viUninstallHandler(ViSession vi, ViEventType event, void* handler,
                                                            void* userHandle)
 {
-    const CallGuard guard;
-    (void)event;
-    (void)handler;
-    (void)userHandle;
-    return Unsupported("viUninstallHandler", vi);
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        (void)event;
+        (void)handler;
+        (void)userHandle;
+        return Unsupported("viUninstallHandler", vi);
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viLock(ViSession vi, ViAccessMode mode, ViUInt32 timeout,
                                                const ViChar* requestedKey, ViChar* accessKey)
 {
-    const CallGuard guard;
-    (void)mode;
-    (void)timeout;
-    (void)requestedKey;
-    if (accessKey != nullptr) {
-        accessKey[0] = 0;
-    }
-    return Unsupported("viLock", vi);
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        (void)mode;
+        (void)timeout;
+        (void)requestedKey;
+        if (accessKey != nullptr) {
+            accessKey[0] = 0;
+        }
+        return Unsupported("viLock", vi);
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viUnlock(ViSession vi)
 {
-    const CallGuard guard;
-    return Unsupported("viUnlock", vi);
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        return Unsupported("viUnlock", vi);
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viReadSTB(ViSession vi, ViUInt16* statusByte)
 {
-    const CallGuard guard;
-    if (statusByte != nullptr) {
-        *statusByte = 0;
-    }
-    return Unsupported("viReadSTB", vi);
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        if (statusByte != nullptr) {
+            *statusByte = 0;
+        }
+        return Unsupported("viReadSTB", vi);
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viAssertTrigger(ViSession vi, ViUInt16 protocol)
 {
-    const CallGuard guard;
-    (void)protocol;
-    return Unsupported("viAssertTrigger", vi);
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        (void)protocol;
+        return Unsupported("viAssertTrigger", vi);
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viGpibControlREN(ViSession vi, ViUInt16 mode)
 {
-    const CallGuard guard;
-    (void)mode;
-    return Unsupported("viGpibControlREN", vi);
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        (void)mode;
+        return Unsupported("viGpibControlREN", vi);
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viTerminate(ViSession vi, ViUInt16 degree, ViUInt32 jobId)
 {
-    const CallGuard guard;
-    (void)degree;
-    (void)jobId;
-    return Unsupported("viTerminate", vi);
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        (void)degree;
+        (void)jobId;
+        return Unsupported("viTerminate", vi);
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viReadAsync(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* jobId)
 {
-    const CallGuard guard;
-    (void)buffer;
-    (void)count;
-    if (jobId != nullptr) {
-        *jobId = 0;
-    }
-    return Unsupported("viReadAsync", vi);
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        (void)buffer;
+        (void)count;
+        if (jobId != nullptr) {
+            *jobId = 0;
+        }
+        return Unsupported("viReadAsync", vi);
+    });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viWriteAsync(ViSession vi, const ViByte* buffer, ViUInt32 count,
                                                      ViUInt32* jobId)
 {
-    const CallGuard guard;
-    (void)buffer;
-    (void)count;
-    if (jobId != nullptr) {
-        *jobId = 0;
-    }
-    return Unsupported("viWriteAsync", vi);
+    return GuestCall([&]() -> ViStatus {
+        const CallGuard guard;
+        (void)buffer;
+        (void)count;
+        if (jobId != nullptr) {
+            *jobId = 0;
+        }
+        return Unsupported("viWriteAsync", vi);
+    });
 }

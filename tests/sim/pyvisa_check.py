@@ -19,7 +19,8 @@ def main(library, expected):
     instrument = rm.open_resource(resources[0])
     instrument.timeout = 10000
     reply = instrument.query("*idn?")
-    if reply != "KORVALEN,ZQ6140,ABC123,02.05-11-07\n":
+    serial = resources[0].split("::")[3]
+    if reply != "KORVALEN,ZQ6140,%s,02.05-11-07\n" % serial:
         print("query('*idn?'): got %r" % reply)
         return 1
     instrument.close()

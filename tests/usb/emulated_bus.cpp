@@ -8,6 +8,7 @@
 #include <linux/usbdevice_fs.h>
 
 #include <cerrno>
+#include <ctime>
 #include <cinttypes>
 #include <cstddef>
 #include <cstdio>
@@ -229,9 +230,34 @@ int EmulatedBus::HandleIoctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient
     return static_cast<EmulatedBus*>(self)->Handle(client) ? TRUE : FALSE;
 }
 
-bool EmulatedBus::Handle(UMockdevIoctlClient* client)
+EmulatedBus::Load EmulatedBus::HandlerLoad() const
 {
     const std::lock_guard<std::mutex> lock(mutex_);
+    Load load = load_;
+    clockid_t clock{};
+    timespec cpu{};
+    if (handlerThread_ && pthread_getcpuclockid(*handlerThread_, &clock) == 0 && clock_gettime(clock, &cpu) == 0) {
+        load.threadCpu = std::chrono::seconds(cpu.tv_sec) + std::chrono::nanoseconds(cpu.tv_nsec);
+    }
+    return load;
+}
+
+bool EmulatedBus::Handle(UMockdevIoctlClient* client)
+{
+    const auto started = std::chrono::steady_clock::now();
+    const std::lock_guard<std::mutex> lock(mutex_);
+    struct Counted {
+        Load& load;
+        std::chrono::steady_clock::time_point started;
+        ~Counted()
+        {
+            ++load.calls;
+            load.busy += std::chrono::steady_clock::now() - started;
+        }
+    } counted{load_, started};
+    if (!handlerThread_) {
+        handlerThread_ = pthread_self();
+    }
     Meter* meter = MeterAt(umockdev_ioctl_client_get_devnode(client));
     if (meter == nullptr) {
         return false;
@@ -239,6 +265,16 @@ bool EmulatedBus::Handle(UMockdevIoctlClient* client)
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* argument = umockdev_ioctl_client_get_arg(client);
     if (meter->function->Unplugged() && request != USBDEVFS_REAPURBNDELAY && request != USBDEVFS_REAPURB) {
+        if (request == USBDEVFS_SUBMITURB && meter->function->TakeProtocolError()) {
+            // The host controller has not noticed yet: the transfer fails on the wire.
+            const Urb urb = Resolve(client, argument);
+            auto* failed = reinterpret_cast<usbdevfs_urb*>(urb.data->data);
+            failed->status = -EPROTO;
+            failed->actual_length = 0;
+            meter->completed.push_back(urb);
+            umockdev_ioctl_client_complete(client, 0, 0);
+            return true;
+        }
         umockdev_ioctl_client_complete(client, -1, ENODEV);
         return true;
     }
@@ -306,14 +342,21 @@ bool EmulatedBus::Handle(UMockdevIoctlClient* client)
     }
 }
 
-void EmulatedBus::Submit(Meter& meter, UMockdevIoctlClient* client, UMockdevIoctlData* argument)
+EmulatedBus::Urb EmulatedBus::Resolve(UMockdevIoctlClient* client, UMockdevIoctlData* argument)
 {
     Urb urb;
     urb.client = client;
     urb.data = umockdev_ioctl_data_resolve(argument, 0, sizeof(usbdevfs_urb), nullptr);
-    auto* request = reinterpret_cast<usbdevfs_urb*>(urb.data->data);
+    const auto* request = reinterpret_cast<usbdevfs_urb*>(urb.data->data);
     urb.buffer = umockdev_ioctl_data_resolve(urb.data, offsetof(usbdevfs_urb, buffer),
                                              static_cast<gsize>(request->buffer_length), nullptr);
+    return urb;
+}
+
+void EmulatedBus::Submit(Meter& meter, UMockdevIoctlClient* client, UMockdevIoctlData* argument)
+{
+    const Urb urb = Resolve(client, argument);
+    auto* request = reinterpret_cast<usbdevfs_urb*>(urb.data->data);
     request->status = 0;
     request->actual_length = 0;
     auto* bytes = urb.buffer->data;
@@ -331,7 +374,10 @@ void EmulatedBus::Submit(Meter& meter, UMockdevIoctlClient* client, UMockdevIoct
         std::size_t accepted = 0;
         const OutResult result = meter.function->BulkOut(bytes, length, accepted);
         request->actual_length = static_cast<int>(accepted);
-        request->status = result == OutResult::Halted ? -EPIPE : result == OutResult::Unplugged ? -ENODEV : 0;
+        request->status = result == OutResult::Halted      ? -EPIPE
+                          : result != OutResult::Unplugged ? 0
+                          : meter.function->TakeProtocolError() ? -EPROTO
+                                                                 : -ENODEV;
         meter.completed.push_back(urb);
     } else if (request->type == USBDEVFS_URB_TYPE_BULK && request->endpoint == UsbtmcFunction::kBulkIn) {
         meter.pendingIn.push_back(urb);
@@ -369,7 +415,8 @@ void EmulatedBus::FillIn(Meter& meter)
 void EmulatedBus::EndAll(Meter& meter)
 {
     for (Urb& urb : meter.pendingIn) {
-        reinterpret_cast<usbdevfs_urb*>(urb.data->data)->status = -ESHUTDOWN;
+        reinterpret_cast<usbdevfs_urb*>(urb.data->data)->status =
+            meter.function->TakeProtocolError() ? -EPROTO : -ESHUTDOWN;
         meter.completed.push_back(urb);
     }
     meter.pendingIn.clear();
@@ -398,7 +445,14 @@ void EmulatedBus::Discard(Meter& meter, UMockdevIoctlClient* client, UMockdevIoc
     const auto address = reinterpret_cast<gulong>(*reinterpret_cast<void**>(argument->data));
     for (auto it = meter.pendingIn.begin(); it != meter.pendingIn.end(); ++it) {
         if (it->client == client && it->data->client_addr == address) {
-            reinterpret_cast<usbdevfs_urb*>(it->data->data)->status = -ENOENT;
+            auto* request = reinterpret_cast<usbdevfs_urb*>(it->data->data);
+            // What arrived before the host gave up stays in the buffer.
+            const auto data = meter.function->BulkIn(static_cast<std::size_t>(request->buffer_length), true);
+            if (data) {
+                std::copy(data->begin(), data->end(), it->buffer->data);
+                request->actual_length = static_cast<int>(data->size());
+            }
+            request->status = -ENOENT;
             meter.completed.push_back(*it);
             meter.pendingIn.erase(it);
             umockdev_ioctl_client_complete(client, 0, 0);

@@ -10,10 +10,13 @@
 #include "tests/usb/usbtmc_function.h"
 #include "visa_surface/transcript.h"
 
+#include <pthread.h>
+
 #include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +58,15 @@ public:
     std::vector<std::size_t> OutPackets(const std::string& serial) const;
     const zqsim::InstrumentState& Instrument(const std::string& serial) const;
 
+    // The emulator's own work: the usbfs calls its one thread answered, and
+    // the time it spent answering them.
+    struct Load {
+        std::uint64_t calls = 0;
+        std::chrono::nanoseconds busy{0};       // inside the bus's answers
+        std::chrono::nanoseconds threadCpu{0};  // the emulator's thread's processor time, dispatch included
+    };
+    Load HandlerLoad() const;
+
 private:
     struct Urb {
         UMockdevIoctlClient* client = nullptr;
@@ -70,6 +82,8 @@ private:
 
     static int HandleIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
     bool Handle(UMockdevIoctlClient* client);
+    // The usbdevfs_urb an ioctl's argument points at, and its buffer.
+    static Urb Resolve(UMockdevIoctlClient* client, UMockdevIoctlData* argument);
     void Submit(Meter& meter, UMockdevIoctlClient* client, UMockdevIoctlData* argument);
     void Reap(Meter& meter, UMockdevIoctlClient* client, UMockdevIoctlData* argument);
     void Discard(Meter& meter, UMockdevIoctlClient* client, UMockdevIoctlData* argument);
@@ -90,6 +104,8 @@ private:
     bool started_ = false;
     std::string whyNot_;
     mutable std::mutex mutex_;  // the ioctls come on umockdev's worker thread
+    Load load_;
+    std::optional<pthread_t> handlerThread_;
     visa_surface::Transcript transcript_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };

@@ -1,9 +1,8 @@
 // The real meterload-cli over the USB library on emulated meters: with no
 // VISA library it finds our transport itself, and it updates a meter with
 // the same bytes and no shorter pauses than over the simulated library.
-#include "tests/cli/cli_fixture.h"
 #include "tests/cli/cli_wire.h"
-#include "tests/usb/emulated_bus.h"
+#include "tests/usb/usb_cli_fixture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -21,39 +20,14 @@ namespace {
 
 using ::testing::HasSubstr;
 
-class UsbCliTest : public CliTest {
+class UsbCliTest : public UsbCliFixture {
 protected:
-    bool Start(const std::string& instruments)
-    {
-        bus_ = std::make_unique<EmulatedBus>(instruments);
-        return bus_->Started();
-    }
-
-    // A user's environment on a PC with the meters attached: umockdev's
-    // preload stands in for the kernel, and no VISA library is named.
-    Environment UsbEnv() const
-    {
-        return {{"LD_PRELOAD", UMOCKDEV_PRELOAD_PATH},
-                {"UMOCKDEV_DIR", bus_->RootDirectory()},
-                {"ASAN_OPTIONS", "verify_asan_link_order=0"},
-                {"METERLOAD_HISTORY", PathOf("history.jsonl")}};
-    }
-
-    CliRun RunUsb(const std::vector<std::string>& args) const { return RunCli(Command(args), UsbEnv()); }
-
     void ExpectSameAsSimulated(const std::string& file, const std::string& serial, const std::string& config) const
     {
         const auto alone = DialogUpdateAlone(PathOf(file), "serials=" + serial + "\n" + config);
         ExpectSameExchange(ExchangeOf(bus_->Transcript(serial)), ExchangeOf(alone), serial);
     }
-
-    std::unique_ptr<EmulatedBus> bus_;
 };
-
-#define START_OR_SKIP(instruments)                                                 \
-    if (!Start(instruments)) {                                                     \
-        GTEST_SKIP() << "umockdev cannot start here: " << bus_->WhyNotStarted(); \
-    }
 
 TEST_F(UsbCliTest, WithNoVisaLibraryTheMetersAreReachedThroughUsb)
 {
@@ -64,7 +38,7 @@ TEST_F(UsbCliTest, WithNoVisaLibraryTheMetersAreReachedThroughUsb)
     }
     EXPECT_EQ(info.code, 0) << info.err;
     EXPECT_THAT(info.out, HasSubstr("(built-in USB transport, no VISA library found)"));
-    EXPECT_THAT(info.out, HasSubstr("ABC123  USB1::0x1D47::0x0B62::ABC123::INSTR"));
+    EXPECT_THAT(info.out, HasSubstr("ABC123  USB0::0x1D47::0x0B62::ABC123::INSTR"));
 
     const CliRun list = RunUsb({"list"});
     EXPECT_EQ(list.code, 0) << list.err;
@@ -74,6 +48,15 @@ TEST_F(UsbCliTest, WithNoVisaLibraryTheMetersAreReachedThroughUsb)
     const CliRun identify = RunUsb({"identify", "--serial", "DEF456"});
     EXPECT_EQ(identify.code, 0) << identify.err;
     EXPECT_THAT(identify.out, HasSubstr("02.04-10-06"));
+    EXPECT_EQ(identify.err, "") << "the library writes nothing to its host's standard error";
+
+    // Unless its trace is asked for.
+    Environment traced = UsbEnv();
+    traced["METERLOAD_USBTMC_DEBUG"] = "1";
+    const CliRun trace = RunCli(Command({"identify", "--serial", "DEF456"}), traced);
+    EXPECT_EQ(trace.code, 0) << trace.err;
+    EXPECT_THAT(trace.err, HasSubstr(" viOpen "));
+    EXPECT_THAT(trace.err, HasSubstr(" viWrite "));
 }
 
 TEST_F(UsbCliTest, TheInstalledTransportIsFoundBesideTheProgram)
@@ -92,7 +75,7 @@ TEST_F(UsbCliTest, TheInstalledTransportIsFoundBesideTheProgram)
     }
     EXPECT_THAT(info.out, HasSubstr("VISA library:      " + library.string() +
                                     " (built-in USB transport, no VISA library found)"));
-    EXPECT_THAT(info.out, HasSubstr("ABC123  USB1::0x1D47::0x0B62::ABC123::INSTR"));
+    EXPECT_THAT(info.out, HasSubstr("ABC123  USB0::0x1D47::0x0B62::ABC123::INSTR"));
 }
 
 TEST_F(UsbCliTest, WithoutLibusbTheTransportIsAMissingLibrary)
@@ -207,6 +190,8 @@ TEST_F(UsbCliTest, ANodeTheUserMayNotOpenIsNamedWithItsRemedy)
                                    ", but this user may not open that device node (permission denied)."));
     EXPECT_THAT(run.err, HasSubstr("packaging/udev/70-zq6140.rules"));
     EXPECT_THAT(run.err, HasSubstr("or run as root"));
+    EXPECT_EQ(run.err.find("A ZQ6140 is attached at"), run.err.rfind("A ZQ6140 is attached at"))
+        << "said once, by the command line: the library itself prints nothing";
 }
 
 }  // namespace

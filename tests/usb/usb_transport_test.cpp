@@ -79,24 +79,31 @@ protected:
         GTEST_SKIP() << "umockdev cannot start here: " << bus_->WhyNotStarted(); \
     }
 
-TEST_F(UsbTransportTest, FindsEveryMeterUnderItsBusName)
+TEST_F(UsbTransportTest, FindsEveryMeterUnderBoardZeroAndOpensItUnderAnyBoard)
 {
     START_OR_SKIP("serials=AAA111,BBB222,CCC333");
-    EXPECT_EQ(Search(kAll), (std::vector<std::string>{"USB1::0x1D47::0x0B62::AAA111::INSTR",
-                                                      "USB1::0x1D47::0x0B62::BBB222::INSTR",
-                                                      "USB1::0x1D47::0x0B62::CCC333::INSTR"}));
+    // The board is VISA's number, not the USB bus (1 here).
+    EXPECT_EQ(Search(kAll), (std::vector<std::string>{"USB0::0x1D47::0x0B62::AAA111::INSTR",
+                                                      "USB0::0x1D47::0x0B62::BBB222::INSTR",
+                                                      "USB0::0x1D47::0x0B62::CCC333::INSTR"}));
     EXPECT_EQ(Search("USB[0-9]*::0x1D47::0x0B62::BBB?*INSTR"),
-              std::vector<std::string>{"USB1::0x1D47::0x0B62::BBB222::INSTR"});
-    EXPECT_TRUE(Search("USB2::?*").empty()) << "only bus 1 is emulated";
+              std::vector<std::string>{"USB0::0x1D47::0x0B62::BBB222::INSTR"});
+    EXPECT_TRUE(Search("USB1::?*").empty()) << "the bus number is not the board";
     EXPECT_TRUE(Search("USB[0-9]*::7495::2914::?*INSTR").empty()) << "names are in hex";
 
     const ViSession vi = Open("ccc333");
     char serial[visa::VI_FIND_BUFLEN] = {};
     ASSERT_EQ(api_->getAttribute(vi, 0xBFFF01A0UL, serial), visa::VI_SUCCESS);
     EXPECT_STREQ(serial, "CCC333");
-    visa::ViUInt16 board = 0;
+    visa::ViUInt16 board = 99;
     ASSERT_EQ(api_->getAttribute(vi, 0x3FFF0176UL, &board), visa::VI_SUCCESS);
-    EXPECT_EQ(board, 1);
+    EXPECT_EQ(board, 0);
+
+    ViSession other = visa::VI_NULL;
+    ASSERT_EQ(api_->open(api_->rm, "USB3::0x1D47::0x0B62::AAA111::INSTR", 0, 0, &other), visa::VI_SUCCESS);
+    ASSERT_EQ(api_->getAttribute(other, 0x3FFF0176UL, &board), visa::VI_SUCCESS);
+    EXPECT_EQ(board, 3) << "the board the session was opened with";
+    EXPECT_EQ(api_->Ask(other, "*idn?\n"), "KORVALEN,ZQ6140,AAA111,02.05-11-07\n");
 }
 
 TEST_F(UsbTransportTest, OpeningClaimsTheInterfaceAndClosingGivesItBack)
@@ -162,29 +169,39 @@ TEST_F(UsbTransportTest, RepliesThatFillTheirPacketsDoNotSpillIntoTheNextRead)
 {
     struct Case {
         const char* name;
-        bool zeroLengthPacket;
+        FullPacketEnd end;
         std::size_t replySize;  // with the 12-byte header: 64, 128, or a short packet
+        ViUInt32 readSize;
     };
     const Case cases[] = {
-        {"zero-length packet, one packet", true, 52},  {"padding, one packet", false, 52},
-        {"zero-length packet, two packets", true, 116}, {"padding, two packets", false, 116},
-        {"short packet", false, 30},
+        {"zero-length packet, one packet", FullPacketEnd::ZeroLengthPacket, 52, 52},
+        {"padding, one packet", FullPacketEnd::Padding, 52, 52},
+        {"nothing after it, one packet", FullPacketEnd::Nothing, 52, 52},
+        {"zero-length packet, two packets", FullPacketEnd::ZeroLengthPacket, 116, 116},
+        {"padding, two packets", FullPacketEnd::Padding, 116, 116},
+        {"nothing after it, two packets", FullPacketEnd::Nothing, 116, 116},
+        // A read for more than the reply: the transfer must end at the
+        // announced size, not wait for a short packet that never comes.
+        {"nothing after it, larger read", FullPacketEnd::Nothing, 116, 1000},
+        {"zero-length packet, larger read", FullPacketEnd::ZeroLengthPacket, 52, 1000},
+        {"short packet", FullPacketEnd::Padding, 30, 30},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string reply = std::string(c.replySize - 1, 'r') + "\n";
         UsbFaults faults;
-        faults.zeroLengthPacket = c.zeroLengthPacket;
+        faults.fullPacketEnd = c.end;
         if (!Start("serials=ABC123\nidn=" + reply.substr(0, reply.size() - 1) + "\\n", {{"ABC123", faults}})) {
             GTEST_SKIP() << "umockdev cannot start here: " << bus_->WhyNotStarted();
         }
         const ViSession vi = Open("ABC123");
-        // A read of exactly the reply's size: its buffer is filled by the
-        // reply's packets, and only the spare packet takes the padding.
         for (const char* which : {"first", "second"}) {
             std::string got;
             ASSERT_EQ(api_->WriteText(vi, "*idn?\n"), visa::VI_SUCCESS);
-            EXPECT_EQ(api_->ReadText(vi, got, static_cast<ViUInt32>(c.replySize)), visa::VI_SUCCESS) << which;
+            const auto started = std::chrono::steady_clock::now();
+            EXPECT_EQ(api_->ReadText(vi, got, c.readSize), visa::VI_SUCCESS) << which;
+            EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(300))
+                << which << " read waited out its timeout";
             EXPECT_EQ(got, reply) << which << " read";
         }
         TearDown();
@@ -228,9 +245,13 @@ TEST_F(UsbTransportTest, AfterAFaultyReplyTheNextQueryWorks)
     wrongId.wrongMsgIds = 1;
     UsbFaults noEnd;
     noEnd.neverEndOfMessage = true;
+    UsbFaults busy = silent;
+    busy.pendingChecks = 5;
     const std::string identity = "KORVALEN,ZQ6140,ABC123,02.05-11-07\n";
     const Case cases[] = {
         {"no reply", silent, visa::VI_ERROR_TMO, ""},
+        // The abort is asked after for 250 ms before the device finishes it.
+        {"no reply, abort pending a while", busy, visa::VI_ERROR_TMO, ""},
         {"wrong bTag", wrongTag, visa::VI_ERROR_IO, ""},
         {"wrong MsgID", wrongId, visa::VI_ERROR_IO, ""},
         // The reply arrives; the request for its end waits out the timeout.
@@ -273,33 +294,117 @@ TEST_F(UsbTransportTest, AHaltedBulkOutIsClearedForTheNextWrite)
 
 TEST_F(UsbTransportTest, AMeterUnpluggedMidWriteIsLostFromThenOn)
 {
-    UsbFaults faults;
-    faults.unplugAfterBytes = 100;  // 28 bytes of system:update, then 72 of the data write
-    START_OR_SKIP("serials=ABC123,DEF456", {{"ABC123", faults}});
-    const ViSession vi = Open("ABC123");
-    ASSERT_EQ(api_->WriteText(vi, "system:update\n"), visa::VI_SUCCESS);
-    ViUInt32 sent = 0;
-    EXPECT_EQ(api_->WriteText(vi, std::string(240, 'd'), &sent), visa_surface::VI_ERROR_CONN_LOST);
-    EXPECT_EQ(sent, 60U) << "what arrived after the 12-byte header";
-    std::string reply;
-    EXPECT_EQ(api_->ReadText(vi, reply), visa_surface::VI_ERROR_CONN_LOST);
-    EXPECT_EQ(api_->WriteText(vi, "*idn?\n"), visa_surface::VI_ERROR_CONN_LOST);
-    EXPECT_EQ(Search(kAll), std::vector<std::string>{"USB1::0x1D47::0x0B62::DEF456::INSTR"});
-    const ViSession other = Open("DEF456");
-    EXPECT_EQ(api_->Ask(other, "*idn?\n"), "KORVALEN,ZQ6140,DEF456,02.05-11-07\n") << "the other meter carries on";
+    // However the host controller reports the unplug first: "no device", or
+    // protocol errors for a while before the node goes.
+    for (const int protocolErrors : {0, 3}) {
+        SCOPED_TRACE(protocolErrors);
+        UsbFaults faults;
+        faults.unplugAfterBytes = 100;  // 28 bytes of system:update, then 72 of the data write
+        faults.protocolErrorsAtUnplug = protocolErrors;
+        if (!Start("serials=ABC123,DEF456", {{"ABC123", faults}})) {
+            GTEST_SKIP() << "umockdev cannot start here: " << bus_->WhyNotStarted();
+        }
+        const ViSession vi = Open("ABC123");
+        ASSERT_EQ(api_->WriteText(vi, "system:update\n"), visa::VI_SUCCESS);
+        ViUInt32 sent = 0;
+        EXPECT_EQ(api_->WriteText(vi, std::string(240, 'd'), &sent), visa_surface::VI_ERROR_CONN_LOST)
+            << "on the very call that met the unplug";
+        if (protocolErrors == 0) {
+            EXPECT_EQ(sent, 60U) << "what arrived after the 12-byte header";
+        }
+        std::string reply;
+        EXPECT_EQ(api_->ReadText(vi, reply), visa_surface::VI_ERROR_CONN_LOST);
+        EXPECT_EQ(api_->WriteText(vi, "*idn?\n"), visa_surface::VI_ERROR_CONN_LOST);
+        EXPECT_EQ(Search(kAll), std::vector<std::string>{"USB0::0x1D47::0x0B62::DEF456::INSTR"});
+        const ViSession other = Open("DEF456");
+        EXPECT_EQ(api_->Ask(other, "*idn?\n"), "KORVALEN,ZQ6140,DEF456,02.05-11-07\n") << "the other meter carries on";
+        TearDown();
+    }
 }
 
-TEST_F(UsbTransportTest, ADeviceClearDropsTheReplyNotRead)
+TEST_F(UsbTransportTest, ADeviceClearDropsTheReplyNotReadOrSaysItFailed)
 {
-    START_OR_SKIP("serials=ABC123");
-    const ViSession vi = Open("ABC123");
-    ASSERT_EQ(api_->WriteText(vi, "*idn?\n"), visa::VI_SUCCESS);
+    struct Case {
+        const char* name;
+        UsbFaults faults;
+        ViStatus status;
+    };
+    UsbFaults pending;
+    pending.pendingChecks = 8;
+    UsbFaults refused;
+    refused.refuseClear = true;
+    const Case cases[] = {
+        {"finished at once", UsbFaults{}, visa::VI_SUCCESS},
+        {"pending a while", pending, visa::VI_SUCCESS},
+        {"refused", refused, visa::VI_ERROR_IO},
+    };
     using ViClearFn = ViStatus(METERLOAD_VI_FUNC*)(ViSession);
-    const auto clear = api_->Get<ViClearFn>("viClear");
-    EXPECT_EQ(clear(vi), visa::VI_SUCCESS);
-    std::string reply;
-    EXPECT_EQ(api_->ReadText(vi, reply), visa::VI_ERROR_TMO);
-    EXPECT_EQ(api_->Ask(vi, "*idn?\n"), "KORVALEN,ZQ6140,ABC123,02.05-11-07\n");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!Start("serials=ABC123", {{"ABC123", c.faults}})) {
+            GTEST_SKIP() << "umockdev cannot start here: " << bus_->WhyNotStarted();
+        }
+        const ViSession vi = Open("ABC123");
+        ASSERT_EQ(api_->WriteText(vi, "*idn?\n"), visa::VI_SUCCESS);
+        EXPECT_EQ(api_->Get<ViClearFn>("viClear")(vi), c.status);
+        if (c.status == visa::VI_SUCCESS) {
+            std::string reply;
+            EXPECT_EQ(api_->ReadText(vi, reply), visa::VI_ERROR_TMO) << "the reply was dropped";
+        }
+        EXPECT_EQ(api_->Ask(vi, "*idn?\n"), "KORVALEN,ZQ6140,ABC123,02.05-11-07\n");
+        TearDown();
+    }
+}
+
+TEST_F(UsbTransportTest, LeftoversOfAnEarlierSessionOrReplyAreSkipped)
+{
+    struct Case {
+        const char* name;
+        UsbFaults faults;
+    };
+    UsbFaults stale;
+    stale.staleReplies = 2;
+    UsbFaults stray;
+    stray.strayZeroLengthPackets = 2;
+    for (const Case& c : {Case{"stale reply with an earlier bTag", stale}, Case{"stray zero-length packet", stray},
+                          Case{"query left unread by the session before", UsbFaults{}}}) {
+        SCOPED_TRACE(c.name);
+        if (!Start("serials=ABC123", {{"ABC123", c.faults}})) {
+            GTEST_SKIP() << "umockdev cannot start here: " << bus_->WhyNotStarted();
+        }
+        // A session that asks and goes without reading, as an interrupted run does.
+        const ViSession before = Open("ABC123");
+        ASSERT_EQ(api_->WriteText(before, "*idn?\n"), visa::VI_SUCCESS);
+        ASSERT_EQ(api_->close(before), visa::VI_SUCCESS);
+        const ViSession vi = Open("ABC123");
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(api_->Ask(vi, "*idn?\n"), "KORVALEN,ZQ6140,ABC123,02.05-11-07\n") << "query " << i;
+        }
+        TearDown();
+    }
+}
+
+TEST_F(UsbTransportTest, RenIsAssertedWhereTheInterfaceDeclaresIt)
+{
+    for (const bool ren : {true, false}) {
+        SCOPED_TRACE(ren);
+        UsbFaults faults;
+        faults.renControl = ren;
+        if (!Start("serials=ABC123", {{"ABC123", faults}})) {
+            GTEST_SKIP() << "umockdev cannot start here: " << bus_->WhyNotStarted();
+        }
+        Open("ABC123");
+        std::vector<std::string> requests;
+        for (const WireEvent& event : bus_->Transcript("ABC123")) {
+            if (event.name == "control") {
+                requests.push_back(event.Field("request"));
+            }
+        }
+        // GET_CAPABILITIES, REN_CONTROL where declared, then the clear.
+        EXPECT_EQ(requests, ren ? (std::vector<std::string>{"7", "160", "5", "6"})
+                                : (std::vector<std::string>{"7", "5", "6"}));
+        TearDown();
+    }
 }
 
 }  // namespace
