@@ -28,18 +28,27 @@ std::string Hex(const std::vector<std::uint8_t>& bytes)
     return text;
 }
 
-// The sysfs entry, udev properties and node of meter `index` (from 0) on bus 1.
-std::string DeviceRecord(std::size_t index, const std::string& serial)
+std::string NodeAt(unsigned address)
 {
-    const unsigned address = static_cast<unsigned>(index) + 2;  // 1 is the root hub's
-    char nodeText[32];
-    std::snprintf(nodeText, sizeof nodeText, "bus/usb/001/%03u", address);
-    const std::string node = nodeText;
+    char node[32];
+    std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03u", address);
+    return node;
+}
+
+// Meter `index` (from 0) sits on port `index` + 1 of bus 1's root hub.
+std::string SysPathOf(std::size_t index)
+{
+    return "/sys/devices/pci0000:00/usb1/1-" + std::to_string(index + 1);
+}
+
+// The sysfs entry, udev properties and node of meter `index` at `address` on bus 1.
+std::string DeviceRecord(std::size_t index, unsigned address, const std::string& serial)
+{
+    const std::string node = NodeAt(address).substr(5);  // without /dev/
     std::vector<std::uint8_t> descriptors = DeviceDescriptor();
     const std::vector<std::uint8_t> configuration = ConfigurationDescriptor();
     descriptors.insert(descriptors.end(), configuration.begin(), configuration.end());
-    const std::string port = "1-" + std::to_string(index + 1);
-    return "P: /devices/pci0000:00/usb1/" + port + "\n" + "N: " + node + "\n" +
+    return "P: " + SysPathOf(index).substr(4) + "\n" + "N: " + node + "\n" +
            "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n" + "E: DEVNAME=/dev/" + node + "\n" +
            "E: BUSNUM=001\nE: DEVNUM=" + node.substr(node.size() - 3) + "\n" +
            "A: busnum=1\\n\nA: devnum=" + std::to_string(address) + "\\n\n" +
@@ -88,24 +97,10 @@ EmulatedBus::EmulatedBus(const std::string& instruments, const std::map<std::str
 
     meters_.resize(config_.serials.size());
     for (std::size_t i = 0; i < meters_.size(); ++i) {
-        const std::string& serial = config_.serials[i];
-        const auto found = faults.find(serial);
-        meters_[i].function = std::make_unique<UsbtmcFunction>(
-            *model_, i, found != faults.end() ? found->second : UsbFaults{},
-            [this](const visa_surface::EventLine& line) { Record(line); });
-        char node[32];
-        std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03u", static_cast<unsigned>(i) + 2);
-        meters_[i].node = node;
-        GError* error = nullptr;
-        // The handler first, so that the node answers as soon as it appears.
-        if (!umockdev_testbed_attach_ioctl(testbed_, node, handler_, &error)) {
-            whyNot_ = std::string("umockdev cannot emulate ") + node + ": " + (error ? error->message : "?");
-            g_clear_error(&error);
-            return;
-        }
-        if (!umockdev_testbed_add_from_string(testbed_, DeviceRecord(i, serial).c_str(), &error)) {
-            whyNot_ = std::string("umockdev cannot add ") + node + ": " + (error ? error->message : "?");
-            g_clear_error(&error);
+        const auto found = faults.find(config_.serials[i]);
+        meters_[i].faults = found != faults.end() ? found->second : UsbFaults{};
+        PowerUp(i, nextAddress_++);
+        if (!Attach(i)) {
             return;
         }
     }
@@ -116,13 +111,15 @@ EmulatedBus::~EmulatedBus()
 {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        for (Meter& meter : meters_) {
-            for (auto* list : {&meter.pendingIn, &meter.completed}) {
-                for (Urb& urb : *list) {
-                    umockdev_ioctl_data_unref(urb.buffer);
-                    umockdev_ioctl_data_unref(urb.data);
+        for (auto* meters : {&meters_, &retired_}) {
+            for (Meter& meter : *meters) {
+                for (auto* list : {&meter.pendingIn, &meter.completed}) {
+                    for (Urb& urb : *list) {
+                        umockdev_ioctl_data_unref(urb.buffer);
+                        umockdev_ioctl_data_unref(urb.data);
+                    }
+                    list->clear();
                 }
-                list->clear();
             }
         }
     }
@@ -217,12 +214,94 @@ void EmulatedBus::PowerCycle()
 
 EmulatedBus::Meter* EmulatedBus::MeterAt(const std::string& node)
 {
-    for (Meter& meter : meters_) {
-        if (meter.node == node) {
-            return &meter;
+    for (auto* meters : {&meters_, &retired_}) {
+        for (Meter& meter : *meters) {
+            if (meter.node == node) {
+                return &meter;
+            }
         }
     }
     return nullptr;
+}
+
+void EmulatedBus::PowerUp(std::size_t index, unsigned address)
+{
+    Meter& meter = meters_.at(index);
+    meter.function = std::make_unique<UsbtmcFunction>(
+        *model_, index, meter.faults, [this](const visa_surface::EventLine& line) { Record(line); });
+    meter.node = NodeAt(address);
+    meter.address = address;
+    meter.sysPath = SysPathOf(index);
+}
+
+bool EmulatedBus::Attach(std::size_t index)
+{
+    const std::string node = meters_.at(index).node;
+    GError* error = nullptr;
+    // The handler first, so that the node answers as soon as it appears.
+    if (!umockdev_testbed_attach_ioctl(testbed_, node.c_str(), handler_, &error)) {
+        whyNot_ = "umockdev cannot emulate " + node + ": " + (error ? error->message : "?");
+        g_clear_error(&error);
+        return false;
+    }
+    const std::string record = DeviceRecord(index, meters_.at(index).address, config_.serials.at(index));
+    if (!umockdev_testbed_add_from_string(testbed_, record.c_str(), &error)) {
+        whyNot_ = "umockdev cannot add " + node + ": " + (error ? error->message : "?");
+        g_clear_error(&error);
+        return false;
+    }
+    return true;
+}
+
+void EmulatedBus::SwitchOff(const std::string& serial)
+{
+    std::string sysPath;
+    std::string node;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        Meter& meter = const_cast<Meter&>(MeterOf(serial));
+        const auto index = static_cast<std::size_t>(&meter - meters_.data());
+        if (model_->Instruments().at(index).switchedOff) {
+            return;
+        }
+        Record(visa_surface::EventLine("power").Add("serial", serial).Add("switch", "off"));
+        model_->SwitchOff(index);
+        if (!meter.function->Unplugged()) {
+            meter.function->Unplug();
+        }
+        EndAll(meter);
+        sysPath = meter.sysPath;
+        node = meter.node;
+    }
+    // As the kernel tells udev, before the entry goes; umockdev's own
+    // removal sends nothing.
+    umockdev_testbed_uevent(testbed_, sysPath.c_str(), "remove");
+    umockdev_testbed_remove_device(testbed_, sysPath.c_str());
+    std::remove((root_ + node).c_str());
+}
+
+void EmulatedBus::SwitchOn(const std::string& serial)
+{
+    std::size_t index = 0;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        Meter& meter = const_cast<Meter&>(MeterOf(serial));
+        index = static_cast<std::size_t>(&meter - meters_.data());
+        if (!model_->Instruments().at(index).switchedOff) {
+            return;
+        }
+        Record(visa_surface::EventLine("power").Add("serial", serial).Add("switch", "on"));
+        model_->SwitchOn(index);
+        // Whoever still holds the old node finds the device gone.
+        Meter fresh;
+        fresh.faults = meter.faults;
+        retired_.push_back(std::move(meter));
+        meter = std::move(fresh);
+        PowerUp(index, nextAddress_++);
+    }
+    if (!Attach(index)) {
+        throw std::runtime_error(whyNot_);
+    }
 }
 
 int EmulatedBus::HandleIoctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client, void* self)

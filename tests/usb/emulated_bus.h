@@ -49,6 +49,14 @@ public:
     void Unplug(const std::string& serial);
     // Every meter switched off and on (see sim/README.md).
     void PowerCycle();
+    // One meter's power switch, as the operator turns it. Off, the meter
+    // leaves the bus as the kernel sees it go: its transfers end, its sysfs
+    // entry and node go and a remove uevent is sent. On, it enumerates again
+    // under a new address with the same serial, and runs what it accepted
+    // (received_versions and received_mode, as the simulated library's
+    // power switches).
+    void SwitchOff(const std::string& serial);
+    void SwitchOn(const std::string& serial);
 
     // What crossed the bus: one event per line, as the simulated library's
     // transcript writes them, stamped with microseconds since the bus started.
@@ -75,6 +83,9 @@ private:
     };
     struct Meter {
         std::string node;
+        unsigned address = 0;
+        std::string sysPath;  // in the testbed
+        UsbFaults faults;     // as configured, armed again at each power-on
         std::unique_ptr<UsbtmcFunction> function;
         std::vector<Urb> pendingIn;
         std::vector<Urb> completed;
@@ -94,10 +105,20 @@ private:
     void Record(const visa_surface::EventLine& line);
     Meter* MeterAt(const std::string& node);
     const Meter& MeterOf(const std::string& serial) const;
+    // Meter `index` as it powers up at `address`: a USB function of its own
+    // over its instrument, with its configured faults.
+    void PowerUp(std::size_t index, unsigned address);
+    // Puts meter `index` on the testbed's bus (its add uevent included);
+    // false, with the reason in whyNot_, when umockdev refuses.
+    bool Attach(std::size_t index);
 
     zqsim::SimConfig config_;
     std::unique_ptr<zqsim::InstrumentModel> model_;
     std::vector<Meter> meters_;
+    // Meters as they were before a power cycle: a client that still holds
+    // their old node reaps what ended and is told the device is gone.
+    std::vector<Meter> retired_;
+    unsigned nextAddress_ = 2;  // 1 is the root hub's; the kernel counts on at each enumeration
     UMockdevTestbed* testbed_ = nullptr;
     UMockdevIoctlBase* handler_ = nullptr;
     std::string root_;
