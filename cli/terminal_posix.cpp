@@ -1,8 +1,12 @@
 #include "cli/terminal.h"
 
+#include "cli/interrupt.h"
+
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -28,12 +32,23 @@ std::size_t TerminalColumns()
 
 std::optional<std::string> ReadAnswerLine()
 {
-    // read() rather than a stream: the Ctrl+C handler does not restart it,
-    // so the wait ends at once.
+    // A press that lands between the question and the read must end the
+    // wait too, so the read only starts once input is there, and the wait
+    // for it looks at the presses between short polls. The Ctrl+C handler
+    // does not restart a wait it interrupts (no SA_RESTART).
+    constexpr int kPollMs = 100;
     std::string line;
     for (;;) {
+        if (StopRequested()) {
+            return std::nullopt;
+        }
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        const int ready = poll(&input, 1, kPollMs);
+        if (ready == 0 || (ready < 0 && errno == EINTR)) {
+            continue;
+        }
         char c = 0;
-        const ssize_t n = read(STDIN_FILENO, &c, 1);
+        const ssize_t n = ready < 0 ? -1 : read(STDIN_FILENO, &c, 1);
         if (n <= 0) {
             return std::nullopt;
         }
