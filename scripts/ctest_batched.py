@@ -20,9 +20,11 @@ Usage: ctest_batched.py --test-dir DIR [-j N] [--rerun-failed] [other ctest
 options, ignored]
 """
 import argparse
+import fnmatch
 import json
 import os
 import re
+import signal
 import subprocess
 import sys
 import threading
@@ -113,17 +115,22 @@ def environment(test):
 
 def run(command, test, timeout):
     """Runs a command as ctest would run the test; returns (exit code or
-    None on timeout, output, seconds)."""
+    None on timeout, output, seconds). On a timeout the command's whole
+    process group is ended, Wine's programs with it."""
     start = time.monotonic()
+    process = subprocess.Popen(command, cwd=test["props"].get("WORKING_DIRECTORY"),
+                               env=environment(test), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                               start_new_session=True)
     try:
-        done = subprocess.run(command, cwd=test["props"].get("WORKING_DIRECTORY"),
-                              env=environment(test), stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                              timeout=timeout, start_new_session=True)
-        return done.returncode, done.stdout.decode(errors="replace"), time.monotonic() - start
-    except subprocess.TimeoutExpired as expired:
-        output = (expired.output or b"").decode(errors="replace")
-        return None, output + f"\n(timed out after {timeout} s)", time.monotonic() - start
+        output, _ = process.communicate(timeout=timeout)
+        code = process.returncode
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        output, _ = process.communicate()
+        output += f"\n(timed out after {timeout} s)".encode()
+        code = None
+    return code, output.decode(errors="replace"), time.monotonic() - start
 
 
 def run_single(test, report):
@@ -150,11 +157,19 @@ def case_name(test):
     return None
 
 
+def matches(case, name):
+    """Whether a reported case is one a test names: the test's filter is the
+    case's name, or a pattern of them (gtest_add_tests names each
+    parameterized test by one)."""
+    return case == name or fnmatch.fnmatchcase(case, name)
+
+
 def parse_cases(output, names):
-    """The verdict of each case the output reports, each case's own lines
-    (from its RUN line to its result), and the case running when the output
-    ends, if any."""
-    results, blocks, current = {}, {}, None
+    """The verdict of each of the named tests that the output reports (a
+    pattern's: failed when any of its cases failed, skipped when all were),
+    each one's lines (from its cases' RUN lines to their results), and the
+    test whose case was running when the output ends, if any."""
+    verdicts, blocks, current = {}, {}, None
     for line in output.splitlines():
         started = RUN.match(line)
         if started:
@@ -163,10 +178,22 @@ def parse_cases(output, names):
         if current:
             blocks[current].append(line)
         ended = RESULT.match(line)
-        if ended and ended.group(2) in names and ended.group(2) not in results:
-            results[ended.group(2)] = ended.group(1)
+        if ended and ended.group(2) not in verdicts:
+            verdicts[ended.group(2)] = ended.group(1)
             current = None
-    return results, blocks, current if current in names else None
+    results, lines = {}, {}
+    for name in names:
+        cases = [c for c in verdicts if matches(c, name)]
+        if not cases:
+            continue
+        found = {verdicts[c] for c in cases}
+        results[name] = "FAILED" if "FAILED" in found else "OK" if "OK" in found else "SKIPPED"
+        lines[name] = [l for c in cases if verdicts[c] == "FAILED" for l in blocks.get(c, [])]
+    running = next((n for n in names if current and matches(current, n)), None)
+    if running:
+        lines[running] = lines.get(running, []) + blocks.get(current, [])
+        results.pop(running, None)
+    return results, lines, running
 
 
 MAX_STARTS = 12
@@ -219,21 +246,6 @@ def run_program(tests, report):
                               "\n".join(blocks.get(name, [])) +
                               f"\n{program} {how} in this case or before it reached it; its last lines:\n"
                               + last_lines)
-
-
-class Locks:
-    """ctest's RESOURCE_LOCK: tests naming the same resource never overlap."""
-
-    def __init__(self):
-        self.locks = {}
-        self.guard = threading.Lock()
-
-    def hold(self, names):
-        with self.guard:
-            held = [self.locks.setdefault(n, threading.Lock()) for n in sorted(set(names))]
-        for lock in held:
-            lock.acquire()
-        return held
 
 
 def main():
@@ -293,23 +305,29 @@ def main():
         else:
             jobs.append(("single", test))
 
-    locks = Locks()
-
-    def work(job):
+    # ctest's RESOURCE_LOCK: the jobs that share one run one after the
+    # other, as one chain, started first (the Wine window tests, the
+    # longest); the rest fill the other workers.
+    chains, free_jobs = {}, []
+    for job in jobs:
         kind, what = job
         first = what[0] if kind == "program" else what
-        held = locks.hold(first["props"].get("RESOURCE_LOCK", []))
-        try:
+        lock = tuple(sorted(set(first["props"].get("RESOURCE_LOCK", []))))
+        if lock:
+            chains.setdefault(lock, []).append(job)
+        else:
+            free_jobs.append(job)
+
+    def work(chain):
+        for kind, what in chain:
             if kind == "program":
                 run_program(what, report)
             else:
                 run_single(what, report)
-        finally:
-            for lock in held:
-                lock.release()
 
     with ThreadPoolExecutor(max_workers=max(options.parallel, 1)) as pool:
-        for outcome in [pool.submit(work, job) for job in jobs]:
+        units = list(chains.values()) + [[job] for job in free_jobs]
+        for outcome in [pool.submit(work, unit) for unit in units]:
             outcome.result()
     for test in cleanups:
         run_single(test, report)

@@ -38,7 +38,8 @@ wine_prepare() {
     (
       flock 9
       [ -f "$WINEPREFIX/.meterload-ready" ] && exit 0
-      timeout 300 "$WINE" wineboot -i >/dev/null 2>&1 </dev/null || {
+      # (METERLOAD_QEMU_SEGMENTS: see scripts/qemu/wine_under_qemu.c)
+      METERLOAD_QEMU_SEGMENTS=off timeout 300 "$WINE" wineboot -i >/dev/null 2>&1 </dev/null || {
         echo "wine_prepare: setting up $WINEPREFIX with $WINE failed or took over 300 s" >&2
         exit 1
       }

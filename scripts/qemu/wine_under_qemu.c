@@ -33,7 +33,9 @@
  *    a lock); and the free thread-local GDT entries are taken first,
  *    so that Wine, finding none, gives each thread an LDT entry for %fs too
  *    (above the first 512, which it leaves to the C library once %gs is in
- *    the LDT).
+ *    the LDT). METERLOAD_QEMU_SEGMENTS=off leaves the segments as they are:
+ *    setting up a new prefix, where Wine starts many processes at once,
+ *    was seen to hang with the change.
  *
  * No headers: it is built with -nostdlib for a target whose C library
  * headers need not be installed, and takes what it calls from the C library
@@ -136,7 +138,13 @@ static void own_thread_segment(void) {
   load_gs((unsigned short)(entry << 3 | 7)); /* LDT, ring 3 */
 }
 
+char *getenv(const char *name);
+static int segments_kept;
+
 __attribute__((constructor)) static void segments_per_thread(void) {
+  const char *setting = getenv("METERLOAD_QEMU_SEGMENTS");
+  segments_kept = setting && setting[0] == 'o' && setting[1] == 'f' && setting[2] == 'f' && !setting[3];
+  if (segments_kept) return;
   library_selector = gs_selector();
   /* The free thread-local GDT entries, so that Wine takes none. */
   for (int i = 0; i < 3; ++i) {
@@ -163,6 +171,7 @@ static void *with_own_segment(void *start) {
 int pthread_create(void *thread, const void *attributes, void *(*routine)(void *), void *argument) {
   static int (*next)(void *, const void *, void *(*)(void *), void *);
   if (!next) next = (int (*)(void *, const void *, void *(*)(void *), void *))dlsym(NEXT_SYMBOL, "pthread_create");
+  if (segments_kept) return next(thread, attributes, routine, argument);
   struct thread_start *start = malloc(sizeof *start);
   if (!start) return next(thread, attributes, routine, argument);
   start->routine = routine;
