@@ -273,6 +273,8 @@ prepare_prefix() {
   local arch=$1
   shift
   stage "windows-$arch: Wine prefix build/windows-$arch/wine-prefix"
+  # Its settings for the tests, as for every Wine program of the stage.
+  wine_use "$arch" "$PWD/build/windows-$arch/wine-prefix"
   "$@" bash -c '. scripts/wine_env.sh && wine_use "$1" "$2" && WINE_PERSIST="" wine_prepare' \
     _ "$arch" "$PWD/build/windows-$arch/wine-prefix"
 }
