@@ -13,6 +13,7 @@ packages=(
   libusb-1.0-0-dev umockdev libumockdev-dev
   dpkg-dev file lintian help2man man-db ansible-core
   nsis zip unzip
+  qemu-user-static
 )
 
 missing=()

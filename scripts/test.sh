@@ -3,21 +3,57 @@
 # package with the fleet playbooks, the same tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the simulator's tests under ThreadSanitizer, a
 # short fuzzing run, and both Windows builds (programs, installers, zips) with
-# their tests under Wine: the x64 build on every machine, the x86 build where
-# this machine runs 32-bit programs (elsewhere only its checks that read the
-# files run: PE format, manifests, installer and zip). Ends with what ran and
-# one summary line; a test that did not run is never counted as passed.
+# their tests under Wine: the x64 build on every machine, the x86 build
+# natively where the kernel runs 32-bit programs, else under qemu-user
+# (scripts/qemu_i386.sh), else only its checks that read the files (PE
+# format, manifests, installer and zip). Ends with what ran, how the x86
+# build's tests ran, each stage's time and one summary line; a test that did
+# not run is never counted as passed.
+#
+# Usage: test.sh [STAGE...]  runs only those stages (after the setup), e.g.
+# `bash scripts/test.sh windows-x86`; the stages are linux, deb, sanitize,
+# tsan, fuzz, windows-x64 and windows-x86.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+
+all_stages=(linux deb sanitize tsan fuzz windows-x64 windows-x86)
+for name in "$@"; do
+  [[ " ${all_stages[*]} " == *" $name "* ]] || { echo "test.sh: no stage '$name' (${all_stages[*]})"; exit 2; }
+done
+chosen=("$@")
+# want STAGE: whether this run runs that stage.
+want() {
+  [ ${#chosen[@]} -eq 0 ] || [[ " ${chosen[*]} " == *" $1 "* ]]
+}
 
 bash scripts/setup.sh || { echo "setup failed"; exit 1; }
 
 # stage TEXT: announces a stage, with the time since the start of the run, so
-# that a slow run shows where its time went.
+# that a slow run shows where its time went. The time until the next one is
+# added to the stage named by TEXT's first word, for the summary.
+stage_names=()
+declare -A stage_seconds=()
+current_stage="" current_since=0
 stage() {
   echo "=== $* [$((SECONDS / 60)) min $((SECONDS % 60)) s]"
+  stage_end
+  current_stage=${1%%:*} current_since=$SECONDS
+  [[ " ${stage_names[*]} " == *" $current_stage "* ]] || stage_names+=("$current_stage")
+}
+stage_end() {
+  [ -n "$current_stage" ] || return 0
+  stage_seconds[$current_stage]=$(( ${stage_seconds[$current_stage]:-0} + SECONDS - current_since ))
+  current_stage=""
+}
+stage_times() {
+  local name out=()
+  for name in "${stage_names[@]}"; do
+    out+=("$name $((stage_seconds[$name] / 60)) min $((stage_seconds[$name] % 60)) s")
+  done
+  (IFS=';'; echo "${out[*]}" | sed 's/;/; /g')
 }
 stage "setup done"
+stage_names=(setup) stage_seconds[setup]=$SECONDS current_stage=""
 
 export CTEST_PARALLEL_LEVEL="${CTEST_PARALLEL_LEVEL:-$(nproc)}"
 export WINEDEBUG="${WINEDEBUG:--all}"
@@ -74,14 +110,15 @@ run_preset() {
     set -- --preset "$preset" "$@"
   fi
   local log="$logdir/$preset-ctest.log"
-  ctest "$@" 2>&1 | tee "$log" | grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed'
+  # `runner`: what runs the tests, ctest unless set.
+  ${runner:-ctest} "$@" 2>&1 | tee "$log" | grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed'
   if ! grep -q '100% tests passed' "$log" && grep -qE 'tests passed, [0-9]+ tests? failed' "$log"; then
     # Tests under Wine share two cores with everything else; a test that
     # fails under that load is run once more on its own. Its first output is
     # kept for the end of the run, and it is named there either way.
     failure_blocks "$log" >>"$logdir/failures.txt"
     stage "$preset: the failed tests once more"
-    ctest "$@" --rerun-failed -j1 2>&1 | tee "$log.again" | grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed'
+    ${runner:-ctest} "$@" --rerun-failed -j1 2>&1 | tee "$log.again" | grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed'
     if grep -q '100% tests passed' "$log.again"; then
       flaky+=("$preset: $(failed_names "$log" | paste -sd, -)")
       # The closing line of the first run, with its failures counted as passed.
@@ -130,13 +167,16 @@ failure_blocks() {
        on && n < 80 {print; n++}' "$1"
 }
 
-what="all tests" run_preset linux
-usb_note=$(usb_summary)
+if want linux; then
+  what="all tests" run_preset linux
+  usb_note=$(usb_summary)
+fi
 
 # The Debian package from the linux build: lintian, its exact files and
 # fields, the program and manual page unpacked from it, and the example
 # playbooks run with it against two local bench PCs. Its checks are a ctest
 # project of their own, so that no other test run unpacks a package.
+if want deb; then
 stage "deb: package and its checks"
 if cmake --build --preset linux --target package >"$logdir/deb-package.log" 2>&1 \
    && cmake -S tests/packaging -B build/linux-package -DMETERLOAD_BUILD_DIR="$PWD/build/linux" \
@@ -154,11 +194,13 @@ else
   tail -n 40 "$logdir/deb-package.log" "$logdir/deb-configure.log"
   broken+=("deb (package)"); failed=$((failed + 1))
 fi
+fi
 # Python cannot load a sanitized library without preloading the runtime.
-what="all but the PyVISA test" run_preset sanitize -LE pyvisa
+want sanitize && what="all but the PyVISA test" run_preset sanitize -LE pyvisa
 
 # The simulator under ThreadSanitizer: only its library and its tests (the
 # threads it serves at once are its own concern), in a tree of their own.
+if want tsan; then
 stage "tsan: simulator tests under ThreadSanitizer"
 tsan_flags="-fsanitize=thread"
 if cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -191,7 +233,9 @@ else
   grep -E 'error|Error' "$logdir/tsan-build.log" "$logdir/tsan-configure.log" | head -n 40
   broken+=("tsan (build)"); failed=$((failed + 1))
 fi
+fi
 
+if want fuzz; then
 stage "fuzz: build and short run"
 if cmake --preset fuzz >"$logdir/fuzz-configure.log" 2>&1 \
    && cmake --build --preset fuzz >"$logdir/fuzz-build.log" 2>&1; then
@@ -216,45 +260,77 @@ else
   tail -n 40 "$logdir/fuzz-build.log" "$logdir/fuzz-configure.log"
   broken+=("fuzz (build)"); failed=$((failed + 1))
 fi
+fi
 
 # The Windows tests run under Wine, each build in a prefix of its own that is
 # set up before its tests start (test discovery runs under Wine too, with a
 # short timeout); the GUI tests set up their own display and prefix.
 . scripts/wine_env.sh
+# prepare_prefix ARCH [WRAPPER...]: the build's prefix, its wine server kept
+# running for the whole stage instead of one per test program. WRAPPER is
+# what 32-bit programs need to run here, if anything.
 prepare_prefix() {
-  wine_use "$1" "$PWD/build/windows-$1/wine-prefix"
-  stage "Wine prefix for windows-$1: $WINEPREFIX"
-  # One wine server for the whole run instead of one per test program.
-  WINE_PERSIST="" wine_prepare
+  local arch=$1
+  shift
+  stage "windows-$arch: Wine prefix build/windows-$arch/wine-prefix"
+  # Its settings for the tests, as for every Wine program of the stage.
+  wine_use "$arch" "$PWD/build/windows-$arch/wine-prefix"
+  "$@" bash -c '. scripts/wine_env.sh && wine_use "$1" "$2" && WINE_PERSIST="" wine_prepare' \
+    _ "$arch" "$PWD/build/windows-$arch/wine-prefix"
 }
 stop_prefix() {
-  WINEPREFIX="$PWD/build/windows-$1/wine-prefix" wineserver -k 2>/dev/null || true
+  local arch=$1
+  shift
+  WINEPREFIX="$PWD/build/windows-$arch/wine-prefix" "$@" wineserver -k 2>/dev/null || true
+}
+# windows_stage ARCH WHAT [WRAPPER...]: the build's prefix, then its build
+# and tests, then its wine server stopped. With a WRAPPER (qemu_i386.sh),
+# each test program runs once for all its cases (ctest_batched.py).
+windows_stage() {
+  local arch=$1 description=$2
+  shift 2
+  if ! prepare_prefix "$arch" "$@"; then
+    broken+=("windows-$arch (Wine prefix)"); failed=$((failed + 1))
+  elif [ $# -gt 0 ]; then
+    what=$description runner="$* python3 scripts/ctest_batched.py" tests_in=. run_preset "windows-$arch"
+  else
+    what=$description run_preset "windows-$arch"
+  fi
+  stop_prefix "$arch" "$@"
 }
 
-if prepare_prefix x64; then
-  what="all tests, 64-bit Wine" run_preset windows-x64
-else
-  broken+=("windows-x64 (Wine prefix)"); failed=$((failed + 1))
-fi
-stop_prefix x64
+want windows-x64 && windows_stage x64 "all tests, 64-bit Wine"
 
-# Decided once, by running a 32-bit program: some kernels refuse them all.
+# Decided once, by running the 32-bit Wine loader: natively where the kernel
+# runs 32-bit programs; else under qemu-user, in a binfmt_misc instance of a
+# user namespace of its own, where each program start costs a second or more
+# of emulation, so each test program runs once with all its cases; else only
+# the checks that read the files.
 x86_note=""
-if wine_runs_x86; then
-  if prepare_prefix x86; then
-    what="all tests, 32-bit Wine" run_preset windows-x86
-  else
-    broken+=("windows-x86 (Wine prefix)"); failed=$((failed + 1))
-  fi
-  stop_prefix x86
-else
-  x86_note="x86 Windows tests under Wine not run: this machine cannot run 32-bit programs ($(wine_x86_refusal)); its programs, simulated library and packages were built and their file checks ran"
-  # Only the checks that read the files, so only what they read is built:
-  # ctest would start every other test program under Wine just to list its
-  # tests.
-  what="file checks only" tests_in=tests/binaries targets="meterload meterload-cli zqsim windows_packages" \
-    run_preset windows-x86
+if want windows-x86; then
+  x86_way=$(wine_x86_way)
+  stage "windows-x86: 32-bit programs run here: $x86_way"
+  case $x86_way in
+    native)
+      windows_stage x86 "all tests, 32-bit Wine"
+      x86_note="x86 Windows tests ran natively (32-bit Wine)"
+      ;;
+    qemu)
+      windows_stage x86 "all tests, 32-bit Wine under qemu-user, each test program started once" \
+        bash scripts/qemu_i386.sh
+      x86_note="x86 Windows tests ran under qemu-user ($(/usr/bin/qemu-i386-static --version | head -n 1)), this kernel refusing 32-bit programs ($(wine_x86_refusal)); each test program was started once for all its cases"
+      ;;
+    *)
+      x86_note="x86 Windows tests under Wine not run: this machine cannot run 32-bit programs (${x86_way#none: }); its programs, simulated library and packages were built and their file checks ran"
+      # Only the checks that read the files, so only what they read is built:
+      # ctest would start every other test program under Wine just to list its
+      # tests.
+      what="file checks only" tests_in=tests/binaries targets="meterload meterload-cli zqsim windows_packages" \
+        run_preset windows-x86
+      ;;
+  esac
 fi
+stage_end
 
 if [ -s "$logdir/failures.txt" ]; then
   echo "=== output of the tests that failed (also in $logdir/failures.txt)"
@@ -262,6 +338,7 @@ if [ -s "$logdir/failures.txt" ]; then
 fi
 [ ${#flaky[@]} -gt 0 ] && printf 'failed once, passed when run again: %s\n' "$(IFS=';'; echo "${flaky[*]}" | sed 's/;/; /g')"
 echo "time: $((SECONDS / 60)) min $((SECONDS % 60)) s"
+echo "stage times: $(stage_times)"
 printf 'ran: %s\n' "$(IFS=';'; echo "${ran[*]}" | sed 's/;/; /g')"
 [ -n "$x86_note" ] && echo "$x86_note"
 [ -n "$tsan_note" ] && echo "$tsan_note"

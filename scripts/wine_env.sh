@@ -6,6 +6,7 @@
 # x86, the 64-bit one (with WINELOADER pointing at it) for x64.
 
 wine_loader_dir=${WINE_LOADER_DIR:-/usr/lib/wine}
+wine_scripts_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 # wine_use ARCH PREFIX: exports WINE (the loader to call) and the settings of
 # a private prefix for the x86 or x64 build.
@@ -37,7 +38,8 @@ wine_prepare() {
     (
       flock 9
       [ -f "$WINEPREFIX/.meterload-ready" ] && exit 0
-      timeout 300 "$WINE" wineboot -i >/dev/null 2>&1 </dev/null || {
+      # (METERLOAD_QEMU_SEGMENTS: see scripts/qemu/wine_under_qemu.c)
+      METERLOAD_QEMU_SEGMENTS=off timeout 300 "$WINE" wineboot -i >/dev/null 2>&1 </dev/null || {
         echo "wine_prepare: setting up $WINEPREFIX with $WINE failed or took over 300 s" >&2
         exit 1
       }
@@ -63,4 +65,26 @@ wine_runs_x86() {
 # wine_x86_refusal: why the 32-bit loader does not run, in one line.
 wine_x86_refusal() {
   "$wine_loader_dir/wine" --version 2>&1 >/dev/null | tail -n 1 | sed -E 's/^.*line [0-9]+: //'
+}
+
+# wine_x86_way: how this machine runs 32-bit programs, decided by running the
+# 32-bit Wine loader. Prints "native"; or "qemu" where the kernel refuses
+# them but qemu-user runs them in a private binfmt_misc instance
+# (qemu_i386.sh); or "none: " and why neither works.
+wine_x86_way() {
+  local why
+  if wine_runs_x86; then
+    echo native
+  elif why=$(bash "$wine_scripts_dir/qemu_i386.sh" --check 2>&1); then
+    echo qemu
+  else
+    echo "none: $(wine_x86_refusal); under qemu-user: ${why:-it did not run}"
+  fi
+}
+
+# wine_x86_emulated ARCH: whether ARCH's programs run under qemu-user here
+# (inside qemu_i386.sh), where a program that qemu itself ends ("qemu:
+# uncaught target signal") did not run rather than failed.
+wine_x86_emulated() {
+  [ "$1" = x86 ] && [ -n "${METERLOAD_X86_EMULATED:-}" ]
 }

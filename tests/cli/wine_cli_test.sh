@@ -32,12 +32,19 @@ PY
 
 export METERLOAD_VISA_LIBRARY=$(wine_path "$dll")
 export ZQSIM_SERIALS=ABC123,DEF456 ZQSIM_STATE=$(wine_path "$work/state") ZQSIM_TRANSCRIPT=$(wine_path "$work/transcript.txt")
-failed=0
+failed=0 not_run=()
+# Under qemu-user a run that the emulator itself ended (see wine_env.sh's
+# wine_x86_emulated) did not run: it is named, and neither passes nor fails.
+emulator_ended() {
+  wine_x86_emulated "$arch" && grep -q '^qemu: uncaught target signal' "$1.err"
+}
 check() {  # check NAME EXPECTED_CODE PATTERN COMMAND...
   local name=$1 want=$2 pattern=$3; shift 3
   "$WINE" "$exe" "$@" >"$name.out" 2>"$name.err" </dev/null
   local code=$?
-  if [ "$code" -ne "$want" ] || ! grep -q -- "$pattern" "$name.out" "$name.err"; then
+  if [ "$code" -ne "$want" ] && emulator_ended "$name"; then
+    echo "not run $name: $(grep -m1 '^qemu: uncaught' "$name.err")"; not_run+=("$name")
+  elif [ "$code" -ne "$want" ] || ! grep -q -- "$pattern" "$name.out" "$name.err"; then
     echo "FAIL $name: exit $code (wanted $want), looking for '$pattern'"; cat "$name.out" "$name.err"
     failed=$((failed + 1))
   else
@@ -49,18 +56,21 @@ check list_json 0 '"serial": "DEF456"' list --identify --json
 check several 3 'Several ZQ6140 are attached' identify
 check inspect_damaged 4 'runs past the end of the file' inspect cut.pak
 check install 0 '"main.bin" update completed.' install main.bin --serial DEF456 --yes
-if ! grep -q 'image serial=DEF456 index=1 size=700' transcript.txt; then
+if [[ " ${not_run[*]} " != *" install "* ]] && ! grep -q 'image serial=DEF456 index=1 size=700' transcript.txt; then
   echo "FAIL install: the transcript has no image of 700 bytes on DEF456"; failed=$((failed + 1))
 fi
 # Both powered on afresh.
 rm -f state
 check fleet 0 '2 of 2 instruments updated.' install main.bin --all --yes
-# DEF456 took one image already, from the install before.
-for want in ABC123:1 DEF456:2; do
+# DEF456 took one image already, from the install before (when it ran).
+def456=2
+[[ " ${not_run[*]} " == *" install "* ]] && def456=1
+[[ " ${not_run[*]} " == *" fleet "* ]] || for want in ABC123:1 DEF456:$def456; do
   serial=${want%:*}
   if [ "$(grep -c "image serial=$serial index=1 size=700" transcript.txt)" -ne "${want#*:}" ]; then
     echo "FAIL fleet: the transcript has not ${want#*:} images of 700 bytes on $serial"; failed=$((failed + 1))
   fi
 done
-echo "$((9 - failed)) passed, $failed failed"
-[ "$failed" -eq 0 ]
+echo "$((9 - failed - ${#not_run[@]})) passed, $failed failed, ${#not_run[@]} not run${not_run[*]:+: ${not_run[*]}}"
+[ "$failed" -eq 0 ] || exit 1
+[ ${#not_run[@]} -eq 0 ] || exit 77

@@ -395,7 +395,7 @@ ULONGLONG FileSize(const std::string& windowsPath) {
 
 // A picture of one colour compresses to a few hundred bytes.
 constexpr ULONGLONG kBlankPictureSize = 600;
-constexpr int kScreenshotTries = 12;
+constexpr int kScreenshotTries = 3;
 constexpr milliseconds kScreenshotRetry{250};
 
 }  // namespace
@@ -419,16 +419,18 @@ std::string AppSession::Screenshot(HWND window, const std::string& name) const {
                                 Utf8(title) + "\" " + path;
     // A window that has just opened reaches the screen a little later, when
     // Wine's desktop has drawn it; until then the picture is the bare desktop.
+    // The script takes the picture again while it is mostly one colour or
+    // lacks the caption bar, and leaves no picture when it stays so.
     for (int attempt = 0; attempt < kScreenshotTries; ++attempt) {
         if (!RunUnixCommand(command)) {
             return {};
         }
         if (FileSize(WindowsPath(path)) > kBlankPictureSize) {
-            break;
+            return path;
         }
         std::this_thread::sleep_for(kScreenshotRetry);
     }
-    return path;
+    return {};
 }
 
 }  // namespace meterload::wine

@@ -134,7 +134,8 @@ TEST_P(AboutBox, OpensFromTheSystemMenuAndCloses) {
     EXPECT_EQ(app_.BoxText(about),
               "ZQ6140 Update Version 2.06 - Korvalen Corp.\nCopyright (C) Korvalen Corp.");
     std::this_thread::sleep_for(milliseconds(300));
-    app_.Screenshot(about, std::string("about_") + GetParam().name);
+    EXPECT_FALSE(app_.Screenshot(about, std::string("about_") + GetParam().name).empty())
+        << "no good picture of the About box";
     app_.Press(about, IDOK);
     EXPECT_TRUE(app_.WaitForNoDialog("About MeterLoad"));
     EXPECT_TRUE(app_.Running());
@@ -157,7 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
                      const HWND menu = app.WaitForPopupMenu();
                      ASSERT_NE(menu, nullptr) << "the system menu did not open";
                      std::this_thread::sleep_for(milliseconds(300));
-                     app.Screenshot(dialog, "system_menu_dialog");
+                     EXPECT_FALSE(app.Screenshot(dialog, "system_menu_dialog").empty())
+                         << "no good picture of the dialog";
                      app.Screenshot(menu, "system_menu");
                      PostMessageA(dialog, WM_KEYDOWN, VK_END, 1);
                      PostMessageA(dialog, WM_KEYDOWN, VK_RETURN, 1);
@@ -226,7 +228,8 @@ TEST_F(MeterLoadApp, SingleImageUpdateSucceedsAndOffersContinue) {
     EXPECT_EQ(writes.back(), kEndFrameHex);
 
     std::this_thread::sleep_for(milliseconds(500));
-    app_.Screenshot(app_.MainDialog(), "after_update");
+    EXPECT_FALSE(app_.Screenshot(app_.MainDialog(), "after_update").empty())
+        << "no good picture of the dialog";
 
     // Continue checks the instrument again instead of updating.
     app_.Click(kSelect);

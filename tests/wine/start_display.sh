@@ -49,7 +49,8 @@ STATE
 ready_mark=$prefix/.meterload-ready
 if [ ! -f "$ready_mark" ]; then
   mkdir -p "$prefix"
-  if ! timeout 300 "$WINE" wineboot -i >/dev/null 2>&1; then
+  # (METERLOAD_QEMU_SEGMENTS: see scripts/qemu/wine_under_qemu.c)
+  if ! METERLOAD_QEMU_SEGMENTS=off timeout 300 "$WINE" wineboot -i >/dev/null 2>&1; then
     echo "start_display: wineboot -i with $WINE failed or took over 300 s" >&2
     exit 1
   fi

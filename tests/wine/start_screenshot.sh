@@ -2,12 +2,14 @@
 # Starts meterload.exe as a user would (from the shell, beside the simulated
 # VISA library) on the test display, waits until the dialog shows on screen,
 # saves a screenshot and checks its painted background: white at the top,
-# grey towards the bottom, in 10-pixel bands. Ends the program by its id.
+# grey towards the bottom, in 10-pixel bands, and that the picture shows the
+# window (check_picture.sh). Ends the program by its id.
 # Usage: start_screenshot.sh STATE_FILE STAGE_DIR SCREENSHOT_DIR
 set -euo pipefail
 state_file=$1
 stage=$2
 shots=$3
+here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck disable=SC1090
 . "$state_file"
 
@@ -44,9 +46,16 @@ if [ -z "$shown" ]; then
   echo "start_screenshot: the dialog did not show within 30 s" >&2
   exit 1
 fi
+# Taken again while it is mostly one colour or lacks the caption bar (the
+# window not yet drawn in full); a test failure when it stays so.
 sleep 1
-import -window root "$shot"
-convert "$shot" -crop 566x214+0+0 +repage "$shots/start.png"
+for attempt in 1 2 3 4 5 6 7 8; do
+  import -window root "$shot"
+  convert "$shot" -crop 566x214+0+0 +repage "$shots/start.png"
+  why=$(sh "$here/check_picture.sh" "$shots/start.png" 2>&1) && break
+  [ "$attempt" -eq 8 ] && { echo "start_screenshot: the picture stayed wrong: $why" >&2; exit 1; }
+  sleep 0.5
+done
 
 # Inside the client area, left of the log: a white top band, bands that get
 # darker downwards, every band a pure grey.
