@@ -43,6 +43,11 @@ wine_prepare() {
         echo "wine_prepare: setting up $WINEPREFIX with $WINE failed or took over 300 s" >&2
         exit 1
       }
+      # The system processes that the set-up left running were started as it
+      # was (under qemu, without per-thread segments); a new server starts
+      # them again as every later program runs.
+      timeout 30 wineserver -k >/dev/null 2>&1 || true
+      timeout 30 wineserver -w >/dev/null 2>&1 || true
       touch "$WINEPREFIX/.meterload-ready"
     ) 9>"$WINEPREFIX.lock" || return 1
   fi
