@@ -8,8 +8,9 @@
 
 namespace meterload {
 
-std::string DialogPortWin32::LogText() {
-    const HWND log = Control(kLogControl);
+namespace {
+
+std::string LogText(HWND log) {
     const int length = GetWindowTextLengthW(log);
     if (length <= 0) {
         return {};
@@ -19,8 +20,19 @@ std::string DialogPortWin32::LogText() {
     return Utf8Text(text.data(), static_cast<std::size_t>(copied > 0 ? copied : 0));
 }
 
-void DialogPortWin32::SetLogText(const std::string& text) {
-    SetWindowTextW(Control(kLogControl), WideText(text).c_str());
+}  // namespace
+
+void DialogPortWin32::AppendLogLine(const std::string& line) {
+    // The whole text is set again, as the control has always been written:
+    // one repaint, the caret left where it was.
+    const HWND log = Control(kLogControl);
+    std::string text = LogText(log);
+    text += (text.empty() ? "" : "\r\n") + line;
+    SetWindowTextW(log, WideText(text).c_str());
+}
+
+void DialogPortWin32::ClearLog() {
+    SetWindowTextW(Control(kLogControl), L"");
 }
 
 void DialogPortWin32::ScrollLogToEnd() {

@@ -16,8 +16,8 @@ public:
     // The dialog's window, once it exists.
     void Attach(HWND dialog) { dialog_ = dialog; }
 
-    std::string LogText() override;
-    void SetLogText(const std::string& text) override;
+    void AppendLogLine(const std::string& line) override;
+    void ClearLog() override;
     void ScrollLogToEnd() override;
 
     bool PumpMessages() override;

@@ -16,8 +16,9 @@ class BenchDialog final : public DialogPort {
 public:
     explicit BenchDialog(std::string fileChoice = {}) : fileChoice_(std::move(fileChoice)) {}
 
-    std::string LogText() override { return log_; }
-    void SetLogText(const std::string& text) override { log_ = text; }
+    const std::string& LogText() const { return log_; }
+    void AppendLogLine(const std::string& line) override { log_ += (log_.empty() ? "" : "\r\n") + line; }
+    void ClearLog() override { log_.clear(); }
     void ScrollLogToEnd() override {}
     bool PumpMessages() override
     {

@@ -25,13 +25,13 @@ public:
     // Quiet: keeps what is said without printing it.
     void SetQuiet(bool quiet) { quiet_ = quiet; }
 
-    // Every line ever appended or set, blank ones left out, and every box text.
+    // Every line ever appended, blank ones left out, and every box text.
     const std::vector<std::string>& Lines() const { return lines_; }
     const std::vector<std::string>& Boxes() const { return boxes_; }
 
     // DialogPort
-    std::string LogText() override { return log_; }
-    void SetLogText(const std::string& text) override;
+    void AppendLogLine(const std::string& line) override { Say(line); }
+    void ClearLog() override {}
     void ScrollLogToEnd() override {}
     bool PumpMessages() override { return true; }
     void DrainMessages() override {}
@@ -50,7 +50,6 @@ private:
 
     std::string file_;
     std::function<void(const std::string&)> say_;
-    std::string log_;
     bool quiet_ = false;
     bool advice_ = false;
     std::vector<std::string> lines_;

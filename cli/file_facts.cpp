@@ -1,7 +1,7 @@
 #include "cli/file_facts.h"
 
 #include "cli/console.h"
-#include "cli/exit_codes.h"
+#include "update/exit_codes.h"
 #include "firmware/package_validation.h"
 #include "firmware/refusal_texts.h"
 #include "firmware/update_package.h"

@@ -1,7 +1,7 @@
 #include "cli/fleet_install.h"
 
 #include "cli/console.h"
-#include "cli/exit_codes.h"
+#include "update/exit_codes.h"
 #include "cli/fleet_summary.h"
 #include "cli/install_verification.h"
 #include "cli/instruments.h"
@@ -34,7 +34,8 @@ std::vector<FleetSlot> Select(const InstrumentSearch& search, const std::vector<
     for (const Chosen& chosen : ChooseEach(search, serials)) {
         FleetSlot slot{chosen.instrument, !chosen.problem, {}};
         if (chosen.problem) {
-            slot.outcome.result = "not found";
+            slot.outcome.result = InstallResult::NotFound;
+            slot.outcome.reasonKey = FactsOf(StopReason::NotFound).key;
             slot.outcome.code = chosen.problem.code;
             slot.outcome.message = chosen.problem.message;
             slot.outcome.next = chosen.problem.next;
@@ -62,7 +63,7 @@ void RunSlot(FleetSlot& slot, std::size_t row, const InstallSettings& settings, 
     } catch (const std::exception& error) {
         // InstallOn answers for everything from the identification on; this
         // is what threw before it began, with the instrument untouched.
-        slot.outcome.result = "failed";
+        slot.outcome.result = InstallResult::Failed;
         slot.outcome.code = kInstrumentFault;
         slot.outcome.message = error.what();
     }
@@ -82,7 +83,7 @@ void RunSlot(FleetSlot& slot, std::size_t row, const InstallSettings& settings, 
             say(VerificationLine(verification));
         }
     } else {
-        progress.Phase(slot.outcome.result);
+        progress.Phase(InstallResultText(slot.outcome.result));
     }
     if (!slot.outcome.message.empty()) {
         say(slot.outcome.message);
@@ -129,7 +130,7 @@ int InstallOnSeveral(Report& report, const std::string& visaLibraryOption, const
             const std::string label = Printable(slots[row].instrument.serial);
             answer.Leave(row);
             TheConsole().Line(label + ": " + slots[row].outcome.message);
-            TheConsole().Row(row, Cell(label, 12) + slots[row].outcome.result, true);
+            TheConsole().Row(row, Cell(label, 12) + InstallResultText(slots[row].outcome.result), true);
             continue;
         }
         threads.emplace_back(RunSlot, std::ref(slots[row]), row, std::cref(shared), std::ref(answer), cursor);

@@ -1,7 +1,7 @@
 #include "cli/fleet_summary.h"
 
 #include "cli/console.h"
-#include "cli/exit_codes.h"
+#include "update/exit_codes.h"
 #include "cli/install_verification.h"
 #include "cli/table_text.h"
 
@@ -22,12 +22,15 @@ nlohmann::json SlotJson(const FleetSlot& slot)
 {
     const InstallOutcome& outcome = slot.outcome;
     nlohmann::json object = {{"serial", slot.instrument.serial},
-                             {"result", outcome.result},
+                             {"result", InstallResultText(outcome.result)},
                              {"exit_code", outcome.code},
                              {"update_mode_entered", outcome.updateModeEntered},
                              {"elapsed_ms", outcome.elapsed.count()},
                              {"log", outcome.log},
                              {"boxes", outcome.boxes}};
+    if (!outcome.reasonKey.empty()) {
+        object["reason"] = outcome.reasonKey;
+    }
     if (slot.attached) {
         object["resource"] = slot.instrument.resource;
     }
@@ -64,7 +67,7 @@ int Summarize(Report& report, const std::vector<FleetSlot>& slots, bool verify)
                (verify ? Cell("VERIFIED", verifiedWidth) : std::string()) + "TIME");
     for (const FleetSlot& slot : slots) {
         const InstallOutcome& outcome = slot.outcome;
-        std::string result = outcome.result;
+        std::string result = InstallResultText(outcome.result);
         if (outcome.code != kDone) {
             result += " (exit " + std::to_string(outcome.code) + ")";
             if (first == nullptr) {
@@ -85,11 +88,11 @@ int Summarize(Report& report, const std::vector<FleetSlot>& slots, bool verify)
     if (first == nullptr) {
         const bool allVerified = verify && verified == slots.size();
         report.Out(counted + " instruments " +
-                   (slots.front().outcome.result == "checked" ? "checked." : allVerified ? "updated and verified." : "updated."));
+                   (slots.front().outcome.result == InstallResult::Checked ? "checked." : allVerified ? "updated and verified." : "updated."));
         return report.Finish(kDone);
     }
     const std::string serial = Printable(first->instrument.serial);
-    report.Out(counted + " done. First failure: " + serial + ", " + first->outcome.result + " (exit " +
+    report.Out(counted + " done. First failure: " + serial + ", " + InstallResultText(first->outcome.result) + " (exit " +
                std::to_string(first->outcome.code) + ").");
     report.Data()["first_failure"] = first->instrument.serial;
     return report.Fail(first->outcome.code, "First failure: " + serial + ": " + first->outcome.message,

@@ -4,7 +4,7 @@
 
 #include "cli/command_options.h"
 #include "cli/console.h"
-#include "cli/exit_codes.h"
+#include "update/exit_codes.h"
 #include "cli/report.h"
 #include "cli/table_text.h"
 #include "update/update_history.h"

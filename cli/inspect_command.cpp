@@ -4,7 +4,7 @@
 
 #include "cli/command_options.h"
 #include "cli/console.h"
-#include "cli/exit_codes.h"
+#include "update/exit_codes.h"
 #include "cli/file_facts.h"
 #include "cli/instruments.h"
 #include "cli/report.h"

@@ -6,7 +6,7 @@
 
 #include "cli/command_options.h"
 #include "cli/console.h"
-#include "cli/exit_codes.h"
+#include "update/exit_codes.h"
 #include "cli/file_facts.h"
 #include "cli/fleet_install.h"
 #include "cli/install_run.h"
@@ -84,7 +84,10 @@ int RunInstall(const CommonOptions& common, const InstallOptions& options)
     report.Data()["update_mode_entered"] = outcome.updateModeEntered;
     report.Data()["log"] = outcome.log;
     report.Data()["boxes"] = outcome.boxes;
-    report.Data()["result"] = outcome.result;
+    report.Data()["result"] = InstallResultText(outcome.result);
+    if (!outcome.reasonKey.empty()) {
+        report.Data()["reason"] = outcome.reasonKey;
+    }
     if (outcome.code != kDone) {
         return report.Fail(outcome.code, outcome.message, outcome.next);
     }

@@ -2,7 +2,7 @@
 
 #include "cli/console.h"
 #include "cli/console_port.h"
-#include "cli/exit_codes.h"
+#include "update/exit_codes.h"
 #include "cli/interrupt.h"
 #include "cli/terminal.h"
 #include "platform/clock.h"
@@ -70,8 +70,8 @@ std::string SecondsText(std::chrono::milliseconds duration)
     return text;
 }
 
-void Conclude(InstallOutcome& outcome, const char* result, int code, std::string message,
-              std::string next = std::string())
+void SetResult(InstallOutcome& outcome, InstallResult result, int code, std::string message,
+               std::string next = std::string())
 {
     outcome.result = result;
     outcome.code = code;
@@ -79,67 +79,89 @@ void Conclude(InstallOutcome& outcome, const char* result, int code, std::string
     outcome.next = std::move(next);
 }
 
+// What the command line says beside a result the procedure's outcome decided.
+void Explain(InstallOutcome& outcome, const UpdateOutcome& update)
+{
+    const std::string again = "Switch it off and on, then run the update again.";
+    const std::string untouched = "The instrument was not switched into update mode.";
+    switch (outcome.result) {
+    case InstallResult::Installed:
+    case InstallResult::Checked:
+        return;
+    case InstallResult::Declined:
+        outcome.message = "Not installed. " + untouched;
+        return;
+    case InstallResult::Interrupted:
+        if (update.updateModeEntered) {
+            outcome.message = "Stopped: the ZQ6140 is left in update mode.";
+            outcome.next = again;
+        } else {
+            outcome.message = "Interrupted. " + untouched;
+        }
+        return;
+    case InstallResult::Failed:
+        outcome.message = "The update failed after the ZQ6140 entered update mode.";
+        outcome.next = again;
+        return;
+    case InstallResult::Refused:
+        outcome.message = update.texts.empty() ? "The file was refused." : OneLine(update.texts);
+        outcome.next = untouched;
+        return;
+    case InstallResult::NotFound: {
+        const Problem problem = NotFoundProblem();
+        outcome.message = problem.message;
+        outcome.next = problem.next;
+        return;
+    }
+    case InstallResult::WrongMode: {
+        const Problem problem = WrongModeProblem();
+        outcome.message = problem.message;
+        outcome.next = problem.next;
+        return;
+    }
+    case InstallResult::AnotherInstrument:
+        outcome.message = "The package reached another instrument than the one identified.";
+        outcome.next = "Attach only the instrument to update, or name it with --serial, and run the update again.";
+        return;
+    }
+}
+
 // What the procedure's outcome means for the command line.
 void Judge(InstallOutcome& outcome, const UpdateOutcome& update, Said said, const std::vector<std::string>& refusal)
 {
-    const std::string again = "Switch it off and on, then run the update again.";
-    if (update.updateModeEntered) {
-        if (update.Complete()) {
-            Conclude(outcome, "installed", kDone, std::string());
-        } else if (update.reason == StopReason::Stopped) {
-            Conclude(outcome, "interrupted", kInterrupted, "Stopped: the ZQ6140 is left in update mode.", again);
-        } else {
-            Conclude(outcome, "failed", kUpdateFailed, "The update failed after the ZQ6140 entered update mode.",
-                     again);
+    outcome.reasonKey = FactsOf(update.reason).key;
+    if (!update.updateModeEntered) {
+        const std::string untouched = "The instrument was not switched into update mode.";
+        // The front end's own decision before update mode.
+        switch (said) {
+        case Said::Refused:
+            SetResult(outcome, InstallResult::Refused, kFileRefused, OneLine(refusal), untouched);
+            return;
+        case Said::Checked:
+            SetResult(outcome, InstallResult::Checked, kDone, "Dry run: every check passed. " + untouched);
+            return;
+        case Said::Declined:
+            SetResult(outcome, InstallResult::Declined, kInterrupted, std::string());
+            Explain(outcome, update);
+            return;
+        case Said::Interrupted:
+            SetResult(outcome, InstallResult::Interrupted, kInterrupted, std::string());
+            Explain(outcome, update);
+            return;
+        case Said::Go:
+        case Said::Nothing:
+            break;
         }
-        return;
+        // The procedure stopped on its own before update mode; its words are out.
+        if (StopRequested()) {
+            SetResult(outcome, InstallResult::Interrupted, kInterrupted, std::string());
+            Explain(outcome, update);
+            return;
+        }
     }
-
-    const std::string untouched = "The instrument was not switched into update mode.";
-    switch (said) {
-    case Said::Refused:
-        Conclude(outcome, "refused", kFileRefused, OneLine(refusal), untouched);
-        return;
-    case Said::Checked:
-        Conclude(outcome, "checked", kDone, "Dry run: every check passed. " + untouched);
-        return;
-    case Said::Declined:
-        Conclude(outcome, "declined", kInterrupted, "Not installed. " + untouched);
-        return;
-    case Said::Interrupted:
-        Conclude(outcome, "interrupted", kInterrupted, "Interrupted. " + untouched);
-        return;
-    case Said::Go:
-    case Said::Nothing:
-        break;
-    }
-
-    // The procedure stopped on its own before update mode; its words are out.
-    if (StopRequested()) {
-        Conclude(outcome, "interrupted", kInterrupted, "Interrupted. " + untouched);
-        return;
-    }
-    switch (update.reason) {
-    case StopReason::NotFound:
-        Conclude(outcome, "not found", kNoInstrument, "ZQ6140 device not found.",
-                 "Attach the instrument, switch it on, and run the command again.");
-        return;
-    case StopReason::WrongMode: {
-        const Problem problem = WrongModeProblem();
-        Conclude(outcome, "wrong mode", problem.code, problem.message, problem.next);
-        return;
-    }
-    case StopReason::SerialMissing:
-    case StopReason::AnotherInstrument:
-        Conclude(outcome, "another instrument", kInstrumentFault,
-                 "The package reached another instrument than the one identified.",
-                 "Attach only the instrument to update, or name it with --serial, and run the update again.");
-        return;
-    default:
-        Conclude(outcome, "refused", kFileRefused,
-                 update.texts.empty() ? "The file was refused." : OneLine(update.texts), untouched);
-        return;
-    }
+    const Verdict& verdict = VerdictOf(update);
+    SetResult(outcome, verdict.result, verdict.code, std::string());
+    Explain(outcome, update);
 }
 
 }  // namespace
@@ -254,8 +276,8 @@ InstallOutcome InstallOn(const FoundInstrument& instrument, const InstallSetting
         outcome.updateModeEntered = observer.entered;
         outcome.log = port.Lines();
         outcome.boxes = port.Boxes();
-        Conclude(outcome, "failed", observer.entered ? kUpdateFailed : kInstrumentFault, error.what(),
-                 observer.entered ? "Switch it off and on, then run the update again." : std::string());
+        SetResult(outcome, InstallResult::Failed, observer.entered ? kUpdateFailed : kInstrumentFault, error.what(),
+                  observer.entered ? "Switch it off and on, then run the update again." : std::string());
         return outcome;
     }
     if (observer.entered) {

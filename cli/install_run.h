@@ -7,6 +7,7 @@
 #include "cli/file_facts.h"
 #include "cli/progress.h"
 #include "link/instrument_connection.h"
+#include "update/stop_reasons.h"
 
 #include <chrono>
 #include <functional>
@@ -50,9 +51,8 @@ struct VerifyOutcome {
 };
 
 struct InstallOutcome {
-    // "installed", "failed", "refused", "checked", "declined", "interrupted",
-    // "not found", "wrong mode" or "another instrument".
-    std::string result;
+    InstallResult result = InstallResult::Installed;
+    std::string reasonKey;  // why the update stopped, as the history keeps it
     int code = 0;
     std::string message;  // the outcome in one line, when there is one to tell
     std::string next;     // what to do about it

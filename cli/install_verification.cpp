@@ -2,7 +2,7 @@
 
 #include "cli/console.h"
 #include "cli/console_port.h"
-#include "cli/exit_codes.h"
+#include "update/exit_codes.h"
 #include "cli/interrupt.h"
 #include "platform/clock.h"
 #include "update/power_cycle_wait.h"

@@ -1,7 +1,7 @@
 #include "cli/instruments.h"
 
 #include "cli/console_port.h"
-#include "cli/exit_codes.h"
+#include "update/exit_codes.h"
 #include "cli/usb_access.h"
 #include "platform/clock.h"
 #include "update/update_driver.h"
@@ -187,6 +187,11 @@ std::string IdentificationText(const Identification& identification)
     }
     return "DSP " + identification.versions.dsp + ", Panel " + identification.versions.panel +
            ", MSP 430 " + identification.versions.msp430;
+}
+
+Problem NotFoundProblem()
+{
+    return {kNoInstrument, "ZQ6140 device not found.", "Attach the instrument, switch it on, and run the command again."};
 }
 
 Problem WrongModeProblem()

@@ -69,4 +69,7 @@ std::string IdentificationText(const Identification& identification);
 // The problem of a wrong-mode or silent instrument, in the dialog's words.
 Problem WrongModeProblem();
 
+// No ZQ6140 attached, in the dialog's words, and what to do about it.
+Problem NotFoundProblem();
+
 }  // namespace meterload::cli

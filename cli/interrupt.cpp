@@ -1,6 +1,6 @@
 #include "cli/interrupt.h"
 
-#include "cli/exit_codes.h"
+#include "update/exit_codes.h"
 
 #include <atomic>
 

@@ -2,10 +2,11 @@
 #include "cli/arguments.h"
 #include "cli/command_options.h"
 #include "cli/commands.h"
-#include "cli/exit_codes.h"
+#include "update/exit_codes.h"
 #include "cli/interrupt.h"
 #include "platform/library_search.h"
 
+using namespace meterload;
 using namespace meterload::cli;
 
 int main(int argc, char** argv)

@@ -65,40 +65,52 @@ std::optional<std::string> ValidatePackage(const std::string& path)
 
 std::optional<std::string> ValidatePackage(File& file)
 {
+    return CheckPackage(file).damage;
+}
+
+PackageCheck CheckPackage(File& file)
+{
+    PackageCheck check;
+    const auto fail = [&check](std::string damage) {
+        check.damage = std::move(damage);
+        return check;
+    };
     const std::int64_t fileSize = file.Size();
     if (fileSize < 0) {
-        return Damaged("The size of the package file cannot be read.");
+        return fail(Damaged("The size of the package file cannot be read."));
     }
     const auto headerSize = static_cast<std::int64_t>(kPackageHeaderSize);
     if (fileSize < headerSize) {
-        return Damaged("The file is " + std::to_string(fileSize) +
-                       " bytes long, shorter than the 516-byte package header.");
+        return fail(Damaged("The file is " + std::to_string(fileSize) +
+                       " bytes long, shorter than the 516-byte package header."));
     }
     PackageHeader header;
     if (!file.Seek(0) || !ReadExactly(file, header.bytes.data(), header.bytes.size())) {
-        return Damaged("The package header cannot be read.");
+        return fail(Damaged("The package header cannot be read."));
     }
     const std::int64_t count = header.EntryCount();
+    check.table.entryCount = header.EntryCount();
     if (count < 1) {
-        return Damaged("It lists no images (entry count " + std::to_string(count) + ").");
+        return fail(Damaged("It lists no images (entry count " + std::to_string(count) + ")."));
     }
     const std::int64_t tableEnd = headerSize + count * static_cast<std::int64_t>(kPackageEntrySize);
     if (tableEnd > fileSize) {
-        return Damaged("Its table of " + std::to_string(count) +
+        return fail(Damaged("Its table of " + std::to_string(count) +
                        " entries runs past the end of the file (" + std::to_string(fileSize) +
-                       " bytes).");
+                       " bytes)."));
     }
     // The table follows the header directly; the images themselves are never read.
     PackageEntry entry;
     for (std::int64_t n = 1; n <= count; ++n) {
         if (!ReadExactly(file, entry.bytes.data(), entry.bytes.size())) {
-            return Damaged(EntryName(n) + " cannot be read.");
+            return fail(Damaged(EntryName(n) + " cannot be read."));
         }
         if (auto reason = CheckEntry(entry, n, fileSize)) {
-            return reason;
+            return fail(*reason);
         }
+        check.table.rows.push_back({static_cast<std::int32_t>(n), entry.Offset(), entry.Size(), entry.Name()});
     }
-    return std::nullopt;
+    return check;
 }
 
 }  // namespace meterload

@@ -3,6 +3,8 @@
 // that was not read from it.
 #pragma once
 
+#include "firmware/package_plan.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,6 +12,12 @@
 namespace meterload {
 
 class File;
+
+// What one reading of a package's header and table found.
+struct PackageCheck {
+    std::optional<std::string> damage;  // as ValidatePackage tells it
+    PackageTable table;                 // whole when there is no damage
+};
 
 // Nothing when the package is sound; otherwise the text of the message box
 // that refuses it: a line saying the package is damaged, then one naming what
@@ -19,5 +27,8 @@ std::optional<std::string> ValidatePackage(const std::string& path);
 // The same on a file already open; leaves it positioned after the table, or
 // wherever the check stopped, so seek before reading from it again.
 std::optional<std::string> ValidatePackage(File& file);
+
+// The check and the table it read, for a caller that goes on with the table.
+PackageCheck CheckPackage(File& file);
 
 }  // namespace meterload

@@ -24,10 +24,12 @@ class DialogPort {
 public:
     virtual ~DialogPort() = default;
 
-    // The log's whole text, lines separated by "\r\n".
-    virtual std::string LogText() = 0;
-    // Replaces the log's text; no caret move, no scrolling.
-    virtual void SetLogText(const std::string& text) = 0;
+    // Appends `line` to the log, after a "\r\n" unless the log is empty. A
+    // line may carry line breaks of its own (a blank line before or after
+    // it). No caret move, no scrolling.
+    virtual void AppendLogLine(const std::string& line) = 0;
+    // Empties the log.
+    virtual void ClearLog() = 0;
     // Puts the caret at the end of the log and scrolls it into view.
     virtual void ScrollLogToEnd() = 0;
 

@@ -28,7 +28,7 @@ std::uint32_t WriteFromChunk(InstrumentConnection& connection, std::array<std::u
 
 }  // namespace
 
-void UpdateDriver::InstallImage(Identified& identified, const std::string& path)
+ProcedureResult UpdateDriver::InstallImage(Identified& identified, const std::string& path)
 {
     std::unique_ptr<InstrumentConnection>& connection = identified.connection;
     const std::string fileName = SplitPath(path).fileName;
@@ -36,21 +36,19 @@ void UpdateDriver::InstallImage(Identified& identified, const std::string& path)
     if (!context_.Observer().MayEnterUpdateMode(identified.firmwareVersionField)) {
         CloseAndDestroy(connection);
         context_.dialog.EnableControl(kSelectButton, true);
-        return;
+        return ProcedureResult{UpdateStage::Checks, false, StopReason::Declined};
     }
     connection->Write(kCommandSystemUpdate);
     // From here on the instrument is in its update mode.
     context_.Observer().EnteredUpdateMode();
-    outcome_.stage = UpdateStage::Transfer;
     log_.WaitPumping(pauses::kImageSettleSteps);
 
     std::unique_ptr<File> image = File::Open(path, File::Sharing::DenyWrite);
     if (!image) {
-        log_.SetLogText("Couldn't open source file.");
+        log_.ReplaceLog("Couldn't open source file.");
         CloseAndDestroy(connection);
         context_.dialog.EnableControl(kSelectButton, true);
-        outcome_.reason = StopReason::FileUnreadable;
-        return;
+        return ProcedureResult{UpdateStage::Transfer, true, StopReason::FileUnreadable};
     }
 
     // The header is checked, never sent: the body starts right after it.
@@ -58,27 +56,25 @@ void UpdateDriver::InstallImage(Identified& identified, const std::string& path)
     const ImageHeader header = DecodeImageHeader(*image);
     if (!IdentityMatches(header)) {
         AppendLines(IdentityMismatchLogLines());
-        StopRefused(StopReason::NotZq6140Image, image, connection);
-        return;
+        return StopRefused(StopReason::NotZq6140Image, image, connection);
     }
     if (!VersionGate(identified.firmwareVersionField, header)) {
         AppendLines(GateRefusalLogLines(header.targetKind));
-        StopRefused(StopReason::VersionGate, image, connection);
-        return;
+        return StopRefused(StopReason::VersionGate, image, connection);
     }
 
     const StopReason reason = Transfer(*connection, *image);
-    Ending(image, connection, fileName, reason);
+    return EndTransfer(image, connection, fileName, reason);
 }
 
-void UpdateDriver::StopRefused(StopReason reason, std::unique_ptr<File>& image,
-                               std::unique_ptr<InstrumentConnection>& connection)
+ProcedureResult UpdateDriver::StopRefused(StopReason reason, std::unique_ptr<File>& image,
+                                          std::unique_ptr<InstrumentConnection>& connection)
 {
-    outcome_.reason = reason;
     image.reset();
     CloseAndDestroy(connection);
     // Only leaving the tool and recycling power brings the instrument back.
     context_.dialog.HideControl(kSelectButton);
+    return ProcedureResult{UpdateStage::Transfer, true, reason};
 }
 
 StopReason UpdateDriver::Transfer(InstrumentConnection& connection, File& image)
@@ -181,15 +177,17 @@ StopReason UpdateDriver::AwaitAcceptance(InstrumentConnection& connection, Chunk
     return stop;
 }
 
-void UpdateDriver::Ending(std::unique_ptr<File>& image,
-                          std::unique_ptr<InstrumentConnection>& connection,
-                          const std::string& fileName, StopReason reason)
+ProcedureResult UpdateDriver::EndTransfer(std::unique_ptr<File>& image,
+                                          std::unique_ptr<InstrumentConnection>& connection,
+                                          const std::string& fileName, StopReason reason)
 {
     image.reset();
     log_.ClearLog();
-    ReportOutcome(fileName, reason);
+    const bool complete = reason == StopReason::None;
+    ShowEnding(fileName, complete);
     CloseAndDestroy(connection);
     OfferContinue();
+    return ProcedureResult{complete ? UpdateStage::Finished : UpdateStage::Transfer, true, reason};
 }
 
 }  // namespace meterload

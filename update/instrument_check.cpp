@@ -2,45 +2,14 @@
 // that begins every update.
 #include "link/update_link.h"
 #include "update/close_connection.h"
+#include "update/identification_reply.h"
 #include "update/procedure_pauses.h"
 #include "update/update_driver.h"
 
-#include <array>
-#include <chrono>
-#include <cstdint>
-#include <string_view>
+#include <optional>
+#include <string>
 
 namespace meterload {
-
-namespace {
-
-// Bounds the draining of an over-long reply: a babbling instrument must not
-// hold the dialog for ever.
-constexpr int kMaxDrainReads = 16;
-
-// Reads the identification reply into `reply` (at most capacity - 1 bytes kept).
-// A reply that filled the buffer and did not end with its line feed goes on:
-// its rest is read and dropped, so that it cannot pass for the answer to the
-// next exchange.
-std::uint32_t ReadIdentificationReply(InstrumentConnection& connection,
-                                      std::array<char, kIdentifyReplyCapacity>& reply)
-{
-    const auto capacity = static_cast<std::uint32_t>(reply.size());
-    const std::uint32_t n = connection.Read(reply.data(), capacity);
-    if (n < capacity - 1 || reply[n - 1] == '\n') {
-        return n;
-    }
-    std::array<char, kIdentifyReplyCapacity> rest{};
-    for (int i = 0; i < kMaxDrainReads; ++i) {
-        const std::uint32_t more = connection.Read(rest.data(), capacity);
-        if (more < capacity - 1 || rest[more - 1] == '\n') {
-            break;
-        }
-    }
-    return n;
-}
-
-}  // namespace
 
 std::unique_ptr<InstrumentConnection> UpdateDriver::NewConnection()
 {
@@ -63,9 +32,9 @@ void UpdateDriver::CheckInstrument()
         log_.AppendLine("Click \"Select\" button and find the file you want to update.");
         log_.AppendLine("\r\n  5407 for DSP firmware.");
         log_.AppendLine("  1232 for 430 firmware.");
-        ready_ = 1;
+        ready_ = true;
     } else {
-        ready_ = 0;
+        ready_ = false;
         dialog.SetCaption(kExitButton, "Exit");
         dialog.EnableControl(kSelectButton, false);
         dialog.ShowMessageBox(BoxOwner::Dialog, "ZQ6140 USBTMC device not found.",
@@ -98,21 +67,8 @@ UpdateDriver::Identified UpdateDriver::IdentifyInstrument()
     connection->Write(kCommandIdentify);
     context_.clock.Sleep(pauses::kCommand);
 
-    std::array<char, kIdentifyReplyCapacity> reply{};
-    const std::uint32_t n = ReadIdentificationReply(*connection, reply);
-
-    // The versions follow the last comma; no comma means no usable answer.
-    const std::string_view received(reply.data(), n);
-    const std::size_t comma = received.rfind(',');
-    if (comma == std::string_view::npos) {
-        return StopWrongMode(connection);
-    }
-    // The field is text: it ends at the reply's end or at a zero byte in it.
-    std::string_view field = received.substr(comma + 1);
-    field = field.substr(0, field.find('\0'));
-
-    // "WDL" instead of versions: the instrument is still in its update mode.
-    if (field.compare(0, 3, "WDL") == 0) {
+    std::optional<std::string> field = VersionsField(ReadIdentificationReply(*connection));
+    if (!field || AnswersInUpdateMode(*field)) {
         return StopWrongMode(connection);
     }
 
@@ -120,7 +76,7 @@ UpdateDriver::Identified UpdateDriver::IdentifyInstrument()
     log_.AppendLine("Serial No: " + serial);
     log_.AppendLine("Please wait ...");
 
-    return Identified{Found::Instrument, std::move(connection), std::string(field), std::move(serial)};
+    return Identified{Found::Instrument, std::move(connection), std::move(*field), std::move(serial)};
 }
 
 UpdateDriver::Identified UpdateDriver::StopWrongMode(std::unique_ptr<InstrumentConnection>& connection)

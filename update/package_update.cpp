@@ -4,15 +4,14 @@
 #include "firmware/package_plan.h"
 #include "firmware/package_validation.h"
 #include "firmware/refusal_texts.h"
-#include "firmware/update_package.h"
 #include "firmware/version_gate.h"
 #include "link/instrument_connection.h"
 #include "link/update_link.h"
 #include "platform/file.h"
+#include "update/identification_reply.h"
 #include "update/procedure_pauses.h"
 
 #include <array>
-#include <limits>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -37,12 +36,12 @@ void ShowBox(DialogPort& dialog, const std::string& text, const char* caption)
     dialog.ShowMessageBox(BoxOwner::None, text, caption, BoxButtons::Ok, BoxIcon::Exclamation);
 }
 
-// Close, then destroy; every failing way out of InstallPackage ends here.
-PackageResult CloseAndFail(Connection& connection, UpdateStage stage, StopReason reason)
+// Close, then destroy; every way out of InstallPackage ends here.
+ProcedureResult CloseAndReturn(Connection& connection, ProcedureResult result)
 {
     connection->Close();
     connection.reset();
-    return PackageResult{stage, reason};
+    return result;
 }
 
 // Pauses until `pause` after `from` and returns that deadline. Every pause
@@ -137,27 +136,9 @@ std::unique_ptr<File> OpenAt(const std::string& path, std::int64_t offset)
     return file;
 }
 
-// The versions field of the identification reply: from after its last comma
-// to its end (or a zero byte in it), not trimmed. Nothing without a comma.
-std::optional<std::string> ReadVersionField(InstrumentConnection& connection)
-{
-    char reply[kIdentifyReplyCapacity] = {};
-    const std::uint32_t received = connection.Read(reply, static_cast<std::uint32_t>(kIdentifyReplyCapacity));
-    std::size_t comma = received;
-    while (comma > 0 && reply[comma - 1] != ',') {
-        --comma;
-    }
-    if (comma == 0) {
-        return std::nullopt;
-    }
-    char versionField[kIdentifyReplyCapacity] = {};
-    std::memcpy(versionField, reply + comma, received - comma);
-    return std::string(versionField);
-}
-
 // What the checks before update mode hand to the transfer.
 struct Checked {
-    PackageResult refusal;  // stage Checks with a reason when they refused
+    StopReason refusal = StopReason::None;
     std::string versionField;
     PackagePlan plan;
 };
@@ -169,7 +150,7 @@ Checked CheckInstrumentAndFile(UpdateContext& context, InstrumentConnection& con
 {
     DialogPort& dialog = context.dialog;
     Clock& clock = context.clock;
-    const auto refuse = [](StopReason reason) { return Checked{PackageResult{UpdateStage::Checks, reason}, {}, {}}; };
+    const auto refuse = [](StopReason reason) { return Checked{reason, {}, {}}; };
 
     connection.OpenSelected(context.serial);
     if (connection.FoundCount() == 0) {
@@ -189,8 +170,6 @@ Checked CheckInstrumentAndFile(UpdateContext& context, InstrumentConnection& con
         return refuse(StopReason::AnotherInstrument);
     }
 
-    PackageEntry entry;
-    ReadPackageEntry(packagePath, entry, 1);
     auto headerFile = File::Open(packagePath);
     if (!headerFile) {
         ShowBox(dialog, "The first bin file not found.", kFileCaption);
@@ -200,7 +179,7 @@ Checked CheckInstrumentAndFile(UpdateContext& context, InstrumentConnection& con
     connection.Write(kCommandIdentify);
     PauseAfter(clock, connection.WritePauseEnd(), pauses::kCommand);
 
-    const std::optional<std::string> versionField = ReadVersionField(connection);
+    const std::optional<std::string> versionField = VersionsField(ReadIdentificationReply(connection));
     if (!versionField) {
         connection.Close();
         headerFile.reset();
@@ -212,12 +191,14 @@ Checked CheckInstrumentAndFile(UpdateContext& context, InstrumentConnection& con
     // The whole package is judged before any part of it: an entry that lies
     // outside the file, or a package without entries, never gets near the
     // instrument, which stays in its normal mode.
-    if (const auto damage = ValidatePackage(*headerFile)) {
-        ShowBox(dialog, *damage, kCaption);
+    const PackageCheck package = CheckPackage(*headerFile);
+    if (package.damage) {
+        ShowBox(dialog, *package.damage, kCaption);
         return refuse(StopReason::PackageDamaged);
     }
+    const std::int32_t leadOffset = package.table.rows.front().offset;
     const ImageHeader imageHeader =
-        headerFile->Seek(entry.Offset()) ? DecodeImageHeader(*headerFile) : DecodeImageHeader(nullptr, 0);
+        headerFile->Seek(leadOffset) ? DecodeImageHeader(*headerFile) : DecodeImageHeader(nullptr, 0);
     if (!IdentityMatches(imageHeader)) {
         ShowBox(dialog, IdentityMismatchBoxText(), kCaption);
         return refuse(StopReason::NotZq6140Image);
@@ -227,8 +208,7 @@ Checked CheckInstrumentAndFile(UpdateContext& context, InstrumentConnection& con
         return refuse(StopReason::VersionGate);
     }
     // The table is sound: it is planned once, whole.
-    const PackageTable table = ReadPackageTable(*headerFile, std::numeric_limits<std::int32_t>::max());
-    return Checked{PackageResult{UpdateStage::Transfer, StopReason::None}, *versionField, PlanPackage(table)};
+    return Checked{StopReason::None, *versionField, PlanPackage(package.table)};
 }
 
 // Switches the instrument into update mode and lets it settle; the next
@@ -277,18 +257,18 @@ StopReason SendImage(UpdateContext& context, InstrumentConnection& connection, c
 
 }  // namespace
 
-PackageResult InstallPackage(UpdateContext& context, const std::string& packagePath,
-                             const std::optional<std::string>& serial)
+ProcedureResult InstallPackage(UpdateContext& context, const std::string& packagePath,
+                               const std::optional<std::string>& serial)
 {
     auto connection = std::make_unique<InstrumentConnection>(context.clock, context.visaLibrary);
     connection->SetLibraryHeldElsewhere(context.libraryHeldElsewhere);
 
     const Checked checked = CheckInstrumentAndFile(context, *connection, packagePath, serial);
-    if (checked.refusal.reason != StopReason::None) {
-        return CloseAndFail(connection, UpdateStage::Checks, checked.refusal.reason);
+    if (checked.refusal != StopReason::None) {
+        return CloseAndReturn(connection, ProcedureResult{UpdateStage::Checks, false, checked.refusal});
     }
     if (!context.Observer().MayEnterUpdateMode(checked.versionField)) {
-        return CloseAndFail(connection, UpdateStage::Checks, StopReason::Declined);
+        return CloseAndReturn(connection, ProcedureResult{UpdateStage::Checks, false, StopReason::Declined});
     }
     microseconds pausedTo = EnterUpdateMode(context, *connection);
 
@@ -297,15 +277,12 @@ PackageResult InstallPackage(UpdateContext& context, const std::string& packageP
     for (const PlannedImage& image : checked.plan.images) {
         const StopReason stop = SendImage(context, *connection, packagePath, image, buffer, pausedTo);
         if (stop != StopReason::None) {
-            return CloseAndFail(connection, UpdateStage::Transfer, stop);
+            return CloseAndReturn(connection, ProcedureResult{UpdateStage::Transfer, true, stop});
         }
         // A reply came since: the next pause counts from now.
         pausedTo = context.clock.Now();
     }
-
-    connection->Close();
-    connection.reset();
-    return PackageResult{UpdateStage::Finished, StopReason::None};
+    return CloseAndReturn(connection, ProcedureResult{UpdateStage::Finished, true, StopReason::None});
 }
 
 }  // namespace meterload

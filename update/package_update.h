@@ -9,16 +9,11 @@
 
 namespace meterload {
 
-struct PackageResult {
-    UpdateStage stage = UpdateStage::Checks;
-    StopReason reason = StopReason::None;
-};
-
 // `serial` is the serial number of the instrument identified before, as the
 // dialog's hand-over carried it (nothing when it carried none). Finished
 // when every image was acknowledged; refusals before update mode are shown
 // in message boxes.
-PackageResult InstallPackage(UpdateContext& context, const std::string& packagePath,
-                             const std::optional<std::string>& serial);
+ProcedureResult InstallPackage(UpdateContext& context, const std::string& packagePath,
+                               const std::optional<std::string>& serial);
 
 }  // namespace meterload

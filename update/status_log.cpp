@@ -6,22 +6,21 @@ namespace meterload {
 
 void StatusLog::AppendLine(const std::string& text)
 {
-    std::string whole = dialog_.LogText();
-    if (!whole.empty()) {
-        whole += "\r\n";
-    }
-    whole += text;
-    dialog_.SetLogText(whole);
+    dialog_.AppendLogLine(text);
     // The new line must be visible even when the user scrolled up.
     dialog_.ScrollLogToEnd();
     PumpMessages();
 }
 
-void StatusLog::ClearLog() { dialog_.SetLogText(std::string()); }
+void StatusLog::ClearLog() { dialog_.ClearLog(); }
 
-void StatusLog::SetLogText(const std::string& text) { dialog_.SetLogText(text); }
+void StatusLog::ReplaceLog(const std::string& text)
+{
+    dialog_.ClearLog();
+    dialog_.AppendLogLine(text);
+}
 
-int StatusLog::PumpMessages() { return dialog_.PumpMessages() ? 1 : 0; }
+bool StatusLog::PumpMessages() { return dialog_.PumpMessages(); }
 
 void StatusLog::WaitPumping(int n)
 {

@@ -17,11 +17,12 @@ public:
     // pumps messages so that it is painted at once.
     void AppendLine(const std::string& text);
     void ClearLog();
-    // Replaces the whole text; no caret move, no scrolling, no pumping.
-    void SetLogText(const std::string& text);
+    // Empties the log and shows `text` alone; no caret move, no scrolling,
+    // no pumping.
+    void ReplaceLog(const std::string& text);
 
-    // 1 when the queue is empty, 0 when a quit message was met.
-    int PumpMessages();
+    // True when the queue is empty, false when a quit message was met.
+    bool PumpMessages();
     // Waits n x 100 ms, pumping messages after each 100 ms.
     void WaitPumping(int n);
 

@@ -3,6 +3,8 @@
 #include "firmware/update_package.h"
 #include "platform/file.h"
 #include "platform/sha256.h"
+#include "update/shown_lines.h"
+#include "update/stop_reasons.h"
 
 namespace meterload {
 
@@ -22,33 +24,22 @@ std::string Joined(const std::vector<std::string>& texts)
 void DialogTap::Restart()
 {
     texts_.clear();
-    shown_ = inner_.LogText();
+    endingShown_ = false;
 }
 
-void DialogTap::SetLogText(const std::string& text)
+void DialogTap::AppendLogLine(const std::string& line)
 {
-    // An append keeps the old text as its start; anything else replaces it.
-    if (!shown_.empty() && text.compare(0, shown_.size(), shown_) == 0) {
-        Keep(text.substr(shown_.size()));
-    } else {
-        Keep(text);
-    }
-    shown_ = text;
-    inner_.SetLogText(text);
+    Keep(line);
+    inner_.AppendLogLine(line);
 }
 
 void DialogTap::Keep(const std::string& text)
 {
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        if (end > start) {
-            texts_.push_back(text.substr(start, end - start));
-        }
-        start = end + 1;
+    if (endingShown_) {
+        return;
+    }
+    for (std::string& line : ShownLines(text)) {
+        texts_.push_back(std::move(line));
     }
 }
 
@@ -59,32 +50,14 @@ BoxAnswer DialogTap::ShowMessageBox(BoxOwner owner, const std::string& text, con
     return inner_.ShowMessageBox(owner, text, caption, buttons, icon);
 }
 
-void ObserverTap::Reset()
-{
-    declined = entered = stopped = false;
-    deciding = std::chrono::microseconds{0};
-}
-
 bool ObserverTap::MayEnterUpdateMode(std::string_view field)
 {
     const auto start = clock_ != nullptr ? clock_->Now() : std::chrono::microseconds{0};
-    declined = !inner_->MayEnterUpdateMode(field);
+    const bool may = inner_->MayEnterUpdateMode(field);
     if (clock_ != nullptr) {
         deciding += clock_->Now() - start;
     }
-    return !declined;
-}
-
-void ObserverTap::EnteredUpdateMode()
-{
-    entered = true;
-    inner_->EnteredUpdateMode();
-}
-
-bool ObserverTap::MayWrite()
-{
-    stopped = stopped || !inner_->MayWrite();
-    return !stopped;
+    return may;
 }
 
 void DescribeFile(UpdateRecord& record, const std::string& path, const std::string& fileName, bool package)
@@ -104,23 +77,21 @@ void DescribeFile(UpdateRecord& record, const std::string& path, const std::stri
     }
 }
 
-bool Conclude(UpdateRecord& record, const UpdateOutcome& outcome)
+bool SetHistoryResult(UpdateRecord& record, const UpdateOutcome& outcome)
 {
+    record.result = HistoryResultText(VerdictOf(outcome).history);
+    record.reasonKey = FactsOf(outcome.reason).key;
     if (outcome.reason == StopReason::Declined) {
-        record.result = "refused";
         record.reason = outcome.refusal;
         return !record.reason.empty();
     }
     if (outcome.Complete()) {
-        record.result = "done";
         return true;
     }
     // Stopped before update mode without the common ending: no update ran.
     if (!outcome.endingShown && !outcome.updateModeEntered) {
         return false;
     }
-    const bool failed = outcome.updateModeEntered && !IsFileRefusal(outcome.reason);
-    record.result = failed ? "failed" : "refused";
     record.reason = Joined(outcome.texts);
     if (record.reason.empty()) {
         record.reason =

@@ -24,11 +24,15 @@ public:
 
     // Starts keeping afresh.
     void Restart();
-    // The log lines gained and the box texts shown since Restart, in order.
+    // The common ending of a transfer begins: what follows is not kept.
+    void EndingBegins() { endingShown_ = true; }
+    // The log lines appended and the box texts shown since Restart, in order,
+    // up to the ending; blank lines left out.
     const std::vector<std::string>& Texts() const { return texts_; }
+    bool EndingShown() const { return endingShown_; }
 
-    std::string LogText() override { return inner_.LogText(); }
-    void SetLogText(const std::string& text) override;
+    void AppendLogLine(const std::string& line) override;
+    void ClearLog() override { inner_.ClearLog(); }
     void ScrollLogToEnd() override { inner_.ScrollLogToEnd(); }
     bool PumpMessages() override { return inner_.PumpMessages(); }
     void DrainMessages() override { inner_.DrainMessages(); }
@@ -48,8 +52,8 @@ private:
     void Keep(const std::string& text);
 
     DialogPort& inner_;
-    std::string shown_;
     std::vector<std::string> texts_;
+    bool endingShown_ = false;
 };
 
 class ObserverTap final : public UpdateObserver {
@@ -60,16 +64,13 @@ public:
         clock_ = &clock;
     }
     // Before each update.
-    void Reset();
+    void Reset() { deciding = std::chrono::microseconds{0}; }
 
-    bool declined = false;  // the front end said no to update mode
-    bool entered = false;
-    bool stopped = false;   // the front end stopped the transfer
     std::chrono::microseconds deciding{0};  // spent in the front end's MayEnterUpdateMode
 
     bool MayEnterUpdateMode(std::string_view field) override;
-    void EnteredUpdateMode() override;
-    bool MayWrite() override;
+    void EnteredUpdateMode() override { inner_->EnteredUpdateMode(); }
+    bool MayWrite() override { return inner_->MayWrite(); }
     void Written(std::uint32_t count) override { inner_->Written(count); }
     void Finished(bool complete) override { inner_->Finished(complete); }
     std::string Refusal() const override { return inner_->Refusal(); }
@@ -82,9 +83,10 @@ private:
 // The record's facts about the file: name, size, digest, kind, entry count.
 void DescribeFile(UpdateRecord& record, const std::string& path, const std::string& fileName, bool package);
 
-// The record's result and reason from the update's outcome; false when there
-// is nothing to record (no update ran: the front end declined update mode
-// without refusing the file, or the procedure stopped before any of it).
-bool Conclude(UpdateRecord& record, const UpdateOutcome& outcome);
+// The record's result, reason and reason key from the update's outcome; false
+// when there is nothing to record (no update ran: the front end declined
+// update mode without refusing the file, or the procedure stopped before any
+// of it).
+bool SetHistoryResult(UpdateRecord& record, const UpdateOutcome& outcome);
 
 }  // namespace meterload

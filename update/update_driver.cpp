@@ -29,7 +29,7 @@ UpdateDriver::UpdateDriver(UpdateContext context)
 
 void UpdateDriver::OnOK()
 {
-    if (ready_ == 0) {
+    if (!ready_) {
         CheckInstrument();
         return;
     }
@@ -38,80 +38,71 @@ void UpdateDriver::OnOK()
 
 UpdateOutcome UpdateDriver::Update()
 {
-    outcome_ = UpdateOutcome{};
     tap_.Restart();
+    watch_.Reset();
     Identified identified = IdentifyInstrument();
     if (identified.found != Found::Instrument) {
-        outcome_.reason = identified.found == Found::Nothing ? StopReason::NotFound : StopReason::WrongMode;
-        KeepTexts();
-        return outcome_;
+        const StopReason reason = identified.found == Found::Nothing ? StopReason::NotFound : StopReason::WrongMode;
+        return OutcomeOf(ProcedureResult{UpdateStage::Identification, false, reason});
     }
 
     // The connection stays open while the user chooses.
-    outcome_.stage = UpdateStage::FileChoice;
+    tap_.Restart();
     const std::optional<std::string> path = context_.dialog.ChooseFileToOpen(kFileFilter);
     if (!path) {
         log_.ClearLog();
         log_.AppendLine("User Abort...");
         CloseAndDestroy(identified.connection);
         context_.dialog.EnableControl(kSelectButton, true);
-        outcome_.reason = StopReason::UserAbort;
-        return outcome_;
+        return OutcomeOf(ProcedureResult{UpdateStage::FileChoice, false, StopReason::UserAbort});
     }
 
     const std::string when = UtcNow();
     const auto start = context_.clock.Now();
-    Install(identified, *path);
-    if (context_.recorder != nullptr) {
-        RecordUpdate(*path, identified.serial, identified.firmwareVersionField, when, start);
-    }
-    return outcome_;
-}
-
-void UpdateDriver::Install(Identified& identified, const std::string& path)
-{
     tap_.Restart();
-    watch_.Reset();
-    outcome_.stage = UpdateStage::Checks;
-    if (IsPackageName(SplitPath(path).fileName)) {
-        HandOverPackage(identified, path);
-    } else {
-        InstallImage(identified, path);
+    const bool package = IsPackageName(SplitPath(*path).fileName);
+    const ProcedureResult result =
+        package ? HandOverPackage(identified, *path) : InstallImage(identified, *path);
+    const UpdateOutcome outcome = OutcomeOf(result);
+    if (context_.recorder != nullptr) {
+        RecordUpdate(*path, identified, outcome, when, start);
     }
-    if (!outcome_.endingShown) {
-        KeepTexts();
-    }
-    outcome_.updateModeEntered = watch_.entered;
-    if (watch_.declined) {
-        outcome_.reason = StopReason::Declined;
-        outcome_.refusal = watch_.Refusal();
-    }
+    return outcome;
 }
 
-void UpdateDriver::KeepTexts()
+UpdateOutcome UpdateDriver::OutcomeOf(const ProcedureResult& result) const
 {
-    outcome_.texts = tap_.Texts();
+    UpdateOutcome outcome;
+    outcome.stage = result.stage;
+    outcome.updateModeEntered = result.updateModeEntered;
+    outcome.reason = result.reason;
+    if (result.reason == StopReason::Declined) {
+        outcome.refusal = watch_.Refusal();
+    }
+    outcome.texts = tap_.Texts();
+    outcome.endingShown = tap_.EndingShown();
+    return outcome;
 }
 
-void UpdateDriver::RecordUpdate(const std::string& path, const std::string& serial, const std::string& field,
+void UpdateDriver::RecordUpdate(const std::string& path, const Identified& identified, const UpdateOutcome& outcome,
                                 const std::string& when, std::chrono::microseconds start)
 {
     UpdateRecord record;
     record.time = when;
-    record.serial = serial;
-    record.firmwareVersionField = field;
+    record.serial = identified.serial;
+    record.firmwareVersionField = identified.firmwareVersionField;
     // The time the front end took to decide on update mode is not the update's.
     record.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(context_.clock.Now() - start -
                                                                              watch_.deciding)
                             .count();
     const std::string fileName = SplitPath(path).fileName;
     DescribeFile(record, path, fileName, IsPackageName(fileName));
-    if (Conclude(record, outcome_)) {
+    if (SetHistoryResult(record, outcome)) {
         context_.recorder->Record(record);
     }
 }
 
-void UpdateDriver::HandOverPackage(Identified& identified, const std::string& path)
+ProcedureResult UpdateDriver::HandOverPackage(Identified& identified, const std::string& path)
 {
     // The package procedure opens a connection of its own.
     CloseAndDestroy(identified.connection);
@@ -121,14 +112,13 @@ void UpdateDriver::HandOverPackage(Identified& identified, const std::string& pa
     const PathParts parts = SplitPath(path);
     const std::string handOver = HandOverText(parts.directory, identified.serial);
 
-    const PackageResult result = InstallPackage(context_, path, SerialFromHandOver(handOver));
-    outcome_.stage = result.stage;
-    outcome_.reason = result.reason;
+    const ProcedureResult result = InstallPackage(context_, path, SerialFromHandOver(handOver));
 
     // The package procedure writes nothing into the log: its outcome follows
     // the serial line and "Please wait ...".
-    ReportOutcome(parts.fileName, result.reason);
+    ShowEnding(parts.fileName, result.reason == StopReason::None);
     OfferContinue();
+    return result;
 }
 
 UpdateDriver::Identification UpdateDriver::Identify()
@@ -139,15 +129,11 @@ UpdateDriver::Identification UpdateDriver::Identify()
     return identification;
 }
 
-void UpdateDriver::ReportOutcome(const std::string& fileName, StopReason reason)
+void UpdateDriver::ShowEnding(const std::string& fileName, bool complete)
 {
-    const bool complete = reason == StopReason::None;
-    if (complete) {
-        outcome_.stage = UpdateStage::Finished;
-    }
-    outcome_.reason = reason;
-    KeepTexts();
-    outcome_.endingShown = true;
+    // The outcome's texts are those before the ending, which is the same for
+    // every failure.
+    tap_.EndingBegins();
     context_.Observer().Finished(complete);
     if (complete) {
         log_.AppendLine("\"" + fileName + "\" update completed. Please recycle power on instrument");
@@ -170,7 +156,7 @@ void UpdateDriver::OfferContinue()
     dialog.EnableControl(kExitButton, true);
     dialog.EnableControl(kSelectButton, true);
     // The next press of control 1 checks the instrument before another update.
-    ready_ = 0;
+    ready_ = false;
 }
 
 void UpdateDriver::AppendLines(const std::vector<std::string>& lines)

@@ -29,11 +29,11 @@ public:
     // The presence check: sets the buttons, the ready flag and the start hints.
     void CheckInstrument();
 
-    // Control 1 or Enter: the instrument check again when the ready flag is 0,
+    // Control 1 or Enter: the instrument check again when not ready,
     // otherwise one whole update (identify, choose a file, install it).
     void OnOK();
 
-    // One whole update, as OnOK runs it when the ready flag is 1.
+    // One whole update, as OnOK runs it when ready.
     UpdateOutcome Update();
 
     // The identification alone, its connection closed again before it
@@ -47,7 +47,9 @@ public:
     };
     Identification Identify();
 
-    int ReadyFlag() const { return ready_; }
+    // Set by a presence check that found the instrument; cleared by one that
+    // did not and after every finished update.
+    bool Ready() const { return ready_; }
 
 private:
     // What a successful identification hands to the rest of OnOK, which then
@@ -61,37 +63,39 @@ private:
 
     Identified IdentifyInstrument();
     Identified StopWrongMode(std::unique_ptr<InstrumentConnection>& connection);
+    std::unique_ptr<InstrumentConnection> NewConnection();
 
-    void HandOverPackage(Identified& identified, const std::string& path);
-    void InstallImage(Identified& identified, const std::string& path);
-    void StopRefused(StopReason reason, std::unique_ptr<File>& image,
-                     std::unique_ptr<InstrumentConnection>& connection);
+    // The two procedures. Each shows its own ending when it gets to one.
+    ProcedureResult HandOverPackage(Identified& identified, const std::string& path);
+    ProcedureResult InstallImage(Identified& identified, const std::string& path);
+
+    // The single image's steps.
+    ProcedureResult StopRefused(StopReason reason, std::unique_ptr<File>& image,
+                                std::unique_ptr<InstrumentConnection>& connection);
     StopReason Transfer(InstrumentConnection& connection, File& image);
     using ChunkBuffer = std::array<std::uint8_t, kChunkSize>;
     StopReason AwaitAcceptance(InstrumentConnection& connection, ChunkBuffer& chunk);
-    void Ending(std::unique_ptr<File>& image, std::unique_ptr<InstrumentConnection>& connection,
-                const std::string& fileName, StopReason reason);
-    void ReportOutcome(const std::string& fileName, StopReason reason);
-    void OfferContinue();
-
-    std::unique_ptr<InstrumentConnection> NewConnection();
+    ProcedureResult EndTransfer(std::unique_ptr<File>& image, std::unique_ptr<InstrumentConnection>& connection,
+                                const std::string& fileName, StopReason reason);
     void AppendLines(const std::vector<std::string>& lines);
 
-    // Installs the chosen file, watched for the history.
-    void Install(Identified& identified, const std::string& path);
-    void RecordUpdate(const std::string& path, const std::string& serial, const std::string& field,
+    // The ending every finished transfer shares, and the buttons after it.
+    void ShowEnding(const std::string& fileName, bool complete);
+    void OfferContinue();
+
+    // The outcome of the update under way from what its procedure returned
+    // and what the tap kept.
+    UpdateOutcome OutcomeOf(const ProcedureResult& result) const;
+    void RecordUpdate(const std::string& path, const Identified& identified, const UpdateOutcome& outcome,
                       const std::string& when, std::chrono::microseconds start);
-    // The texts shown since the tap last restarted, into the outcome.
-    void KeepTexts();
 
     // The dialog and the observer as the procedures see them: passed through
-    // unchanged, watched for the history.
+    // unchanged, watched for the outcome and the history.
     DialogTap tap_;
     ObserverTap watch_;
     UpdateContext context_;
     StatusLog log_;
-    UpdateOutcome outcome_;  // of the update under way, or the last one
-    int ready_ = 0;
+    bool ready_ = false;
 };
 
 }  // namespace meterload

@@ -52,6 +52,9 @@ json ToJson(const UpdateRecord& r)
     if (!r.reason.empty()) {
         j["reason"] = r.reason;
     }
+    if (!r.reasonKey.empty()) {
+        j["reason_key"] = r.reasonKey;
+    }
     j["duration_ms"] = r.durationMs;
     if (r.verification) {
         j["record"] = "verification";
@@ -74,6 +77,8 @@ UpdateRecord FromJson(const json& j)
     r.entryCount = j.value("entry_count", 0);
     r.result = j.at("result").get<std::string>();
     r.reason = j.value("reason", std::string());
+    // Records written before the keys existed have none.
+    r.reasonKey = j.value("reason_key", std::string());
     r.durationMs = j.at("duration_ms").get<std::int64_t>();
     // Records written before verifications existed have no "record" key.
     r.verification = j.value("record", std::string("update")) == "verification";

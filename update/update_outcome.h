@@ -4,6 +4,7 @@
 // texts.
 #pragma once
 
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -38,12 +39,22 @@ enum class StopReason {
     ReplyMissing,       // no reply came
 };
 
-// The reasons that refuse the file itself.
-inline bool IsFileRefusal(StopReason reason)
-{
-    return reason == StopReason::PackageDamaged || reason == StopReason::NotZq6140Image ||
-           reason == StopReason::VersionGate;
-}
+// Their names as the code spells them, for failing tests and traces.
+std::ostream& operator<<(std::ostream& out, UpdateStage stage);
+std::ostream& operator<<(std::ostream& out, StopReason reason);
+
+// What one procedure (the single image or the package) hands back.
+struct ProcedureResult {
+    UpdateStage stage = UpdateStage::Checks;
+    bool updateModeEntered = false;
+    StopReason reason = StopReason::None;
+
+    bool operator==(const ProcedureResult& other) const
+    {
+        return stage == other.stage && updateModeEntered == other.updateModeEntered && reason == other.reason;
+    }
+};
+std::ostream& operator<<(std::ostream& out, const ProcedureResult& result);
 
 struct UpdateOutcome {
     UpdateStage stage = UpdateStage::Identification;

@@ -24,6 +24,7 @@ struct UpdateRecord {
     std::int32_t entryCount = 0;       // packages only
     std::string result;                // "done", "refused" or "failed"
     std::string reason;                // the refusal text or why it failed
+    std::string reasonKey;             // why it ended, as a stable key ("version_gate"); updates only
     std::int64_t durationMs = 0;
 };
 

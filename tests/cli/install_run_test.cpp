@@ -1,7 +1,7 @@
 // One instrument's install run in process: whatever throws during it is
 // reported by where the instrument was left, so that one left in update mode
 // is told to be power-cycled (exit code 1) and one untouched is not.
-#include "cli/exit_codes.h"
+#include "update/exit_codes.h"
 #include "cli/install_run.h"
 #include "cli/console.h"
 #include "tests/support/package_builder.h"
@@ -65,7 +65,7 @@ TEST_P(InstallThrowTest, TheExitCodeFollowsWhereTheInstrumentWasLeft)
 
     const InstallOutcome outcome =
         InstallOn(FoundInstrument{"USB0::0x1D47::0x0B62::ABC123::INSTR", "ABC123"}, settings, hooks, progress);
-    EXPECT_EQ(outcome.result, "failed");
+    EXPECT_EQ(outcome.result, InstallResult::Failed);
     EXPECT_EQ(outcome.code, c.code);
     EXPECT_EQ(outcome.updateModeEntered, c.entered);
     EXPECT_EQ(outcome.message, "the console went away");

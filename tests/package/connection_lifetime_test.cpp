@@ -52,7 +52,7 @@ struct LifetimeCase {
     std::string config;
     std::string handOver;
     Bytes lead;  // empty: no package file at all
-    int result;
+    ProcedureResult result;
     std::function<void(ExpectedTimeline&)> expect;  // null: the update ran on
 };
 
@@ -100,8 +100,7 @@ TEST_P(ConnectionLifetimeTest, LibraryIsUnloadedOnEveryWayOut)
     TimelineDialog dialog(recorder, timeline);
     UpdateContext context{dialog, clock, library_.string()};
 
-    const PackageResult result = InstallPackage(context, package, SerialFromHandOver(lifetime.handOver));
-    EXPECT_EQ(result.stage == UpdateStage::Finished ? 0 : 1, lifetime.result);
+    EXPECT_EQ(InstallPackage(context, package, SerialFromHandOver(lifetime.handOver)), lifetime.result);
 
     const std::vector<std::string> lines = timeline.Lines();
     if (lifetime.expect) {
@@ -121,15 +120,15 @@ TEST_P(ConnectionLifetimeTest, LibraryIsUnloadedOnEveryWayOut)
 INSTANTIATE_TEST_SUITE_P(
     WaysOut, ConnectionLifetimeTest,
     ::testing::Values(
-        LifetimeCase{"NoAtSign", "serials=ABC123\n", "C:\\fw\\ABC123", LeadImage(100), 1,
+        LifetimeCase{"NoAtSign", "serials=ABC123\n", "C:\\fw\\ABC123", LeadImage(100), RefusedBeforeUpdateMode(StopReason::SerialMissing),
                      [](ExpectedTimeline& e) {
                          e.Local().Box("DMM device serial no miss.", "MeterLoad").Line("unload");
                      }},
-        LifetimeCase{"SerialDiffers", "serials=ABC123\n", "C:\\fw\\@DEF456", LeadImage(100), 1,
+        LifetimeCase{"SerialDiffers", "serials=ABC123\n", "C:\\fw\\@DEF456", LeadImage(100), RefusedBeforeUpdateMode(StopReason::AnotherInstrument),
                      [](ExpectedTimeline& e) {
                          e.Local().Box("The firmware update device missed.", "MeterLoad").Line("unload");
                      }},
-        LifetimeCase{"NoCommaClosesBeforeTheBox", "serials=ABC123\nidn=no comma\\n\n", kHandOver, LeadImage(100), 1,
+        LifetimeCase{"NoCommaClosesBeforeTheBox", "serials=ABC123\nidn=no comma\\n\n", kHandOver, LeadImage(100), RefusedBeforeUpdateMode(StopReason::WrongMode),
                      [](ExpectedTimeline& e) {
                          e.Local()
                              .Identify("no comma\n")
@@ -138,12 +137,12 @@ INSTANTIATE_TEST_SUITE_P(
                                   "again.",
                                   "MeterLoad");
                      }},
-        LifetimeCase{"PackageCannotBeOpened", "serials=ABC123\n", kHandOver, {}, 1,
+        LifetimeCase{"PackageCannotBeOpened", "serials=ABC123\n", kHandOver, {}, RefusedBeforeUpdateMode(StopReason::FileUnreadable),
                      [](ExpectedTimeline& e) {
                          e.Local().Box("The first bin file not found.", "MeterLoad firmware").Line("unload");
                      }},
         // Entry 1 shorter than its image header.
-        LifetimeCase{"DamagedPackage", "serials=ABC123\n", kHandOver, PlainImage(40, 1), 1,
+        LifetimeCase{"DamagedPackage", "serials=ABC123\n", kHandOver, PlainImage(40, 1), RefusedBeforeUpdateMode(StopReason::PackageDamaged),
                      [](ExpectedTimeline& e) {
                          e.Local()
                              .Identify(kIdnReply)
@@ -152,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   "MeterLoad")
                              .Line("unload");
                      }},
-        LifetimeCase{"IdentityDiffers", "serials=ABC123\n", kHandOver, PlainImage(100, 1), 1,
+        LifetimeCase{"IdentityDiffers", "serials=ABC123\n", kHandOver, PlainImage(100, 1), RefusedBeforeUpdateMode(StopReason::NotZq6140Image),
                      [](ExpectedTimeline& e) {
                          e.Local()
                              .Identify(kIdnReply)
@@ -161,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   "MeterLoad")
                              .Line("unload");
                      }},
-        LifetimeCase{"GateRefuses", "serials=ABC123\n", kHandOver, LeadImage(100, "02.05"), 1,
+        LifetimeCase{"GateRefuses", "serials=ABC123\n", kHandOver, LeadImage(100, "02.05"), RefusedBeforeUpdateMode(StopReason::VersionGate),
                      [](ExpectedTimeline& e) {
                          e.Local()
                              .Identify(kIdnReply)
@@ -170,9 +169,9 @@ INSTANTIATE_TEST_SUITE_P(
                                   "MeterLoad")
                              .Line("unload");
                      }},
-        LifetimeCase{"RefusedAfterEntry2", "serials=ABC123\nreplies=3\n", kHandOver, LeadImage(100), 1, nullptr},
-        LifetimeCase{"RefusedAfterEntry1", "serials=ABC123\nreplies=0,0,4\n", kHandOver, LeadImage(100), 1, nullptr},
-        LifetimeCase{"Installed", "serials=ABC123\n", kHandOver, LeadImage(100), 0, nullptr}),
+        LifetimeCase{"RefusedAfterEntry2", "serials=ABC123\nreplies=3\n", kHandOver, LeadImage(100), StoppedInUpdateMode(StopReason::ReplyRefused), nullptr},
+        LifetimeCase{"RefusedAfterEntry1", "serials=ABC123\nreplies=0,0,4\n", kHandOver, LeadImage(100), StoppedInUpdateMode(StopReason::ReplyRefused), nullptr},
+        LifetimeCase{"Installed", "serials=ABC123\n", kHandOver, LeadImage(100), kInstalled, nullptr}),
     [](const ::testing::TestParamInfo<LifetimeCase>& param) { return std::string(param.param.name); });
 
 }  // namespace

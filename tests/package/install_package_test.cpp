@@ -37,7 +37,7 @@ TEST_P(PackageLayoutTest, SendsEveryImageInOrderWithItsPauses)
     }
     WritePackage(lead, others);
 
-    EXPECT_EQ(Install(), 0);
+    EXPECT_EQ(Install(), kInstalled);
 
     EXPECT_EQ(Actual(), ExpectedInstall(lead, others).Text());
     EXPECT_TRUE(recorder_.MessageBoxes().empty()) << recorder_.EventLog();
@@ -70,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct ReplyCase {
     const char* name;
     std::vector<std::string> replies;  // the instrument's status replies, in order
-    int result;
+    ProcedureResult result;
 };
 
 std::ostream& operator<<(std::ostream& out, const ReplyCase& replyCase)
@@ -99,15 +99,15 @@ TEST_P(PackageReplyTest, OnlyTheReplyToEachImageDecides)
 INSTANTIATE_TEST_SUITE_P(
     Replies, PackageReplyTest,
     ::testing::Values(
-        ReplyCase{"AllAccepted", {"0", "0", "0", "0", "0", "0"}, 0},
-        ReplyCase{"PrefixedZeroAccepted", {"ab0", "0", "ab0", "0", "ab0", "0"}, 0},
-        ReplyCase{"EndFrameRepliesIgnored", {"0", "5", "0", "none", "0", "2"}, 0},
-        ReplyCase{"RefusedAfterEntry2", {"2"}, 1},
-        ReplyCase{"PrefixedRefusalAfterEntry2", {"ab2"}, 1},
-        ReplyCase{"SilenceAfterEntry2", {"none"}, 1},
-        ReplyCase{"RefusedAfterEntry3", {"0", "0", "1"}, 1},
-        ReplyCase{"RefusedAfterEntry1", {"0", "0", "0", "0", "6"}, 1},
-        ReplyCase{"SilenceAfterEntry1", {"0", "0", "0", "0", "none"}, 1}),
+        ReplyCase{"AllAccepted", {"0", "0", "0", "0", "0", "0"}, kInstalled},
+        ReplyCase{"PrefixedZeroAccepted", {"ab0", "0", "ab0", "0", "ab0", "0"}, kInstalled},
+        ReplyCase{"EndFrameRepliesIgnored", {"0", "5", "0", "none", "0", "2"}, kInstalled},
+        ReplyCase{"RefusedAfterEntry2", {"2"}, StoppedInUpdateMode(StopReason::ReplyRefused)},
+        ReplyCase{"PrefixedRefusalAfterEntry2", {"ab2"}, StoppedInUpdateMode(StopReason::ReplyRefused)},
+        ReplyCase{"SilenceAfterEntry2", {"none"}, StoppedInUpdateMode(StopReason::ReplyMissing)},
+        ReplyCase{"RefusedAfterEntry3", {"0", "0", "1"}, StoppedInUpdateMode(StopReason::ReplyRefused)},
+        ReplyCase{"RefusedAfterEntry1", {"0", "0", "0", "0", "6"}, StoppedInUpdateMode(StopReason::ReplyRefused)},
+        ReplyCase{"SilenceAfterEntry1", {"0", "0", "0", "0", "none"}, StoppedInUpdateMode(StopReason::ReplyMissing)}),
     CaseName<ReplyCase>);
 
 TEST_F(PackageUpdateTest, SilentInstrumentIsWaitedForTheConnectionTimeout)
@@ -115,7 +115,7 @@ TEST_F(PackageUpdateTest, SilentInstrumentIsWaitedForTheConnectionTimeout)
     Configure("serials=ABC123\nreplies=none\n");
     WritePackage(LeadImage(100), {PlainImage(10, 2)});
 
-    EXPECT_EQ(Install(), 1);
+    EXPECT_EQ(Install(), StoppedInUpdateMode(StopReason::ReplyMissing));
 
     const auto reads = sim_.Events("viRead");
     ASSERT_FALSE(reads.empty());
@@ -143,7 +143,7 @@ TEST_P(PackageGateTest, GateLetsThePackageThrough)
     const Bytes lead = LeadImage(150, gateCase.imageVersion, gateCase.targetKind);
     WritePackage(lead);
 
-    EXPECT_EQ(Install(), 0);
+    EXPECT_EQ(Install(), kInstalled);
 
     const std::string idn = std::string("KORVALEN,ZQ6140,ABC123,") + gateCase.versions + "\n";
     EXPECT_EQ(Actual(), ExpectedInstall(lead, {}, {}, idn).Text());
@@ -165,7 +165,7 @@ TEST_F(PackageUpdateTest, SecondAtSignBelongsToTheSerialNumber)
     const Bytes lead = LeadImage(120);
     WritePackage(lead);
 
-    EXPECT_EQ(Install("C:\\fw\\@AB@123"), 0);
+    EXPECT_EQ(Install("C:\\fw\\@AB@123"), kInstalled);
 
     EXPECT_EQ(Actual(), ExpectedInstall(lead, {}, {}, "KORVALEN,ZQ6140,AB@123,02.05-11-07\n").Text());
 }
@@ -192,7 +192,7 @@ TEST_P(PackageFolderTest, AtSignInTheFolderIsNotTheSerialNumbers)
     const Bytes lead = LeadImage(120);
     WritePackage(lead, {PlainImage(60, 2)});
 
-    EXPECT_EQ(Install(folder.handOver), 0);
+    EXPECT_EQ(Install(folder.handOver), kInstalled);
 
     const std::string idn = std::string("KORVALEN,ZQ6140,") + folder.serial + ",02.05-11-07\n";
     EXPECT_EQ(Actual(), ExpectedInstall(lead, {PlainImage(60, 2)}, {}, idn).Text());
@@ -236,7 +236,7 @@ TEST_P(PackageEndFrameTest, FailedEndFrameEndsTheUpdateAsAFailure)
     }
     WritePackage(lead, others);
 
-    EXPECT_EQ(Install(), 1);
+    EXPECT_EQ(Install(), StoppedInUpdateMode(StopReason::EndFrameFailed));
 
     EXPECT_EQ(Actual(), ExpectedInstall(lead, others, {}, kIdnReply, frame.failingFrame).Text());
     EXPECT_TRUE(recorder_.MessageBoxes().empty()) << recorder_.EventLog();
@@ -257,7 +257,7 @@ TEST_F(PackageUpdateTest, SecondInstrumentIsLeftAlone)
     const Bytes lead = LeadImage(300);
     WritePackage(lead, {PlainImage(250, 2)});
 
-    EXPECT_EQ(Install(), 0);
+    EXPECT_EQ(Install(), kInstalled);
 
     for (const WireEvent& image : sim_.Events("image")) {
         EXPECT_EQ(image.Field("serial"), "ABC123");

@@ -79,7 +79,7 @@ TEST_P(PackageChangeTest, ShortenedPackageEndsTheUpdateAsFailure)
         }
     });
 
-    EXPECT_EQ(Install(), 1);
+    EXPECT_EQ(Install(), StoppedInUpdateMode(StopReason::FileUnreadable));
 
     ExpectedTimeline expected;
     expected.Local().Identify(kIdnReply).EnterUpdateMode();

@@ -74,16 +74,15 @@ std::string PackageUpdateTest::WritePackage(const Bytes& lead, const std::vector
     return PackagePath();
 }
 
-int PackageUpdateTest::Install(const std::string& handOver)
+ProcedureResult PackageUpdateTest::Install(const std::string& handOver)
 {
     return Install(PackagePath(), handOver);
 }
 
-int PackageUpdateTest::Install(const std::string& packagePath, const std::string& handOver)
+ProcedureResult PackageUpdateTest::Install(const std::string& packagePath, const std::string& handOver)
 {
-    // 0 when every image was acknowledged, 1 otherwise, as the dialog's
-    // hand-over is read.
-    return InstallPackage(context_, packagePath, SerialFromHandOver(handOver)).stage == UpdateStage::Finished ? 0 : 1;
+    // As the dialog's hand-over is read.
+    return InstallPackage(context_, packagePath, SerialFromHandOver(handOver));
 }
 
 ExpectedTimeline PackageUpdateTest::ExpectedInstall(const Bytes& lead, const std::vector<Bytes>& others,

@@ -9,6 +9,7 @@
 #include "tests/support/sim_instrument.h"
 #include "tests/support/virtual_clock.h"
 #include "update/update_context.h"
+#include "update/update_outcome.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,12 @@
 #include <vector>
 
 namespace meterload::testing {
+
+// What a package update returns when every image was acknowledged, and when
+// it stopped in update mode or before it.
+inline const ProcedureResult kInstalled{UpdateStage::Finished, true, StopReason::None};
+inline ProcedureResult StoppedInUpdateMode(StopReason reason) { return {UpdateStage::Transfer, true, reason}; }
+inline ProcedureResult RefusedBeforeUpdateMode(StopReason reason) { return {UpdateStage::Checks, false, reason}; }
 
 inline constexpr const char* kSerial = "ABC123";
 inline constexpr const char* kHandOver = "C:\\fw\\@ABC123";
@@ -40,8 +47,8 @@ protected:
     std::string WritePackage(const Bytes& lead, const std::vector<Bytes>& others = {});
     std::string PackagePath() const;
 
-    int Install(const std::string& handOver = kHandOver);
-    int Install(const std::string& packagePath, const std::string& handOver);
+    ProcedureResult Install(const std::string& handOver = kHandOver);
+    ProcedureResult Install(const std::string& packagePath, const std::string& handOver);
 
     // What a run over this package does, with the reply script `replies`
     // ("0" once it runs out), up to where a reply or the failed EndFrame of

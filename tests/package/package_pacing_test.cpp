@@ -74,7 +74,7 @@ TEST_P(PackagePacingTest, KeepsEveryPauseAndAbsorbsLateWakeUps)
     WritePackage(lead, others);
     virtualClock_.SetLateness(lateness);
 
-    ASSERT_EQ(Install(), 0) << Actual();
+    ASSERT_EQ(Install(), kInstalled) << Actual();
 
     const std::vector<WireCall> prescribed = PrescribedCalls(ExpectedInstall(lead, others));
     const std::vector<WireCall> measured = MeasuredCalls(sim_.Transcript());

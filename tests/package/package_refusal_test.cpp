@@ -41,6 +41,7 @@ Bytes LeadWithIdentity(const std::string& identity, bool inverted = true)
 
 struct RefusalCase {
     const char* name;
+    StopReason reason;
     std::string config;
     std::string handOver;
     Bytes lead;  // empty: no package file at all
@@ -62,7 +63,7 @@ TEST_P(PackageRefusalTest, OneBoxAndTheInstrumentStaysInNormalMode)
         WritePackage(refusal.lead, {PlainImage(300, 2)});
     }
 
-    EXPECT_EQ(Install(refusal.handOver), 1);
+    EXPECT_EQ(Install(refusal.handOver), RefusedBeforeUpdateMode(refusal.reason));
 
     ExpectedTimeline expected;
     refusal.expect(expected);
@@ -73,56 +74,56 @@ TEST_P(PackageRefusalTest, OneBoxAndTheInstrumentStaysInNormalMode)
 INSTANTIATE_TEST_SUITE_P(
     Refusals, PackageRefusalTest,
     ::testing::Values(
-        RefusalCase{"NoInstrument", "serials=\n", kHandOver, LeadImage(100),
+        RefusalCase{"NoInstrument", StopReason::NotFound, "serials=\n", kHandOver, LeadImage(100),
                     [](ExpectedTimeline& e) { e.Box("ZQ6140 device not found.", "MeterLoad"); }},
-        RefusalCase{"NoAtSign", "serials=ABC123\n", "C:\\fw\\ABC123", LeadImage(100),
+        RefusalCase{"NoAtSign", StopReason::SerialMissing, "serials=ABC123\n", "C:\\fw\\ABC123", LeadImage(100),
                     [](ExpectedTimeline& e) { e.Local().Box("DMM device serial no miss.", "MeterLoad"); }},
-        RefusalCase{"SerialDiffers", "serials=ABC123\n", "C:\\fw\\@ABC124", LeadImage(100),
+        RefusalCase{"SerialDiffers", StopReason::AnotherInstrument, "serials=ABC123\n", "C:\\fw\\@ABC124", LeadImage(100),
                     [](ExpectedTimeline& e) { e.Local().Box("The firmware update device missed.", "MeterLoad"); }},
-        RefusalCase{"SerialCaseDiffers", "serials=ABC123\n", "C:\\fw\\@abc123", LeadImage(100),
+        RefusalCase{"SerialCaseDiffers", StopReason::AnotherInstrument, "serials=ABC123\n", "C:\\fw\\@abc123", LeadImage(100),
                     [](ExpectedTimeline& e) { e.Local().Box("The firmware update device missed.", "MeterLoad"); }},
-        RefusalCase{"EmptySerial", "serials=ABC123\n", "C:\\fw\\@", LeadImage(100),
+        RefusalCase{"EmptySerial", StopReason::AnotherInstrument, "serials=ABC123\n", "C:\\fw\\@", LeadImage(100),
                     [](ExpectedTimeline& e) { e.Local().Box("The firmware update device missed.", "MeterLoad"); }},
-        RefusalCase{"SecondAtSignKeptInSerial", "serials=ABC123\n", "C:\\fw\\@X@ABC123", LeadImage(100),
+        RefusalCase{"SecondAtSignKeptInSerial", StopReason::AnotherInstrument, "serials=ABC123\n", "C:\\fw\\@X@ABC123", LeadImage(100),
                     [](ExpectedTimeline& e) { e.Local().Box("The firmware update device missed.", "MeterLoad"); }},
         // "@" in the folder does not count: none follows it here.
-        RefusalCase{"AtSignOnlyInTheFolder", "serials=ABC123\n", "C:\\fw@lab\\ABC123", LeadImage(100),
+        RefusalCase{"AtSignOnlyInTheFolder", StopReason::SerialMissing, "serials=ABC123\n", "C:\\fw@lab\\ABC123", LeadImage(100),
                     [](ExpectedTimeline& e) { e.Local().Box("DMM device serial no miss.", "MeterLoad"); }},
-        RefusalCase{"AtSignOnlyInForwardSlashFolder", "serials=ABC123\n", "/srv/fw@lab/ABC123", LeadImage(100),
+        RefusalCase{"AtSignOnlyInForwardSlashFolder", StopReason::SerialMissing, "serials=ABC123\n", "/srv/fw@lab/ABC123", LeadImage(100),
                     [](ExpectedTimeline& e) { e.Local().Box("DMM device serial no miss.", "MeterLoad"); }},
-        RefusalCase{"EmptySerialAfterAtSignFolder", "serials=ABC123\n", "C:\\fw@lab\\@", LeadImage(100),
+        RefusalCase{"EmptySerialAfterAtSignFolder", StopReason::AnotherInstrument, "serials=ABC123\n", "C:\\fw@lab\\@", LeadImage(100),
                     [](ExpectedTimeline& e) { e.Local().Box("The firmware update device missed.", "MeterLoad"); }},
-        RefusalCase{"SecondAtSignAfterAtSignFolder", "serials=ABC123\n", "C:\\fw@lab\\@X@ABC123",
+        RefusalCase{"SecondAtSignAfterAtSignFolder", StopReason::AnotherInstrument, "serials=ABC123\n", "C:\\fw@lab\\@X@ABC123",
                     LeadImage(100),
                     [](ExpectedTimeline& e) { e.Local().Box("The firmware update device missed.", "MeterLoad"); }},
-        RefusalCase{"OtherInstrumentReachedFirst", "serials=DEF456,ABC123\n", kHandOver, LeadImage(100),
+        RefusalCase{"OtherInstrumentReachedFirst", StopReason::AnotherInstrument, "serials=DEF456,ABC123\n", kHandOver, LeadImage(100),
                     [](ExpectedTimeline& e) { e.Local().Box("The firmware update device missed.", "MeterLoad"); }},
-        RefusalCase{"PackageCannotBeOpened", "serials=ABC123\n", kHandOver, {},
+        RefusalCase{"PackageCannotBeOpened", StopReason::FileUnreadable, "serials=ABC123\n", kHandOver, {},
                     [](ExpectedTimeline& e) { e.Local().Box("The first bin file not found.", "MeterLoad firmware"); }},
-        RefusalCase{"NoCommaInIdentification", "serials=ABC123\nidn=KORVALEN ZQ6140 ABC123 02.05\\n\n", kHandOver,
+        RefusalCase{"NoCommaInIdentification", StopReason::WrongMode, "serials=ABC123\nidn=KORVALEN ZQ6140 ABC123 02.05\\n\n", kHandOver,
                     LeadImage(100),
                     [](ExpectedTimeline& e) {
                         e.Local().Identify("KORVALEN ZQ6140 ABC123 02.05\n").Box(kIncorrectModeText, "MeterLoad");
                     }},
-        RefusalCase{"IdentityDiffers", "serials=ABC123\n", kHandOver, LeadWithIdentity("KORVALEN ZQ6141"),
+        RefusalCase{"IdentityDiffers", StopReason::NotZq6140Image, "serials=ABC123\n", kHandOver, LeadWithIdentity("KORVALEN ZQ6141"),
                     [](ExpectedTimeline& e) { e.Local().Identify(kIdnReply).Box(kIdentityText, "MeterLoad"); }},
-        RefusalCase{"IdentityInLowerCase", "serials=ABC123\n", kHandOver, LeadWithIdentity("korvalen zq6140"),
+        RefusalCase{"IdentityInLowerCase", StopReason::NotZq6140Image, "serials=ABC123\n", kHandOver, LeadWithIdentity("korvalen zq6140"),
                     [](ExpectedTimeline& e) { e.Local().Identify(kIdnReply).Box(kIdentityText, "MeterLoad"); }},
-        RefusalCase{"HeaderNotInverted", "serials=ABC123\n", kHandOver, LeadWithIdentity("KORVALEN ZQ6140", false),
+        RefusalCase{"HeaderNotInverted", StopReason::NotZq6140Image, "serials=ABC123\n", kHandOver, LeadWithIdentity("KORVALEN ZQ6140", false),
                     [](ExpectedTimeline& e) { e.Local().Identify(kIdnReply).Box(kIdentityText, "MeterLoad"); }},
-        RefusalCase{"DspEqual", "serials=ABC123\n", kHandOver, LeadImage(100, "02.05", 0),
+        RefusalCase{"DspEqual", StopReason::VersionGate, "serials=ABC123\n", kHandOver, LeadImage(100, "02.05", 0),
                     [](ExpectedTimeline& e) { e.Local().Identify(kIdnReply).Box(kDspText, "MeterLoad"); }},
-        RefusalCase{"PanelEqual", "serials=ABC123\n", kHandOver, LeadImage(100, "11.99", 1),
+        RefusalCase{"PanelEqual", StopReason::VersionGate, "serials=ABC123\n", kHandOver, LeadImage(100, "11.99", 1),
                     [](ExpectedTimeline& e) { e.Local().Identify(kIdnReply).Box(kPanelText, "MeterLoad"); }},
-        RefusalCase{"Msp430Older", "serials=ABC123\n", kHandOver, LeadImage(100, "06.99", 2),
+        RefusalCase{"Msp430Older", StopReason::VersionGate, "serials=ABC123\n", kHandOver, LeadImage(100, "06.99", 2),
                     [](ExpectedTimeline& e) { e.Local().Identify(kIdnReply).Box(kMsp430Text, "MeterLoad"); }},
-        RefusalCase{"UpperCaseXDoesNotExempt", "serials=ABC123\nversions=02.XX-11-07\n", kHandOver,
+        RefusalCase{"UpperCaseXDoesNotExempt", StopReason::VersionGate, "serials=ABC123\nversions=02.XX-11-07\n", kHandOver,
                     LeadImage(100, "01.00", 0),
                     [](ExpectedTimeline& e) {
                         e.Local().Identify("KORVALEN,ZQ6140,ABC123,02.XX-11-07\n").Box(kDspText, "MeterLoad");
                     }},
         // No wrong-mode test here: the gate decides on "WDL".
-        RefusalCase{"InstrumentAlreadyInUpdateMode", "serials=ABC123\nmode=update\n", kHandOver,
+        RefusalCase{"InstrumentAlreadyInUpdateMode", StopReason::VersionGate, "serials=ABC123\nmode=update\n", kHandOver,
                     LeadImage(100, "02.06", 0),
                     [](ExpectedTimeline& e) {
                         e.Local().Identify("KORVALEN,ZQ6140,ABC123,WDL\n").Box(kDspText, "MeterLoad");
@@ -151,7 +152,7 @@ TEST_P(DamagedPackageTest, IsRefusedBeforeUpdateMode)
     ASSERT_TRUE(reason.has_value()) << "the package should count as damaged";
     EXPECT_EQ(reason->rfind("The update package is damaged and cannot be installed.\n", 0), 0u) << *reason;
 
-    EXPECT_EQ(Install(), 1);
+    EXPECT_EQ(Install(), RefusedBeforeUpdateMode(StopReason::PackageDamaged));
 
     ExpectedTimeline expected;
     expected.Local().Identify(kIdnReply).Box(*reason, "MeterLoad");

@@ -79,9 +79,15 @@ void TimelineClock::SleepUntil(std::chrono::microseconds deadline)
     clock_.SleepUntil(deadline);
 }
 
-void TimelineDialog::SetLogText(const std::string& text)
+void TimelineDialog::AppendLogLine(const std::string& line)
 {
-    dialog_.SetLogText(text);
+    dialog_.AppendLogLine(line);
+    timeline_.Add(Describe(dialog_.Events().back()));
+}
+
+void TimelineDialog::ClearLog()
+{
+    dialog_.ClearLog();
     timeline_.Add(Describe(dialog_.Events().back()));
 }
 

@@ -68,8 +68,8 @@ class TimelineDialog final : public DialogPort {
 public:
     TimelineDialog(RecordingDialog& dialog, Timeline& timeline) : dialog_(dialog), timeline_(timeline) {}
 
-    std::string LogText() override { return dialog_.LogText(); }
-    void SetLogText(const std::string& text) override;
+    void AppendLogLine(const std::string& line) override;
+    void ClearLog() override;
     void ScrollLogToEnd() override;
     bool PumpMessages() override;
     void DrainMessages() override;

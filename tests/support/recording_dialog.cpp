@@ -39,7 +39,7 @@ std::string Describe(const DialogEvent& event)
     using Kind = DialogEvent::Kind;
     std::ostringstream out;
     switch (event.kind) {
-    case Kind::SetLogText:
+    case Kind::Log:
         out << "log " << Quoted(event.text);
         break;
     case Kind::ScrollLogToEnd:
@@ -86,12 +86,20 @@ RecordingDialog::RecordingDialog()
     controls_[kLogControl];
 }
 
-void RecordingDialog::SetLogText(const std::string& text)
+void RecordingDialog::AppendLogLine(const std::string& line)
 {
-    log_ = text;
+    log_ += (log_.empty() ? "" : "\r\n") + line;
     DialogEvent event;
-    event.kind = DialogEvent::Kind::SetLogText;
-    event.text = text;
+    event.kind = DialogEvent::Kind::Log;
+    event.text = log_;
+    events_.push_back(std::move(event));
+}
+
+void RecordingDialog::ClearLog()
+{
+    log_.clear();
+    DialogEvent event;
+    event.kind = DialogEvent::Kind::Log;
     events_.push_back(std::move(event));
 }
 

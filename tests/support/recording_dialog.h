@@ -18,7 +18,7 @@ namespace meterload::testing {
 
 struct DialogEvent {
     enum class Kind {
-        SetLogText,
+        Log,  // the log's whole text after an append or a clearing
         ScrollLogToEnd,
         Pump,
         Drain,
@@ -32,7 +32,7 @@ struct DialogEvent {
 
     Kind kind = Kind::Pump;
     int control = 0;             // SetCaption, Enable, Hide
-    std::string text;            // SetLogText: the new text; SetCaption: the caption;
+    std::string text;            // Log: the whole text; SetCaption: the caption;
                                  // MessageBox: the text; FileDialog: the filter
     std::string caption;         // MessageBox
     bool enable = false;         // Enable
@@ -52,8 +52,8 @@ public:
     RecordingDialog();
 
     // DialogPort
-    std::string LogText() override { return log_; }
-    void SetLogText(const std::string& text) override;
+    void AppendLogLine(const std::string& line) override;
+    void ClearLog() override;
     void ScrollLogToEnd() override;
     bool PumpMessages() override;
     void DrainMessages() override;
@@ -64,6 +64,9 @@ public:
     BoxAnswer ShowMessageBox(BoxOwner owner, const std::string& text, const std::string& caption,
                              BoxButtons buttons, BoxIcon icon) override;
     std::optional<std::string> ChooseFileToOpen(const std::string& filter) override;
+
+    // The log's whole text as the window would show it, lines separated by "\r\n".
+    const std::string& LogText() const { return log_; }
 
     // What the next message boxes answer, in order; OK once the queue is empty.
     void QueueBoxAnswer(BoxAnswer answer) { boxAnswers_.push_back(answer); }

@@ -57,7 +57,7 @@ TEST_P(BodySizeTest, StreamsTheBodyAndInstallsIt)
     EXPECT_TRUE(dialog.Enabled(kSelectButton));
     EXPECT_TRUE(dialog.Enabled(kExitButton));
     EXPECT_TRUE(dialog.Visible(kSelectButton));
-    EXPECT_EQ(driver.ReadyFlag(), 0);
+    EXPECT_FALSE(driver.Ready());
 }
 
 INSTANTIATE_TEST_SUITE_P(PadRule, BodySizeTest,
@@ -179,7 +179,7 @@ TEST_P(ReplyTest, ReportsTheReplyAndEndsAccordingly)
     EXPECT_EQ(writes.back() == kFrame, c.frameSent) << HexList(writes);
     EXPECT_THAT(dialog.LogLines(),
                 ElementsAreArray(c.installed ? SuccessLines("main.bin") : FailureLines("main.bin")));
-    EXPECT_EQ(driver.ReadyFlag(), 0);
+    EXPECT_FALSE(driver.Ready());
     EXPECT_EQ(dialog.Caption(kSelectButton), "Continue");
 }
 
@@ -277,7 +277,7 @@ TEST_P(WriteFaultTest, EndsTheDataWritesAndReportsFailure)
     EXPECT_EQ(ReadTimes().size(), 1u) << "only the identification reply is read";
     EXPECT_TRUE(ImageEvents().empty());
     EXPECT_EQ(dialog.Caption(kExitButton), "OK");
-    EXPECT_EQ(driver.ReadyFlag(), 0);
+    EXPECT_FALSE(driver.Ready());
 }
 
 const char* const kFirstError = "the 1st error -- in writing progress.";
@@ -355,7 +355,7 @@ TEST_P(RefusalTest, ChecksTheHeaderInUpdateModeBeforeAnyData)
     EXPECT_FALSE(dialog.Enabled(kSelectButton));
     EXPECT_TRUE(dialog.Enabled(kExitButton));
     EXPECT_EQ(dialog.Caption(kExitButton), "Exit");
-    EXPECT_EQ(driver.ReadyFlag(), 1);
+    EXPECT_TRUE(driver.Ready());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -413,11 +413,11 @@ TEST_P(OpenFailureTest, AFileThatCannotBeOpenedLeavesOnlyItsMessage)
     EXPECT_TRUE(dialog.Enabled(kSelectButton));
     EXPECT_TRUE(dialog.Enabled(kExitButton));
     EXPECT_EQ(dialog.Caption(kSelectButton), "Select");
-    EXPECT_EQ(driver.ReadyFlag(), 1);
-    // The text is set, not appended: no scroll follows it.
+    EXPECT_TRUE(driver.Ready());
+    // The log is replaced, not appended to: no scroll follows it.
     const auto& events = dialog.Events();
     ASSERT_GE(events.size(), 2u);
-    EXPECT_EQ(events[events.size() - 2].kind, DialogEvent::Kind::SetLogText) << dialog.EventLog();
+    EXPECT_EQ(events[events.size() - 2].kind, DialogEvent::Kind::Log) << dialog.EventLog();
     EXPECT_EQ(events.back().kind, DialogEvent::Kind::Enable) << dialog.EventLog();
 }
 
@@ -451,7 +451,7 @@ TEST_F(UpdateFlowTest, AReadErrorInTheBodyIsAFailureNotAnEnd)
                                                           "Couldn't read source file."}));
     EXPECT_THAT(dialog.LogLines(), ElementsAreArray(FailureLines("main.bin")));
     EXPECT_TRUE(ImageEvents().empty());
-    EXPECT_EQ(driver.ReadyFlag(), 0);
+    EXPECT_FALSE(driver.Ready());
 }
 
 TEST_F(UpdateFlowTest, AHeaderOnlyFileSendsNoDataAndIsInstalled)

@@ -21,7 +21,7 @@ std::vector<std::string> LinesAtFileDialog(const RecordingDialog& dialog)
 {
     std::string log;
     for (const DialogEvent& event : dialog.Events()) {
-        if (event.kind == DialogEvent::Kind::SetLogText) {
+        if (event.kind == DialogEvent::Kind::Log) {
             log = event.text;
         } else if (event.kind == DialogEvent::Kind::FileDialog) {
             break;
@@ -38,7 +38,7 @@ TEST_F(UpdateFlowTest, StartWithTheInstrumentShowsTheHints)
     EXPECT_EQ(dialog.Caption(kSelectButton), "Select");
     EXPECT_EQ(dialog.Caption(kExitButton), "Exit");
     EXPECT_TRUE(dialog.Enabled(kSelectButton));
-    EXPECT_EQ(driver.ReadyFlag(), 1);
+    EXPECT_TRUE(driver.Ready());
     EXPECT_TRUE(dialog.MessageBoxes().empty());
     EXPECT_TRUE(Writes().empty()) << "the check only looks";
     if (LibraryTracking::Supported()) {
@@ -68,7 +68,7 @@ TEST_P(AbsentAtStartTest, ShowsTheBoxAndLeavesSelectDisabled)
     EXPECT_EQ(dialog.LogText(), "");
     EXPECT_FALSE(dialog.Enabled(kSelectButton));
     EXPECT_EQ(dialog.Caption(kExitButton), "Exit");
-    EXPECT_EQ(driver.ReadyFlag(), 0);
+    EXPECT_FALSE(driver.Ready());
 }
 
 INSTANTIATE_TEST_SUITE_P(Causes, AbsentAtStartTest,
@@ -91,7 +91,7 @@ TEST_F(UpdateFlowTest, InstrumentGoneAtSelect)
     EXPECT_EQ(boxes[0].icon, BoxIcon::Exclamation);
     EXPECT_EQ(dialog.LogText(), "");
     EXPECT_TRUE(dialog.Enabled(kSelectButton));
-    EXPECT_EQ(driver.ReadyFlag(), 1);
+    EXPECT_TRUE(driver.Ready());
     EXPECT_EQ(dialog.Count(DialogEvent::Kind::FileDialog), 0u);
 }
 
@@ -126,7 +126,7 @@ TEST_F(UpdateFlowTest, CancelledFileDialogIsAUserAbort)
     EXPECT_TRUE(dialog.Enabled(kSelectButton));
     EXPECT_EQ(dialog.Caption(kSelectButton), "Select");
     EXPECT_EQ(dialog.Caption(kExitButton), "Exit");
-    EXPECT_EQ(driver.ReadyFlag(), 1);
+    EXPECT_TRUE(driver.Ready());
     EXPECT_EQ(HexList(Writes()), HexList({kLocal, kIdentify}));
 
     // The next "Select" identifies the instrument again.
@@ -173,7 +173,7 @@ TEST_P(IdentificationReplyTest, RefusesAnInstrumentInTheWrongMode)
                                                           "click \"Select\" to try again."}));
     EXPECT_EQ(dialog.Count(DialogEvent::Kind::FileDialog), 0u);
     EXPECT_TRUE(dialog.Enabled(kSelectButton));
-    EXPECT_EQ(driver.ReadyFlag(), 1);
+    EXPECT_TRUE(driver.Ready());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -237,7 +237,7 @@ TEST_F(UpdateFlowTest, ContinueRunsTheCheckAndNotAnUpdate)
     ImageSpec spec;
     spec.bodySize = 10;
     Press(WriteImage("main.bin", spec));
-    ASSERT_EQ(driver.ReadyFlag(), 0);
+    ASSERT_FALSE(driver.Ready());
     ASSERT_EQ(dialog.Caption(kSelectButton), "Continue");
     const std::size_t writesBefore = Writes().size();
 
@@ -248,7 +248,7 @@ TEST_F(UpdateFlowTest, ContinueRunsTheCheckAndNotAnUpdate)
     EXPECT_THAT(dialog.LogLines(), ElementsAreArray(HintLines()));
     EXPECT_EQ(dialog.Caption(kSelectButton), "Select");
     EXPECT_EQ(dialog.Caption(kExitButton), "Exit");
-    EXPECT_EQ(driver.ReadyFlag(), 1);
+    EXPECT_TRUE(driver.Ready());
 }
 
 TEST(LibraryTrackingTest, WatchesTheLoaderHere)

@@ -40,7 +40,7 @@ TEST_F(PackageHandOverTest, AnInstalledPackageKeepsTheSerialLineAndReportsSucces
     EXPECT_EQ(dialog.Caption(kExitButton), "OK");
     EXPECT_TRUE(dialog.Enabled(kSelectButton));
     EXPECT_TRUE(dialog.Enabled(kExitButton));
-    EXPECT_EQ(driver.ReadyFlag(), 0);
+    EXPECT_FALSE(driver.Ready());
 
     // Our identification, then the package procedure's own exchange.
     const auto writes = Writes();
@@ -80,7 +80,7 @@ TEST_F(PackageHandOverTest, ARefusedReplyReportsFailure)
     Press(WritePackage("fw.pak", first));
     EXPECT_THAT(dialog.LogLines(), ElementsAreArray(AfterIdentification(FailureLines("fw.pak"))));
     EXPECT_TRUE(dialog.MessageBoxes().empty());
-    EXPECT_EQ(driver.ReadyFlag(), 0);
+    EXPECT_FALSE(driver.Ready());
 }
 
 TEST_F(PackageHandOverTest, APackageInAFolderNamedWithAnAtSignIsInstalled)
@@ -108,7 +108,7 @@ TEST_F(PackageHandOverTest, AFailedEndFrameReportsFailureWithoutABox)
     EXPECT_TRUE(dialog.MessageBoxes().empty()) << dialog.EventLog();
     EXPECT_THAT(dialog.LogLines(), ElementsAreArray(AfterIdentification(FailureLines("fw.pak"))));
     EXPECT_TRUE(ImageEvents().empty());
-    EXPECT_EQ(driver.ReadyFlag(), 0);
+    EXPECT_FALSE(driver.Ready());
 }
 
 TEST_F(PackageHandOverTest, ARefusalBoxOfThePackageIsFollowedByTheFailureTexts)

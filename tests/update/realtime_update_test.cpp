@@ -27,7 +27,7 @@ TEST(RealTimeUpdateTest, InstallsASmallImage)
     WriteFileBytes(path, ImageBytes(spec));
 
     driver.CheckInstrument();
-    ASSERT_EQ(driver.ReadyFlag(), 1);
+    ASSERT_TRUE(driver.Ready());
     dialog.QueueFileChoice(path);
     driver.OnOK();
 
@@ -36,7 +36,7 @@ TEST(RealTimeUpdateTest, InstallsASmallImage)
     const auto images = sim.Events("image");
     ASSERT_EQ(images.size(), 1u);
     EXPECT_EQ(images[0].Field("size"), "500");
-    EXPECT_EQ(driver.ReadyFlag(), 0);
+    EXPECT_FALSE(driver.Ready());
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ TEST_F(StatusLogTest, AppendSetsTheTextThenScrollsThenPumps)
 {
     log.AppendLine("one");
     ASSERT_EQ(dialog.Events().size(), 3u) << dialog.EventLog();
-    EXPECT_EQ(dialog.Events()[0].kind, Kind::SetLogText);
+    EXPECT_EQ(dialog.Events()[0].kind, Kind::Log);
     EXPECT_EQ(dialog.Events()[1].kind, Kind::ScrollLogToEnd);
     EXPECT_EQ(dialog.Events()[2].kind, Kind::Pump);
 }
@@ -52,22 +52,23 @@ TEST_F(StatusLogTest, ClearThenAppendGivesTheTextAlone)
     EXPECT_EQ(dialog.LogText(), "new");
 }
 
-TEST_F(StatusLogTest, SetLogTextNeitherScrollsNorPumps)
+TEST_F(StatusLogTest, ReplaceNeitherScrollsNorPumps)
 {
     log.AppendLine("old");
     const std::size_t before = dialog.Events().size();
-    log.SetLogText("replaced");
+    log.ReplaceLog("replaced");
     EXPECT_EQ(dialog.LogText(), "replaced");
-    ASSERT_EQ(dialog.Events().size(), before + 1) << dialog.EventLog();
-    EXPECT_EQ(dialog.Events().back().kind, Kind::SetLogText);
+    ASSERT_EQ(dialog.Events().size(), before + 2) << dialog.EventLog();
+    EXPECT_EQ(dialog.Events()[before].kind, Kind::Log);
+    EXPECT_EQ(dialog.Events().back().kind, Kind::Log);
 }
 
 TEST_F(StatusLogTest, PumpReportsAQuitOnceAndOnlyOnce)
 {
-    EXPECT_EQ(log.PumpMessages(), 1);
+    EXPECT_TRUE(log.PumpMessages());
     dialog.PostQuit();
-    EXPECT_EQ(log.PumpMessages(), 0);
-    EXPECT_EQ(log.PumpMessages(), 1);
+    EXPECT_FALSE(log.PumpMessages());
+    EXPECT_TRUE(log.PumpMessages());
 }
 
 TEST_F(StatusLogTest, WaitPumpingSleepsOneHundredMillisecondsBeforeEachPump)

@@ -143,7 +143,7 @@ TEST_P(UnplugUpdateTest, FailsSoonAfterTheUnplugAndFindsTheInstrumentOnceItIsBac
     }
     driver.OnOK();
     EXPECT_THAT(dialog.LogLines(), ElementsAreArray(HintLines()));
-    EXPECT_EQ(driver.ReadyFlag(), 1);
+    EXPECT_TRUE(driver.Ready());
     EXPECT_EQ(dialog.Caption(kSelectButton), "Select");
     EXPECT_TRUE(dialog.Enabled(kSelectButton));
 

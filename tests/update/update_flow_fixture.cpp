@@ -176,7 +176,7 @@ std::string UpdateFlowTest::WriteFile(const std::string& name, const Bytes& byte
 void UpdateFlowTest::StartReady()
 {
     driver.CheckInstrument();
-    ASSERT_EQ(driver.ReadyFlag(), 1) << dialog.EventLog();
+    ASSERT_TRUE(driver.Ready()) << dialog.EventLog();
 }
 
 void UpdateFlowTest::Press(std::optional<std::string> choice)
@@ -207,13 +207,13 @@ std::vector<std::string> UpdateFlowTest::LogLinesBeforeEnding() const
     const auto& events = dialog.Events();
     std::size_t clear = events.size();
     for (std::size_t i = events.size(); i-- > 0;) {
-        if (events[i].kind == DialogEvent::Kind::SetLogText && events[i].text.empty()) {
+        if (events[i].kind == DialogEvent::Kind::Log && events[i].text.empty()) {
             clear = i;
             break;
         }
     }
     for (std::size_t i = clear; i-- > 0;) {
-        if (events[i].kind == DialogEvent::Kind::SetLogText) {
+        if (events[i].kind == DialogEvent::Kind::Log) {
             return SplitLogLines(events[i].text);
         }
     }

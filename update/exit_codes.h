@@ -1,7 +1,8 @@
-// What meterload-cli's exit status tells a script.
+// What meterload-cli's exit status tells a script. The reasons an update stops
+// map onto these in one table (update/stop_reasons.h).
 #pragma once
 
-namespace meterload::cli {
+namespace meterload {
 
 enum ExitCode : int {
     kDone = 0,
@@ -15,4 +16,4 @@ enum ExitCode : int {
     kInterrupted = 130,
 };
 
-}  // namespace meterload::cli
+}  // namespace meterload
