@@ -139,6 +139,7 @@ void Judge(InstallOutcome& outcome, const UpdateOutcome& update, Said said, cons
             return;
         case Said::Checked:
             SetResult(outcome, InstallResult::Checked, kDone, "Dry run: every check passed. " + untouched);
+            outcome.reasonKey.clear();
             return;
         case Said::Declined:
             SetResult(outcome, InstallResult::Declined, kInterrupted, std::string());

@@ -81,9 +81,13 @@ bool SetHistoryResult(UpdateRecord& record, const UpdateOutcome& outcome)
 {
     record.result = HistoryResultText(VerdictOf(outcome).history);
     record.reasonKey = FactsOf(outcome.reason).key;
-    if (outcome.reason == StopReason::Declined) {
+    if (!outcome.refusal.empty()) {
         record.reason = outcome.refusal;
-        return !record.reason.empty();
+        return true;
+    }
+    // The user said no to update mode: no update ran.
+    if (outcome.reason == StopReason::Declined) {
+        return false;
     }
     if (outcome.Complete()) {
         return true;

@@ -76,8 +76,13 @@ UpdateOutcome UpdateDriver::OutcomeOf(const ProcedureResult& result) const
     outcome.stage = result.stage;
     outcome.updateModeEntered = result.updateModeEntered;
     outcome.reason = result.reason;
+    // A front end that refused the file said no to update mode for the
+    // version gate's reason.
     if (result.reason == StopReason::Declined) {
         outcome.refusal = watch_.Refusal();
+        if (!outcome.refusal.empty()) {
+            outcome.reason = StopReason::VersionGate;
+        }
     }
     outcome.texts = tap_.Texts();
     outcome.endingShown = tap_.EndingShown();

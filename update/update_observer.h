@@ -37,7 +37,8 @@ public:
     virtual void Finished(bool complete) { (void)complete; }
 
     // Why MayEnterUpdateMode said no when the front end refused the file
-    // itself; empty when the user chose not to go on.
+    // itself, by the version gate judged before update mode instead of in
+    // it; empty when the user chose not to go on.
     virtual std::string Refusal() const { return std::string(); }
 };
 

@@ -60,8 +60,8 @@ struct UpdateOutcome {
     UpdateStage stage = UpdateStage::Identification;
     bool updateModeEntered = false;
     StopReason reason = StopReason::None;
-    // The front end's own reason when it declined update mode because it
-    // refused the file; empty when the user chose not to go on.
+    // The front end's own words when it refused the file before update mode
+    // (the reason is then VersionGate); empty otherwise.
     std::string refusal;
     // The log lines and message-box lines shown since the file was chosen (or
     // during the identification, when it stopped there), up to the ending

@@ -93,6 +93,9 @@ TEST_F(CliFleetTest, OneRefusedAndOneUnpluggedLeaveTheOthersUpdatedAsAlone)
         EXPECT_EQ(instruments[i].value("firmware_version_field", "").substr(0, 11), "02.05-11-07");
     }
     EXPECT_THAT(instruments[1]["log"].dump(), HasSubstr("the 3nd error -- Checksum error."));
+    EXPECT_EQ(instruments[0]["reason"], "installed");
+    EXPECT_EQ(instruments[1]["reason"], "reply_refused");
+    EXPECT_EQ(instruments[2]["reason"], "connection_lost");
     EXPECT_EQ(Updated(), (std::set<std::string>{"AAA111", "DDD444"}));
 
     // Plain lines, each whole: none starts inside another, up to the closing

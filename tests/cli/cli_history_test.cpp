@@ -41,9 +41,11 @@ TEST_F(CliHistoryTest, InstallsLeaveRecordsThatHistoryShowsNewestFirst)
     ASSERT_EQ(records.size(), 2u) << records.dump(1);
     EXPECT_EQ(records[1]["file"], "old.bin");
     EXPECT_EQ(records[1]["result"], "refused");
+    EXPECT_EQ(records[1]["reason_key"], "version_gate");
     EXPECT_THAT(records[1]["reason"].get<std::string>(), HasSubstr("version"));
     EXPECT_EQ(records[0]["file"], "main.bin");
     EXPECT_EQ(records[0]["result"], "done");
+    EXPECT_EQ(records[0]["reason_key"], "installed");
     EXPECT_EQ(records[0]["serial"], "ABC123");
     EXPECT_EQ(records[0]["firmware_version_field"].get<std::string>().substr(0, 11), "02.05-11-07");
     EXPECT_EQ(records[0]["kind"], "image");

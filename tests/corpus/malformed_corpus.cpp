@@ -143,8 +143,13 @@ const char* GateProcessor(Refusal refusal)
     switch (refusal) {
     case Refusal::GatePanel: return "Panel";
     case Refusal::GateMsp430: return "MSP 430";
-    default: return "DSP";
+    case Refusal::GateDsp:
+    case Refusal::Identity:
+    case Refusal::Damaged:
+    case Refusal::NoBody:
+        break;
     }
+    return "DSP";
 }
 
 std::string RefusalBoxText(const MalformedFile& file)
@@ -153,12 +158,15 @@ std::string RefusalBoxText(const MalformedFile& file)
     case Refusal::Identity:
         return "Firmware update was not successful.\nPlease be sure you selected the correct firmware file in the "
                "installation process.";
-    case Refusal::Damaged: return "The update package is damaged and cannot be installed.\n" + file.reason;
-    case Refusal::NoBody: return std::string();
-    default:
+    case Refusal::GateDsp:
+    case Refusal::GatePanel:
+    case Refusal::GateMsp430:
         return std::string("Firmware Update Not Possible (") + GateProcessor(file.refusal) +
                ").\nBinary file version is older than instrument version.";
+    case Refusal::Damaged: return "The update package is damaged and cannot be installed.\n" + file.reason;
+    case Refusal::NoBody: return std::string();
     }
+    return std::string();
 }
 
 }  // namespace meterload::testing

@@ -11,19 +11,40 @@
 namespace meterload::testing {
 namespace {
 
+// What the front end does beside answering the file dialog.
+enum class FrontEnd {
+    Agrees,
+    Declines,           // says no to update mode
+    StopsWriting,       // stops the transfer before its first data write
+};
+
 struct OutcomeCase {
     const char* name;
-    const char* config;  // extra sim lines
-    const char* file;    // written by WriteFiles(); nullptr: no file chosen
+    const char* config;       // extra sim lines
+    const char* file;         // written by WriteFiles(); nullptr: no file chosen
     UpdateStage stage;
     bool entered;
     StopReason reason;
+    FrontEnd frontEnd = FrontEnd::Agrees;
+    // Sim lines that replace the configuration once the instrument has been
+    // identified: what the package procedure's own connection finds then.
+    const char* afterIdentification = nullptr;
 };
 
 std::ostream& operator<<(std::ostream& out, const OutcomeCase& c)
 {
     return out << c.name;
 }
+
+class ScriptedFrontEnd final : public UpdateObserver {
+public:
+    explicit ScriptedFrontEnd(FrontEnd frontEnd) : frontEnd_(frontEnd) {}
+    bool MayEnterUpdateMode(std::string_view) override { return frontEnd_ != FrontEnd::Declines; }
+    bool MayWrite() override { return frontEnd_ != FrontEnd::StopsWriting; }
+
+private:
+    FrontEnd frontEnd_;
+};
 
 class UpdateOutcomeTest : public UpdateFlowTest, public ::testing::WithParamInterface<OutcomeCase> {
 protected:
@@ -34,25 +55,57 @@ protected:
         foreign.bodySize = 700;
         foreign.identity = "OTHER ZQ6140";
         WriteFile("foreign.pak", PackageBuilder().Image(ImageBytes(foreign), "foreign.bin").Build());
+        // Its only entry runs past the end of the file.
+        WriteFile("damaged.pak", PackageBuilder().Entry(2000, 4000).Build());
     }
 };
 
+// Every way an update can end, each driven by the fault that causes it; the
+// reason decides exit codes and the history, so each is pinned here. A
+// package hand-over without a serial number cannot come from the dialog; the
+// package procedure's own tests pin that one.
 TEST_P(UpdateOutcomeTest, TellsHowFarItGotAndWhy)
 {
     const OutcomeCase& c = GetParam();
     WriteFiles();
     Configure(c.config);
-    StartReady();
+    ScriptedFrontEnd frontEnd(c.frontEnd);
+    UpdateDriver scripted(UpdateContext{dialog, clock, sim.LibraryPath(), std::string(), &frontEnd});
+    scripted.CheckInstrument();
+    ASSERT_TRUE(scripted.Ready()) << dialog.EventLog();
+    bool reconfigured = false;
+    if (c.afterIdentification != nullptr) {
+        dialog.SetPumpHook([&] {
+            if (!reconfigured && dialog.LogText().find("Please wait ...") != std::string::npos) {
+                reconfigured = true;
+                ASSERT_TRUE(sim.Configure(c.afterIdentification));
+            }
+        });
+    }
     dialog.QueueFileChoice(c.file != nullptr ? std::optional<std::string>(PathOf(c.file)) : std::nullopt);
-    const UpdateOutcome outcome = driver.Update();
+    const UpdateOutcome outcome = scripted.Update();
     EXPECT_EQ(outcome.stage, c.stage) << dialog.EventLog();
     EXPECT_EQ(outcome.updateModeEntered, c.entered) << dialog.EventLog();
     EXPECT_EQ(outcome.reason, c.reason) << dialog.EventLog();
     EXPECT_EQ(outcome.Complete(), c.reason == StopReason::None);
 }
 
+TEST_F(UpdateOutcomeTest, NoInstrumentStopsTheIdentification)
+{
+    Configure();
+    StartReady();
+    Configure("serials=\n");
+    dialog.QueueFileChoice(PathOf("new.bin"));
+    const UpdateOutcome outcome = driver.Update();
+    EXPECT_EQ(outcome.stage, UpdateStage::Identification);
+    EXPECT_FALSE(outcome.updateModeEntered);
+    EXPECT_EQ(outcome.reason, StopReason::NotFound);
+    EXPECT_THAT(outcome.texts, ::testing::ElementsAre("ZQ6140 device not found."));
+}
+
 using S = UpdateStage;
 using R = StopReason;
+using F = FrontEnd;
 
 INSTANTIATE_TEST_SUITE_P(
     Ends, UpdateOutcomeTest,
@@ -60,17 +113,33 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{"Installed", "", "new.bin", S::Finished, true, R::None},
         OutcomeCase{"WrongMode", "mode=update", "new.bin", S::Identification, false, R::WrongMode},
         OutcomeCase{"NoFileChosen", "", nullptr, S::FileChoice, false, R::UserAbort},
+        OutcomeCase{"ImageMissing", "", "missing.bin", S::Transfer, true, R::FileUnreadable},
         OutcomeCase{"ForeignImage", "", "foreign.bin", S::Transfer, true, R::NotZq6140Image},
         OutcomeCase{"OlderImage", "", "old.bin", S::Transfer, true, R::VersionGate},
+        OutcomeCase{"ImageDeclined", "", "new.bin", S::Checks, false, R::Declined, F::Declines},
+        OutcomeCase{"ImageStopped", "", "new.bin", S::Transfer, true, R::Stopped, F::StopsWriting},
         OutcomeCase{"ChecksumReply", "replies=1", "new.bin", S::Transfer, true, R::ReplyRefused},
         OutcomeCase{"SilentReply", "replies=none", "new.bin", S::Transfer, true, R::ReplyMissing},
         OutcomeCase{"WriteFails", "fail_write_after=240", "new.bin", S::Transfer, true, R::WriteFailed},
+        OutcomeCase{"ShortWrite", "short_write_after=300", "new.bin", S::Transfer, true, R::ShortWrite},
+        OutcomeCase{"EndFrameFails", "fail_endframe=1", "new.bin", S::Transfer, true, R::EndFrameFailed},
         OutcomeCase{"ImageUnplugged", "unplug_after_bytes=0", "new.bin", S::Transfer, true, R::ConnectionLost},
         OutcomeCase{"PackageInstalled", "", "fw.pak", S::Finished, true, R::None},
+        OutcomeCase{"PackageMissing", "", "missing.pak", S::Checks, false, R::FileUnreadable},
+        OutcomeCase{"PackageDamaged", "", "damaged.pak", S::Checks, false, R::PackageDamaged},
         OutcomeCase{"PackageForeign", "", "foreign.pak", S::Checks, false, R::NotZq6140Image},
         OutcomeCase{"PackageOlder", "", "old.pak", S::Checks, false, R::VersionGate},
+        OutcomeCase{"PackageDeclined", "", "fw.pak", S::Checks, false, R::Declined, F::Declines},
+        OutcomeCase{"PackageStopped", "", "fw.pak", S::Transfer, true, R::Stopped, F::StopsWriting},
+        OutcomeCase{"PackageGone", "", "fw.pak", S::Checks, false, R::NotFound, F::Agrees, "serials=\n"},
+        OutcomeCase{"PackageReachesAnother", "", "fw.pak", S::Checks, false, R::AnotherInstrument, F::Agrees,
+                    "serials=DEF456,ABC123\n"},
+        OutcomeCase{"PackageWrongMode", "", "fw.pak", S::Checks, false, R::WrongMode, F::Agrees,
+                    "idn=no comma\\n\n"},
         OutcomeCase{"PackageReply", "replies=1", "fw.pak", S::Transfer, true, R::ReplyRefused},
-        OutcomeCase{"PackageSilentReply", "replies=none", "fw.pak", S::Transfer, true, R::ReplyMissing}),
+        OutcomeCase{"PackageSilentReply", "replies=none", "fw.pak", S::Transfer, true, R::ReplyMissing},
+        OutcomeCase{"PackageEndFrameFails", "fail_endframe=1", "fw.pak", S::Transfer, true, R::EndFrameFailed},
+        OutcomeCase{"PackageUnplugged", "unplug_after_bytes=0", "fw.pak", S::Transfer, true, R::ConnectionLost}),
     [](const auto& param) { return std::string(param.param.name); });
 
 // A front end that takes its time over the question before update mode.
