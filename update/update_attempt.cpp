@@ -97,9 +97,8 @@ void DescribeFile(UpdateRecord& record, const std::string& path, const std::stri
     }
     record.sha256 = FileSha256(path).value_or(std::string());
     if (package) {
-        PackageHeader header;
-        if (ReadPackageHeader(path, header) == 0) {
-            record.entryCount = header.EntryCount();
+        if (const auto header = ReadPackageHeader(path)) {
+            record.entryCount = header->EntryCount();
         }
     }
 }
