@@ -1,6 +1,7 @@
 #include "cli/file_facts.h"
 
 #include "cli/console.h"
+#include "platform/joined_text.h"
 #include "update/exit_codes.h"
 #include "firmware/package_validation.h"
 #include "firmware/refusal_texts.h"
@@ -234,11 +235,7 @@ std::vector<std::string> FactsText(const FileFacts& facts)
     if (facts.plan.images.empty()) {
         return out;
     }
-    std::string order;
-    for (const std::int32_t n : facts.SendOrder()) {
-        order += (order.empty() ? "" : ", ") + std::to_string(n);
-    }
-    out.push_back("Send order:  " + order);
+    out.push_back("Send order:  " + Joined(facts.SendOrder(), [](std::int32_t n) { return std::to_string(n); }));
     out.push_back("To send:     " + std::to_string(facts.BytesToSend()) + " bytes");
     return out;
 }

@@ -6,6 +6,7 @@
 #include "cli/install_verification.h"
 #include "cli/instruments.h"
 #include "cli/interrupt.h"
+#include "platform/joined_text.h"
 #include "cli/shared_answer.h"
 #include "cli/table_text.h"
 #include "cli/terminal.h"
@@ -16,15 +17,6 @@
 
 namespace meterload::cli {
 namespace {
-
-std::string Joined(const std::vector<FleetSlot>& slots)
-{
-    std::string text;
-    for (const FleetSlot& slot : slots) {
-        text += (text.empty() ? "" : ", ") + Printable(slot.instrument.serial);
-    }
-    return text;
-}
 
 // The instruments to update, in the table's order: every attached one, or
 // each one named, found or not.
@@ -103,8 +95,8 @@ int InstallOnSeveral(Report& report, const std::string& visaLibraryOption, const
     }
     std::vector<FleetSlot> slots = Select(attached.search, serials);
     if (slots.empty()) {
-        return report.Fail(kNoInstrument, "ZQ6140 device not found.",
-                           "Attach the instruments, switch them on, and run the command again.");
+        const Problem problem = NotFoundProblem(Sought::Several);
+        return report.Fail(problem.code, problem.message, problem.next);
     }
     report.Data()["duration_ms"] = UpdateModeDuration(settings.facts).count();
 
@@ -116,7 +108,8 @@ int InstallOnSeveral(Report& report, const std::string& visaLibraryOption, const
     shared.visaLibrary = library.library;
     shared.libraryHeldElsewhere = true;
 
-    TheConsole().Line("Installing on " + std::to_string(slots.size()) + " instruments: " + Joined(slots));
+    TheConsole().Line("Installing on " + std::to_string(slots.size()) + " instruments: " +
+                       Joined(slots, [](const FleetSlot& slot) { return Printable(slot.instrument.serial); }));
     for (const std::string& line : FileLines(settings.facts)) {
         TheConsole().Line(line);
     }
@@ -138,10 +131,8 @@ int InstallOnSeveral(Report& report, const std::string& visaLibraryOption, const
     if (!settings.yes && !settings.dryRun) {
         const std::vector<std::size_t> waiting = answer.Gather();
         if (!waiting.empty()) {
-            std::string named;
-            for (const std::size_t row : waiting) {
-                named += (named.empty() ? "" : ", ") + Printable(slots[row].instrument.serial);
-            }
+            const std::string named =
+                Joined(waiting, [&slots](std::size_t row) { return Printable(slots[row].instrument.serial); });
             answer.Give(!StopRequested() &&
                         AskYes("Switch these " + std::to_string(waiting.size()) +
                                " ZQ6140 into update mode and install (" + named + ")? [y/N] "));

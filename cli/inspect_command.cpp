@@ -36,7 +36,7 @@ int RunInspect(const CommonOptions& common, const std::string& file,
         if (!identification.answered) {
             const Problem problem = identification.wrongMode
                                         ? WrongModeProblem()
-                                        : Problem{kNoInstrument, "ZQ6140 device not found.", ""};
+                                        : Problem{kNoInstrument, NotFoundProblem().message, ""};
             return report.Fail(problem.code, problem.message, problem.next);
         }
         field = identification.firmwareVersionField;

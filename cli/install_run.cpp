@@ -6,6 +6,7 @@
 #include "cli/interrupt.h"
 #include "cli/terminal.h"
 #include "platform/clock.h"
+#include "platform/joined_text.h"
 #include "update/update_driver.h"
 #include "update/update_duration.h"
 #include "update/update_history.h"
@@ -193,10 +194,7 @@ std::vector<std::string> FileLines(const FileFacts& facts)
                                Printable(facts.header.version.data()) + "\"";
     std::string file = facts.fileName + ": ";
     if (facts.package) {
-        std::string order;
-        for (const std::int32_t n : facts.SendOrder()) {
-            order += (order.empty() ? "" : ", ") + std::to_string(n);
-        }
+        const std::string order = Joined(facts.SendOrder(), [](std::int32_t n) { return std::to_string(n); });
         file += "package of " + std::to_string(facts.entryCount) + " images sent as entries " + order +
                 "; entry 1 " + header;
     } else {

@@ -2,6 +2,7 @@
 
 #include "cli/console_port.h"
 #include "update/exit_codes.h"
+#include "platform/joined_text.h"
 #include "cli/usb_access.h"
 #include "platform/clock.h"
 #include "update/update_driver.h"
@@ -11,22 +12,9 @@
 namespace meterload::cli {
 namespace {
 
-std::string Joined(const std::vector<std::string>& items, const char* separator)
-{
-    std::string text;
-    for (const std::string& item : items) {
-        text += (text.empty() ? "" : separator) + item;
-    }
-    return text;
-}
-
 std::string SerialList(const InstrumentSearch& search)
 {
-    std::vector<std::string> serials;
-    for (const FoundInstrument& found : search.instruments) {
-        serials.push_back(found.serial);
-    }
-    return Joined(serials, ", ");
+    return Joined(search.instruments, [](const FoundInstrument& found) { return found.serial; });
 }
 
 }  // namespace
@@ -39,7 +27,7 @@ Attached FindInstruments(const VisaLibraryChoice& library)
     case OpenFailure::LibraryMissing:
         attached.problem = {kVisaLibrary,
                             "The VISA library cannot be loaded (" + connection.Diagnostic() +
-                                "); tried: " + Joined(library.tried, ", ") + ".",
+                                "); tried: " + Joined(library.tried) + ".",
                             "Install a VISA library, or name one with --visa-library PATH or "
                             "METERLOAD_VISA_LIBRARY."};
         break;
@@ -77,8 +65,7 @@ Chosen ChooseInstrument(const InstrumentSearch& search, const std::string& seria
 {
     Chosen chosen;
     if (search.instruments.empty()) {
-        chosen.problem = {kNoInstrument, "ZQ6140 device not found.",
-                          "Attach the instrument, switch it on, and run the command again."};
+        chosen.problem = NotFoundProblem();
         return chosen;
     }
     if (!serial.empty()) {
@@ -189,9 +176,16 @@ std::string IdentificationText(const Identification& identification)
            ", MSP 430 " + identification.versions.msp430;
 }
 
-Problem NotFoundProblem()
+Problem NotFoundProblem(Sought sought)
 {
-    return {kNoInstrument, "ZQ6140 device not found.", "Attach the instrument, switch it on, and run the command again."};
+    const char* const message = "ZQ6140 device not found.";
+    switch (sought) {
+    case Sought::One:
+        return {kNoInstrument, message, "Attach the instrument, switch it on, and run the command again."};
+    case Sought::Several:
+        return {kNoInstrument, message, "Attach the instruments, switch them on, and run the command again."};
+    }
+    return {};
 }
 
 Problem WrongModeProblem()

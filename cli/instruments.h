@@ -69,7 +69,11 @@ std::string IdentificationText(const Identification& identification);
 // The problem of a wrong-mode or silent instrument, in the dialog's words.
 Problem WrongModeProblem();
 
-// No ZQ6140 attached, in the dialog's words, and what to do about it.
-Problem NotFoundProblem();
+// Whom the next step of a not-found problem addresses: the one instrument of
+// most commands, or the several of an install or verify on many.
+enum class Sought { One, Several };
+
+// The problem when no ZQ6140 is attached, in the dialog's words.
+Problem NotFoundProblem(Sought sought = Sought::One);
 
 }  // namespace meterload::cli

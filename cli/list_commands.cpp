@@ -35,8 +35,8 @@ int RunList(const CommonOptions& common, bool identify)
         report.Out(text);
     }
     if (attached.search.instruments.empty()) {
-        return report.Fail(kNoInstrument, "ZQ6140 device not found.",
-                           "Attach the instrument, switch it on, and run the command again.");
+        const Problem problem = NotFoundProblem();
+        return report.Fail(problem.code, problem.message, problem.next);
     }
     return report.Finish(kDone);
 }
@@ -56,8 +56,8 @@ int RunIdentify(const CommonOptions& common, const std::string& serial)
     }
     if (!identification.answered) {
         if (!identification.wrongMode) {
-            return report.Fail(kNoInstrument, "ZQ6140 device not found.",
-                               "Attach the instrument, switch it on, and run the command again.");
+            const Problem problem = NotFoundProblem();
+            return report.Fail(problem.code, problem.message, problem.next);
         }
         report.Out("Serial number:     " + chosen.instrument.serial);
         report.Out("Mode:              wrong mode");

@@ -55,8 +55,8 @@ int RunVerify(const CommonOptions& common, const VerifyOptions& options)
         }
     }
     if (chosen.empty()) {
-        return report.Fail(kNoInstrument, "ZQ6140 device not found.",
-                           "Attach the instruments, switch them on, and run the command again.");
+        const Problem problem = NotFoundProblem(Sought::Several);
+        return report.Fail(problem.code, problem.message, problem.next);
     }
 
     const std::string historyPath = HistoryPath();
@@ -94,7 +94,7 @@ int RunVerify(const CommonOptions& common, const VerifyOptions& options)
                            code == kNotVerified
                                ? "Switch it off and on if that was not done since the install; otherwise install "
                                  "the file again."
-                               : "Attach the instrument, switch it on, and run the command again.");
+                               : NotFoundProblem().next);
     }
     return report.Finish(kDone);
 }

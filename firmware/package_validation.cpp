@@ -22,12 +22,6 @@ std::string EntryName(std::int64_t n)
     return "Entry " + std::to_string(n);
 }
 
-// Reads exactly `count` bytes; false when the file ends or fails first.
-bool ReadExactly(File& file, std::uint8_t* destination, std::size_t count)
-{
-    return file.Read(destination, count) == static_cast<std::int64_t>(count);
-}
-
 std::optional<std::string> CheckEntry(const PackageEntry& entry, std::int64_t n,
                                       std::int64_t fileSize)
 {

@@ -32,21 +32,6 @@ void PutLittleEndianInt32(std::uint8_t* bytes, std::int32_t value)
     }
 }
 
-// Reads up to `count` bytes into `destination`. Bytes beyond what the file
-// still holds keep their earlier content; a failed read changes nothing.
-// Returns the number of bytes that arrived.
-std::size_t ReadOver(File& file, std::uint8_t* destination, std::size_t count)
-{
-    std::array<std::uint8_t, kPackageEntrySize> staging{};
-    const std::int64_t got = file.Read(staging.data(), std::min(count, staging.size()));
-    if (got <= 0) {
-        return 0;
-    }
-    const auto arrived = static_cast<std::size_t>(got);
-    std::copy_n(staging.begin(), arrived, destination);
-    return arrived;
-}
-
 }  // namespace
 
 std::int32_t PackageHeader::EntryCount() const
@@ -85,38 +70,47 @@ std::string PackageEntry::Name() const
     return std::string(first, std::find(first, last, std::uint8_t{0}));
 }
 
-int ReadPackageHeader(const std::string& path, PackageHeader& header)
+namespace {
+
+// The header at the file's current position; a short file leaves the rest
+// zero, and a failed read leaves all of it zero.
+PackageHeader ReadHeader(File& file)
 {
-    const auto file = File::Open(path);
-    if (!file) {
-        return 1;
+    PackageHeader header;
+    if (file.Read(header.bytes.data(), header.bytes.size()) < 0) {
+        header = PackageHeader{};
     }
-    header.bytes.fill(0);
-    ReadOver(*file, header.bytes.data(), header.bytes.size());
-    return 0;
+    return header;
 }
 
-int ReadPackageEntry(const std::string& path, PackageEntry& entry, int n)
+}  // namespace
+
+std::optional<PackageHeader> ReadPackageHeader(const std::string& path)
 {
     const auto file = File::Open(path);
     if (!file) {
-        return 1;
+        return std::nullopt;
     }
-    PackageHeader header;
-    ReadOver(*file, header.bytes.data(), header.bytes.size());
-    const std::int32_t count = header.EntryCount();
-    for (std::int64_t i = 1; i <= count; ++i) {
-        const std::size_t arrived = ReadOver(*file, entry.bytes.data(), entry.bytes.size());
-        if (i == n) {
-            break;
-        }
-        // Past the end of the file every further read brings nothing, so the
-        // record already holds what the remaining rounds would leave in it.
-        if (arrived < entry.bytes.size()) {
-            break;
-        }
+    return ReadHeader(*file);
+}
+
+std::optional<PackageEntry> ReadPackageEntry(const std::string& path, int n)
+{
+    const auto file = File::Open(path);
+    if (!file) {
+        return std::nullopt;
     }
-    return 0;
+    const std::int32_t count = ReadHeader(*file).EntryCount();
+    if (n < 1 || n > count) {
+        return std::nullopt;
+    }
+    const auto at = static_cast<std::int64_t>(kPackageHeaderSize) +
+                    static_cast<std::int64_t>(kPackageEntrySize) * (n - 1);
+    PackageEntry entry;
+    if (!file->Seek(at) || !ReadExactly(*file, entry.bytes.data(), entry.bytes.size())) {
+        return std::nullopt;
+    }
+    return entry;
 }
 
 }  // namespace meterload

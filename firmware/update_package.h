@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace meterload {
@@ -28,12 +29,13 @@ struct PackageEntry {
     void Set(std::int32_t offset, std::int32_t size, const std::string& name);
 };
 
-// 0 when the file was opened, 1 when it could not be. A short file leaves the
-// rest of the header zero.
-int ReadPackageHeader(const std::string& path, PackageHeader& header);
+// The header of the package at `path`, or nothing when the file cannot be
+// opened. A short file leaves the rest of the header zero.
+std::optional<PackageHeader> ReadPackageHeader(const std::string& path);
 
-// 0 when the file was opened, 1 when it could not be. Leaves entry
-// min(n, entry count) in `entry`; a package of no entries leaves it untouched.
-int ReadPackageEntry(const std::string& path, PackageEntry& entry, int n);
+// Entry `n` (counted from 1) of the package's table, or nothing when the file
+// cannot be opened, `n` lies outside 1 .. entry count, or the file ends before
+// the entry does.
+std::optional<PackageEntry> ReadPackageEntry(const std::string& path, int n);
 
 }  // namespace meterload

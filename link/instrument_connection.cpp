@@ -81,7 +81,7 @@ bool InstrumentConnection::StartOpen()
     descriptor_[0] = '\0';
 
     const bool bound = Bind();
-    state_ = 0;
+    state_ = State::Closed;
     return bound;
 }
 
@@ -90,21 +90,19 @@ void InstrumentConnection::Open()
     if (!StartOpen()) {
         return;
     }
-
-    visa::ViStatus status = fn_.openDefaultRM(&resourceManager_);
-    if (status < visa::VI_SUCCESS) {
-        fn_.close(resourceManager_);
-        resourceManager_ = visa::VI_NULL;
-        diagnostic_ = "viOpenDefaultRM failed with status " + std::to_string(status);
+    if (!OpenResourceManager()) {
         Unbind();
         return;
     }
 
-    status = visa::VI_ERROR_RSRC_NFOUND;
+    visa::ViStatus status = visa::VI_ERROR_RSRC_NFOUND;
     for (const char* pattern : kResourcePatterns) {
         foundCount_ = 0;
-        status = fn_.findRsrc(resourceManager_, pattern, &findList_, &foundCount_, descriptor_);
+        visa::ViFindList list = visa::VI_NULL;
+        status = fn_.findRsrc(resourceManager_, pattern, &list, &foundCount_, descriptor_);
         if (status >= visa::VI_SUCCESS) {
+            // The first match is the one opened; the rest of the list is never walked.
+            fn_.close(list);
             break;
         }
     }
@@ -112,23 +110,33 @@ void InstrumentConnection::Open()
     descriptor_[sizeof descriptor_ - 1] = '\0';
     if (status < visa::VI_SUCCESS || foundCount_ == 0) {
         foundCount_ = 0;
-        fn_.close(resourceManager_);
-        resourceManager_ = visa::VI_NULL;
+        failure_ = OpenFailure::NotFound;
         diagnostic_ = "no ZQ6140 found (viFindRsrc status " + std::to_string(status) + ")";
-        Unbind();
+        AbandonOpen();
         return;
     }
+    OpenInstrument();
+}
 
+void InstrumentConnection::OpenInstrument()
+{
     // The open's own status is not examined: the reads and writes that follow
     // report a missing instrument soon enough.
     fn_.open(resourceManager_, descriptor_, visa::VI_NO_LOCK, 0, &instrument_);
     fn_.setAttribute(instrument_, visa::VI_ATTR_TMO_VALUE, timeout_);
-    state_ = 2;
+    state_ = State::Open;
+}
+
+void InstrumentConnection::AbandonOpen()
+{
+    fn_.close(resourceManager_);
+    resourceManager_ = visa::VI_NULL;
+    Unbind();
 }
 
 bool InstrumentConnection::IsOpen() const
 {
-    return state_ == 2 && library_.IsLoaded();
+    return state_ == State::Open && library_.IsLoaded();
 }
 
 std::uint32_t InstrumentConnection::Write(const void* bytes, std::uint32_t count)
@@ -192,6 +200,7 @@ void InstrumentConnection::Close()
         foundCount_ = 0;
         instrument_ = visa::VI_NULL;
         resourceManager_ = visa::VI_NULL;
+        state_ = State::Closed;
         Unbind();
     }
 }

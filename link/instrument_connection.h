@@ -60,7 +60,7 @@ public:
     // however many of them find it; opens none and unloads the library again.
     InstrumentSearch FindAll();
 
-    // Why the last OpenSerial or FindAll found nothing (None after success).
+    // Why the last Open, OpenSerial or FindAll found nothing (None after success).
     OpenFailure Failure() const { return failure_; }
 
     // Number of instruments the search reported; 0 when none was found or
@@ -120,6 +120,10 @@ private:
     bool Bind();
     void Unbind();
     bool OpenResourceManager();
+    // Closes the resource manager after a failed open and unloads the library.
+    void AbandonOpen();
+    // Opens the instrument at descriptor_ with no lock and the 10-second timeout.
+    void OpenInstrument();
     std::vector<FoundInstrument> SearchPattern(const char* pattern);
     std::string Implementation();
 
@@ -129,10 +133,10 @@ private:
 
     std::uint32_t foundCount_ = 0;
     std::uint32_t timeout_ = 10000;
-    int state_ = 0;  // 0 = not open, 2 = open
+    enum class State { Closed, Open };
+    State state_ = State::Closed;
     visa::ViSession resourceManager_ = visa::VI_NULL;
     visa::ViSession instrument_ = visa::VI_NULL;
-    visa::ViFindList findList_ = visa::VI_NULL;
     char descriptor_[visa::VI_FIND_BUFLEN] = {};
     std::chrono::microseconds writePauseEnd_{0};
     std::string diagnostic_;

@@ -94,7 +94,7 @@ InstrumentSearch InstrumentConnection::FindAll()
     foundCount_ = 0;
     failure_ = OpenFailure::None;
     diagnostic_.clear();
-    state_ = 0;
+    state_ = State::Closed;
     if (!Bind()) {
         return search;
     }
@@ -119,9 +119,7 @@ InstrumentSearch InstrumentConnection::FindAll()
         failure_ = OpenFailure::NotFound;
         diagnostic_ = "no ZQ6140 found";
     }
-    fn_.close(resourceManager_);
-    resourceManager_ = visa::VI_NULL;
-    Unbind();
+    AbandonOpen();
     return search;
 }
 
@@ -150,17 +148,11 @@ void InstrumentConnection::OpenSerial(const std::string& serial)
     if (!found) {
         failure_ = OpenFailure::NotFound;
         diagnostic_ = "no ZQ6140 with the serial number " + serial;
-        fn_.close(resourceManager_);
-        resourceManager_ = visa::VI_NULL;
-        Unbind();
+        AbandonOpen();
         return;
     }
-
-    // As in Open(): the open's own status is not examined.
     foundCount_ = 1;
-    fn_.open(resourceManager_, descriptor_, visa::VI_NO_LOCK, 0, &instrument_);
-    fn_.setAttribute(instrument_, visa::VI_ATTR_TMO_VALUE, timeout_);
-    state_ = 2;
+    OpenInstrument();
 }
 
 void InstrumentConnection::OpenSelected(const std::string& serial)

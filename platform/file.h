@@ -40,4 +40,11 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Reads exactly `count` bytes at the current position; false when the file
+// ends or fails first.
+inline bool ReadExactly(File& file, void* destination, std::size_t count)
+{
+    return file.Read(destination, count) == static_cast<std::int64_t>(count);
+}
+
 }  // namespace meterload

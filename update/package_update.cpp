@@ -57,13 +57,6 @@ microseconds PauseAfter(Clock& clock, microseconds from, milliseconds pause)
     return deadline;
 }
 
-// Reads exactly `count` bytes; anything less means the package changed
-// under us or could not be read, and the chunk must not go out.
-bool ReadExactly(File& file, std::uint8_t* buffer, std::size_t count)
-{
-    return file.Read(buffer, count) == static_cast<std::int64_t>(count);
-}
-
 struct RunEnd {
     StopReason stop;          // None when the whole run went out
     std::uint32_t lastChunk;  // 0 when nothing was sent

@@ -2,24 +2,12 @@
 
 #include "firmware/update_package.h"
 #include "platform/file.h"
+#include "platform/joined_text.h"
 #include "platform/sha256.h"
 #include "update/shown_lines.h"
 #include "update/stop_reasons.h"
 
 namespace meterload {
-
-namespace {
-
-std::string Joined(const std::vector<std::string>& texts)
-{
-    std::string whole;
-    for (const std::string& text : texts) {
-        whole += (whole.empty() ? "" : " ") + text;
-    }
-    return whole;
-}
-
-}  // namespace
 
 void DialogTap::Restart()
 {
@@ -70,9 +58,8 @@ void DescribeFile(UpdateRecord& record, const std::string& path, const std::stri
     }
     record.sha256 = FileSha256(path).value_or(std::string());
     if (package) {
-        PackageHeader header;
-        if (ReadPackageHeader(path, header) == 0) {
-            record.entryCount = header.EntryCount();
+        if (const auto header = ReadPackageHeader(path)) {
+            record.entryCount = header->EntryCount();
         }
     }
 }
@@ -96,7 +83,7 @@ bool SetHistoryResult(UpdateRecord& record, const UpdateOutcome& outcome)
     if (!outcome.endingShown && !outcome.updateModeEntered) {
         return false;
     }
-    record.reason = Joined(outcome.texts);
+    record.reason = Joined(outcome.texts, std::string(" "));
     if (record.reason.empty()) {
         record.reason =
             outcome.reason == StopReason::Stopped ? "stopped before the transfer ended" : "no reason given";

@@ -36,14 +36,12 @@ enum ControlStatus : std::uint8_t {
     kStatusSuccess = 0x01,
     kStatusPending = 0x02,
     kStatusFailed = 0x80,
-    kStatusTransferNotInProgress = 0x81,
 };
 
 // bTag runs 1..255 and wraps past 0, which a header never carries.
 class TagSequence {
 public:
     std::uint8_t Next();
-    std::uint8_t Last() const { return last_; }
 
 private:
     std::uint8_t last_ = 0;

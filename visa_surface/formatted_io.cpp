@@ -193,8 +193,12 @@ ViStatus ScanRead(const char* format, va_list& args, const std::string& reply)
             if (target == nullptr) {
                 return VI_ERROR_USER_BUF;
             }
+            // The caller's variable keeps its value unless a number was read.
             if (directive.conversion == 'f') {
                 const double value = std::strtod(begin, &end);
+                if (end == begin) {
+                    return VI_ERROR_INV_FMT;
+                }
                 if (directive.isLong) {
                     *static_cast<double*>(target) = value;
                 } else {
@@ -202,14 +206,14 @@ ViStatus ScanRead(const char* format, va_list& args, const std::string& reply)
                 }
             } else {
                 const long value = std::strtol(begin, &end, base);
+                if (end == begin) {
+                    return VI_ERROR_INV_FMT;
+                }
                 if (directive.isLong) {
                     *static_cast<long*>(target) = value;
                 } else {
                     *static_cast<int*>(target) = static_cast<int>(value);
                 }
-            }
-            if (end == begin) {
-                return VI_ERROR_INV_FMT;
             }
             at += static_cast<std::size_t>(end - begin);
             break;

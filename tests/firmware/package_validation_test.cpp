@@ -184,12 +184,12 @@ TEST(ValidatePackageFileTest, AdmittedEntriesReadBackInsideTheFile)
     testing::WriteFileBytes(path, bytes);
     ASSERT_EQ(ValidatePackage(path), std::nullopt);
 
-    PackageHeader header;
-    ASSERT_EQ(ReadPackageHeader(path, header), 0);
-    for (int n = 1; n <= header.EntryCount(); ++n) {
-        PackageEntry entry;
-        ASSERT_EQ(ReadPackageEntry(path, entry, n), 0);
-        EXPECT_LE(std::int64_t{entry.Offset()} + entry.Size(),
+    const std::optional<PackageHeader> header = ReadPackageHeader(path);
+    ASSERT_TRUE(header.has_value());
+    for (int n = 1; n <= header->EntryCount(); ++n) {
+        const std::optional<PackageEntry> entry = ReadPackageEntry(path, n);
+        ASSERT_TRUE(entry.has_value()) << "entry " << n;
+        EXPECT_LE(std::int64_t{entry->Offset()} + entry->Size(),
                   static_cast<std::int64_t>(bytes.size()))
             << "entry " << n;
     }

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace meterload {
 namespace {
@@ -29,16 +32,12 @@ std::ostream& operator<<(std::ostream& out, const EntryView& e)
     return out << "{offset " << e.offset << ", size " << e.size << ", name \"" << e.name << "\"}";
 }
 
-EntryView View(const PackageEntry& entry)
+std::optional<EntryView> View(const std::optional<PackageEntry>& entry)
 {
-    return {entry.Offset(), entry.Size(), entry.Name()};
-}
-
-PackageEntry Marked()
-{
-    PackageEntry entry;
-    entry.bytes.fill(0x5A);
-    return entry;
+    if (!entry) {
+        return std::nullopt;
+    }
+    return EntryView{entry->Offset(), entry->Size(), entry->Name()};
 }
 
 class PackageReaderTest : public ::testing::Test {
@@ -57,13 +56,6 @@ protected:
         return path;
     }
 
-    EntryView ReadEntry(const std::string& path, int n)
-    {
-        PackageEntry entry = Marked();
-        EXPECT_EQ(ReadPackageEntry(path, entry, n), 0);
-        return View(entry);
-    }
-
     testing::ScratchDir dir_;
 };
 
@@ -74,48 +66,81 @@ PackageBuilder ThreeEntries()
     return builder;
 }
 
-TEST_F(PackageReaderTest, ThreeEntries)
-{
-    const std::string path = Write(ThreeEntries());
-    PackageHeader header;
-    ASSERT_EQ(ReadPackageHeader(path, header), 0);
-    EXPECT_EQ(header.EntryCount(), 3);
+const EntryView kFirst{3000, 200, "dsp.bin"};
+const EntryView kSecond{2000, 1000, "panel.bin"};
+const EntryView kThird{1600, 0, "msp.bin"};
 
-    const EntryView first{3000, 200, "dsp.bin"};
-    const EntryView third{1600, 0, "msp.bin"};
-    EXPECT_EQ(ReadEntry(path, 1), first);
-    EXPECT_EQ(ReadEntry(path, 2), (EntryView{2000, 1000, "panel.bin"}));
-    EXPECT_EQ(ReadEntry(path, 3), third);
-    // Beyond the count, and for n below 1, the reader runs to the last entry.
-    EXPECT_EQ(ReadEntry(path, 5), third);
-    EXPECT_EQ(ReadEntry(path, 0), third);
-    EXPECT_EQ(ReadEntry(path, -1), third);
+struct TableCase {
+    const char* name;
+    std::function<Bytes()> file;
+    std::int32_t count;                             // the header's entry count
+    std::vector<std::optional<EntryView>> entries;  // ReadPackageEntry for n = -1, 0, 1, 2, 3, 4
+};
+
+void PrintTo(const TableCase& c, std::ostream* os)
+{
+    *os << c.name;
 }
 
-TEST_F(PackageReaderTest, NoEntriesLeavesRecordUntouched)
+class PackageTableCase : public PackageReaderTest, public ::testing::WithParamInterface<TableCase> {};
+
+// An entry is returned only when the table has it and the file holds all of
+// it; nothing is made up from a count beyond the table or a cut-off record.
+TEST_P(PackageTableCase, ReadsEachEntryTheFileHolds)
 {
-    for (const std::int32_t count : {0, -1}) {
-        const std::string path = Write(PackageBuilder().EntryCount(count));
-        PackageEntry entry = Marked();
-        EXPECT_EQ(ReadPackageEntry(path, entry, 1), 0);
-        EXPECT_EQ(entry.bytes, Marked().bytes) << "entry count " << count;
+    const TableCase& c = GetParam();
+    const std::string path = Write(c.file());
+    const std::optional<PackageHeader> header = ReadPackageHeader(path);
+    ASSERT_TRUE(header.has_value());
+    EXPECT_EQ(header->EntryCount(), c.count);
+    for (int n = -1; n <= 4; ++n) {
+        EXPECT_EQ(View(ReadPackageEntry(path, n)), c.entries[static_cast<std::size_t>(n + 1)]) << "entry " << n;
     }
 }
 
-TEST_F(PackageReaderTest, UnreadablePathLeavesRecordsUntouched)
+Bytes Cut(const Bytes& full, std::size_t size)
+{
+    return Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(size));
+}
+
+constexpr std::size_t kSecondEntryAt = kPackageHeaderSize + kPackageEntrySize;
+
+INSTANTIATE_TEST_SUITE_P(
+    Tables, PackageTableCase,
+    ::testing::Values(
+        TableCase{"ThreeEntries", [] { return ThreeEntries().Build(); }, 3,
+                  {std::nullopt, std::nullopt, kFirst, kSecond, kThird, std::nullopt}},
+        TableCase{"NoEntries", [] { return PackageBuilder().EntryCount(0).Build(); }, 0,
+                  {std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt}},
+        TableCase{"NegativeCount", [] { return PackageBuilder().EntryCount(-1).Build(); }, -1,
+                  {std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt}},
+        TableCase{"TableEndingInsideAnEntry", [] { return Cut(ThreeEntries().Build(), kSecondEntryAt + 8); }, 3,
+                  {std::nullopt, std::nullopt, kFirst, std::nullopt, std::nullopt, std::nullopt}},
+        TableCase{"TableEndingAfterAnEntry", [] { return Cut(ThreeEntries().Build(), kSecondEntryAt); }, 3,
+                  {std::nullopt, std::nullopt, kFirst, std::nullopt, std::nullopt, std::nullopt}},
+        TableCase{"HugeCount",
+                  [] {
+                      PackageBuilder builder = ThreeEntries();
+                      builder.EntryCount(0x7FFFFFFF);
+                      return builder.Build();
+                  },
+                  0x7FFFFFFF, {std::nullopt, std::nullopt, kFirst, kSecond, kThird, std::nullopt}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(PackageReaderTest, HugeCountAndIndexEndAtTheEndOfTheFile)
+{
+    PackageBuilder builder = ThreeEntries();
+    builder.EntryCount(0x7FFFFFFF);
+    const std::string path = Write(builder);
+    EXPECT_EQ(View(ReadPackageEntry(path, 0x7FFFFFFF)), std::nullopt);
+}
+
+TEST_F(PackageReaderTest, UnreadablePathGivesNothing)
 {
     const std::string path = dir_.File("missing.pak");
-    PackageHeader header;
-    header.bytes.fill(0x11);
-    EXPECT_EQ(ReadPackageHeader(path, header), 1);
-    EXPECT_EQ(header.bytes, [] {
-        PackageHeader h;
-        h.bytes.fill(0x11);
-        return h.bytes;
-    }());
-    PackageEntry entry = Marked();
-    EXPECT_EQ(ReadPackageEntry(path, entry, 1), 1);
-    EXPECT_EQ(entry.bytes, Marked().bytes);
+    EXPECT_EQ(ReadPackageHeader(path), std::nullopt);
+    EXPECT_EQ(View(ReadPackageEntry(path, 1)), std::nullopt);
+    EXPECT_EQ(ReadPackageHeader(dir_.File(".")), std::nullopt) << "a folder is no package";
 }
 
 TEST_F(PackageReaderTest, ShortFileZeroesTheRestOfTheHeader)
@@ -125,36 +150,13 @@ TEST_F(PackageReaderTest, ShortFileZeroesTheRestOfTheHeader)
         file[i] = static_cast<std::uint8_t>(i + 1);
     }
     const std::string path = Write(file);
-    PackageHeader header;
-    header.bytes.fill(0x77);
-    ASSERT_EQ(ReadPackageHeader(path, header), 0);
+    const std::optional<PackageHeader> header = ReadPackageHeader(path);
+    ASSERT_TRUE(header.has_value());
     Bytes expected = file;
     expected.resize(kPackageHeaderSize, 0);
-    EXPECT_EQ(Bytes(header.bytes.begin(), header.bytes.end()), expected);
-    EXPECT_EQ(header.EntryCount(), 0);
-
-    PackageEntry entry = Marked();
-    EXPECT_EQ(ReadPackageEntry(path, entry, 1), 0);
-    EXPECT_EQ(entry.bytes, Marked().bytes);
-}
-
-// A table cut short: the record keeps the bytes it held where the read
-// brought nothing.
-TEST_F(PackageReaderTest, TableEndingInsideAnEntry)
-{
-    const Bytes full = ThreeEntries().Build();
-    const std::size_t secondEntry = kPackageHeaderSize + kPackageEntrySize;
-    const std::string path = Write(Bytes(full.begin(), full.begin() + secondEntry + 8));
-    EXPECT_EQ(ReadEntry(path, 3), (EntryView{2000, 1000, "dsp.bin"}));
-    EXPECT_EQ(ReadEntry(path, 1), (EntryView{3000, 200, "dsp.bin"}));
-}
-
-TEST_F(PackageReaderTest, HugeCountStopsAtTheEndOfTheFile)
-{
-    PackageBuilder builder = ThreeEntries();
-    builder.EntryCount(0x7FFFFFFF);
-    const std::string path = Write(builder);
-    EXPECT_EQ(ReadEntry(path, 0x7FFFFFFF), (EntryView{1600, 0, "msp.bin"}));
+    EXPECT_EQ(Bytes(header->bytes.begin(), header->bytes.end()), expected);
+    EXPECT_EQ(header->EntryCount(), 0);
+    EXPECT_EQ(View(ReadPackageEntry(path, 1)), std::nullopt);
 }
 
 TEST(PackageRecordTest, LittleEndianFieldsAndName)

@@ -25,6 +25,7 @@ namespace {
 using testing::SimInstrument;
 using testing::SlowWireClock;
 using testing::VirtualClock;
+using testing::WireEvent;
 using std::chrono::milliseconds;
 
 // Whether the process still has `path` loaded, without loading it.
@@ -253,7 +254,8 @@ TEST_F(InstrumentConnectionTest, NothingGoesOutAfterClose)
 
 // Unloading releases the sessions only when nobody else holds the library:
 // a connection told that another holder keeps it closes them itself, the
-// instrument's and then the resource manager's, both accepted.
+// instrument's and then the resource manager's, both accepted. The find list
+// of the search is closed in either case, before the instrument is opened.
 TEST_F(InstrumentConnectionTest, ClosesItsSessionsWhenTheLibraryStaysLoaded)
 {
     for (const bool heldElsewhere : {false, true}) {
@@ -272,16 +274,125 @@ TEST_F(InstrumentConnectionTest, ClosesItsSessionsWhenTheLibraryStaysLoaded)
             }
         }
         const auto calls = CallNames(sim_);
+        const auto list = std::find(calls.begin(), calls.end(), "viClose");
+        ASSERT_NE(list, calls.end()) << sim_.TranscriptText();
+        EXPECT_EQ(*(list - 1), "viFindRsrc");
         if (heldElsewhere) {
-            EXPECT_EQ(closes, (std::vector<std::string>{"0x00000000", "0x00000000"})) << sim_.TranscriptText();
+            EXPECT_EQ(closes, (std::vector<std::string>(3, "0x00000000"))) << sim_.TranscriptText();
             ASSERT_GE(calls.size(), 3u);
             EXPECT_EQ(calls[calls.size() - 3], "viSetAttribute");
         } else {
-            EXPECT_TRUE(closes.empty()) << sim_.TranscriptText();
+            EXPECT_EQ(closes, (std::vector<std::string>{"0x00000000"})) << sim_.TranscriptText();
             EXPECT_EQ(calls.back(), "viSetAttribute");
         }
     }
 }
+
+// The VISA objects a transcript shows opened (resource managers, find lists,
+// instrument sessions) and those it shows closed with success, by handle.
+struct ObjectLedger {
+    std::vector<std::string> opened;
+    std::vector<std::string> closed;
+};
+
+ObjectLedger Objects(const std::vector<WireEvent>& events)
+{
+    static const std::pair<const char*, const char*> openers[] = {
+        {"viOpenDefaultRM", "rm"}, {"viFindRsrc", "list"}, {"viOpen", "vi"}};
+    ObjectLedger ledger;
+    for (const WireEvent& event : events) {
+        for (const auto& [name, field] : openers) {
+            if (event.name == name && event.Field("status") == "0x00000000" && event.Field(field) != "0") {
+                ledger.opened.push_back(event.Field(field));
+            }
+        }
+        if (event.name == "viClose" && event.Field("status") == "0x00000000") {
+            ledger.closed.push_back(event.Field("object"));
+        }
+    }
+    std::sort(ledger.opened.begin(), ledger.opened.end());
+    std::sort(ledger.closed.begin(), ledger.closed.end());
+    return ledger;
+}
+
+enum class Way { Open, OpenSerial, FindAll };
+
+struct LifetimeCase {
+    const char* name;
+    const char* config;
+    Way way;
+    bool opens;          // the instrument is open afterwards
+    OpenFailure failure;
+    int lists;           // find lists the search opened
+};
+
+void PrintTo(const LifetimeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class VisaObjectLifetime : public InstrumentConnectionTest,
+                           public ::testing::WithParamInterface<LifetimeCase> {};
+
+// Every object a connection opens it closes exactly once: each find list as
+// soon as its search is done, the sessions when nothing was found or at
+// Close. The library is held elsewhere here, so nothing is left to the unload.
+TEST_P(VisaObjectLifetime, ClosesEveryObjectItOpened)
+{
+    const LifetimeCase& c = GetParam();
+    ASSERT_TRUE(sim_.Configure(c.config));
+    InstrumentConnection connection(clock_, sim_.LibraryPath());
+    connection.SetLibraryHeldElsewhere(true);
+    switch (c.way) {
+    case Way::Open: connection.Open(); break;
+    case Way::OpenSerial: connection.OpenSerial("DEF456"); break;
+    case Way::FindAll: connection.FindAll(); break;
+    }
+    EXPECT_EQ(connection.IsOpen(), c.opens);
+    EXPECT_EQ(connection.Failure(), c.failure) << connection.Diagnostic();
+
+    const auto lists = sim_.Events("viFindRsrc");
+    const auto opened = std::count_if(lists.begin(), lists.end(), [](const WireEvent& e) {
+        return e.Field("status") == "0x00000000";
+    });
+    EXPECT_EQ(opened, c.lists) << sim_.TranscriptText();
+    const ObjectLedger beforeClose = Objects(sim_.Transcript());
+    for (const WireEvent& list : lists) {
+        if (list.Field("status") == "0x00000000") {
+            EXPECT_EQ(std::count(beforeClose.closed.begin(), beforeClose.closed.end(), list.Field("list")), 1)
+                << "find list " << list.Field("list") << " still open\n" << sim_.TranscriptText();
+        }
+    }
+
+    connection.Close();
+    const ObjectLedger ledger = Objects(sim_.Transcript());
+    if (c.failure != OpenFailure::ResourceManager) {
+        EXPECT_FALSE(ledger.opened.empty()) << "the resource manager at least";
+    }
+    EXPECT_EQ(ledger.closed, ledger.opened) << sim_.TranscriptText();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, VisaObjectLifetime,
+    ::testing::Values(
+        LifetimeCase{"OpenHex", "serials=ABC123\n", Way::Open, true, OpenFailure::None, 1},
+        LifetimeCase{"OpenDecimalOnly", "serials=ABC123\nenumerate=decimal\n", Way::Open, true,
+                     OpenFailure::None, 1},
+        LifetimeCase{"OpenOfTwo", "serials=ABC123,DEF456\n", Way::Open, true, OpenFailure::None, 1},
+        LifetimeCase{"OpenNothingAttached", "serials=\n", Way::Open, false, OpenFailure::NotFound, 0},
+        LifetimeCase{"OpenNoResourceManager", "no_rm=1\n", Way::Open, false, OpenFailure::ResourceManager, 0},
+        LifetimeCase{"SerialSecondOfTwo", "serials=ABC123,DEF456\nenumerate=both\n", Way::OpenSerial, true,
+                     OpenFailure::None, 1},
+        LifetimeCase{"SerialDecimalOnly", "serials=DEF456\nenumerate=decimal\n", Way::OpenSerial, true,
+                     OpenFailure::None, 1},
+        LifetimeCase{"SerialAbsent", "serials=ABC123\nenumerate=both\n", Way::OpenSerial, false,
+                     OpenFailure::NotFound, 2},
+        LifetimeCase{"SerialNoResourceManager", "no_rm=1\n", Way::OpenSerial, false,
+                     OpenFailure::ResourceManager, 0},
+        LifetimeCase{"FindAllBothForms", "serials=ABC123,DEF456\nenumerate=both\n", Way::FindAll, false,
+                     OpenFailure::None, 2},
+        LifetimeCase{"FindAllNothingAttached", "serials=\n", Way::FindAll, false, OpenFailure::NotFound, 0}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace meterload

@@ -112,6 +112,11 @@ TEST_P(SearchFailure, SaysWhyNothingWasFound)
     EXPECT_FALSE(opener.IsOpen());
     EXPECT_EQ(opener.Failure(), c.failure) << opener.Diagnostic();
     EXPECT_FALSE(opener.Diagnostic().empty());
+
+    InstrumentConnection first(clock_, library);
+    first.Open();
+    EXPECT_EQ(first.FoundCount(), 0u);
+    EXPECT_EQ(first.Failure(), c.failure) << first.Diagnostic();
 }
 
 INSTANTIATE_TEST_SUITE_P(
