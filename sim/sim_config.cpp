@@ -22,7 +22,8 @@ const char* const kInstrumentKeys[] = {"versions",           "received_versions"
                                        "unplug_after_bytes", "unplug_after_images",
                                        "unplug_after_ms"};
 // Keys of the whole simulated bus.
-const char* const kBusKeys[] = {"serials", "enumerate", "no_rm", "state", "transcript", "record", "power_switches"};
+const char* const kBusKeys[] = {"serials", "enumerate", "no_rm", "state", "transcript", "record", "power_switches",
+                                "write_gates"};
 
 // So that "USB0::0x1D47::0x0B62::<serial>::INSTR" fits the 256 bytes that
 // VISA gives a resource descriptor, zero byte included.
@@ -275,6 +276,10 @@ bool ApplyEntry(const std::string& key, const std::string& value, const std::str
     }
     if (key == "power_switches") {
         config.powerSwitchesPath = value;
+        return true;
+    }
+    if (key == "write_gates") {
+        config.writeGatesPath = value;
         return true;
     }
     if (key == "record") {
