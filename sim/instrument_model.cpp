@@ -51,6 +51,24 @@ char ReplyStatus(const std::string& reply)
     return reply.empty() ? '\0' : reply[0];
 }
 
+// What a write means to an instrument in update mode.
+WriteKind KindInUpdateMode(const InstrumentState& state, const unsigned char* bytes, std::uint32_t count)
+{
+    const auto is = [&](const void* what, std::size_t size) {
+        return count == size && std::memcmp(bytes, what, size) == 0;
+    };
+    if (is(kIdentify, sizeof kIdentify - 1)) {
+        return WriteKind::Identify;
+    }
+    if (is(kEndFrame, sizeof kEndFrame)) {
+        return WriteKind::EndFrame;
+    }
+    if (is(kPadCommand, sizeof kPadCommand - 1) && NeedsPad(state.lastDataWrite)) {
+        return WriteKind::Pad;
+    }
+    return WriteKind::Data;
+}
+
 }  // namespace
 
 const char* WriteKindName(WriteKind kind)
@@ -214,15 +232,14 @@ WriteOutcome InstrumentModel::Write(std::size_t instrument, const unsigned char*
         return WriteInNormalMode(state, text);
     }
     WriteOutcome outcome;
-    if (text == kIdentify) {
+    outcome.kind = KindInUpdateMode(state, bytes, count);
+    if (outcome.kind == WriteKind::Identify) {
         state.queuedReply = IdentificationReply(state);
         dirty = true;
-        outcome.kind = WriteKind::Identify;
         outcome.returned = count;
         return outcome;
     }
-    if (count == sizeof kEndFrame && std::memcmp(bytes, kEndFrame, sizeof kEndFrame) == 0) {
-        outcome.kind = WriteKind::EndFrame;
+    if (outcome.kind == WriteKind::EndFrame) {
         // The frame that fails never arrives, so image N stays open and a
         // repeated frame fails again.
         const InstrumentConfig& settings = SettingsOf(state);
@@ -245,13 +262,18 @@ WriteOutcome InstrumentModel::Write(std::size_t instrument, const unsigned char*
         }
         return outcome;
     }
-    if (text == kPadCommand && NeedsPad(state.lastDataWrite)) {
+    if (outcome.kind == WriteKind::Pad) {
         state.lastDataWrite = 0;
-        outcome.kind = WriteKind::Pad;
         outcome.returned = count;
         return outcome;
     }
     return WriteImageData(state, bytes, count);
+}
+
+bool InstrumentModel::IsImageData(std::size_t instrument, const unsigned char* bytes, std::uint32_t count) const
+{
+    const InstrumentState& state = instruments_.at(instrument);
+    return !state.unplugged && state.updateMode && KindInUpdateMode(state, bytes, count) == WriteKind::Data;
 }
 
 WriteOutcome InstrumentModel::WriteInNormalMode(InstrumentState& state, const std::string& text)

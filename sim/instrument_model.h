@@ -81,6 +81,8 @@ public:
     std::optional<std::uint64_t> UnplugDue(std::size_t instrument) const;
 
     WriteOutcome Write(std::size_t instrument, const unsigned char* bytes, std::uint32_t count);
+    // Whether Write would take these bytes as image data, changing nothing.
+    bool IsImageData(std::size_t instrument, const unsigned char* bytes, std::uint32_t count) const;
     // At most `count` bytes; the rest of a longer reply stays queued.
     ReadOutcome Read(std::size_t instrument, std::uint32_t count);
 

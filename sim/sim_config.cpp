@@ -1,5 +1,6 @@
 #include "sim/sim_config.h"
 
+#include "platform/hex_text.h"
 #include "sim/process_environment.h"
 #include "visa_surface/resource_name.h"
 
@@ -21,7 +22,8 @@ const char* const kInstrumentKeys[] = {"versions",           "received_versions"
                                        "unplug_after_bytes", "unplug_after_images",
                                        "unplug_after_ms"};
 // Keys of the whole simulated bus.
-const char* const kBusKeys[] = {"serials", "enumerate", "no_rm", "state", "transcript", "record", "power_switches"};
+const char* const kBusKeys[] = {"serials", "enumerate", "no_rm", "state", "transcript", "record", "power_switches",
+                                "write_gates"};
 
 // So that "USB0::0x1D47::0x0B62::<serial>::INSTR" fits the 256 bytes that
 // VISA gives a resource descriptor, zero byte included.
@@ -57,34 +59,6 @@ std::vector<std::string> SplitList(const std::string& text)
     return items;
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    const int lower = std::tolower(static_cast<unsigned char>(c));
-    if (lower >= 'a' && lower <= 'f') {
-        return lower - 'a' + 10;
-    }
-    return -1;
-}
-
-bool DecodeHex(const std::string& text, std::string& bytes)
-{
-    if (text.empty() || text.size() % 2 != 0) {
-        return false;
-    }
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = HexDigit(text[i]);
-        const int low = HexDigit(text[i + 1]);
-        if (high < 0 || low < 0) {
-            return false;
-        }
-        bytes.push_back(static_cast<char>(high * 16 + low));
-    }
-    return true;
-}
-
 bool ParseReply(const std::string& item, ScriptedReply& reply)
 {
     if (item == "none") {
@@ -92,7 +66,12 @@ bool ParseReply(const std::string& item, ScriptedReply& reply)
         return true;
     }
     if (item.rfind("hex:", 0) == 0) {
-        return DecodeHex(item.substr(4), reply.bytes);
+        const auto bytes = meterload::FromHexText(item.substr(4));
+        if (!bytes || bytes->empty()) {
+            return false;
+        }
+        reply.bytes = *bytes;
+        return true;
     }
     if (item.size() == 3 && (item[0] == 'a' || item[0] == 'A') && (item[1] == 'b' || item[1] == 'B')) {
         reply.bytes = std::string(1, static_cast<char>(0xAB)) + item[2];
@@ -299,6 +278,10 @@ bool ApplyEntry(const std::string& key, const std::string& value, const std::str
         config.powerSwitchesPath = value;
         return true;
     }
+    if (key == "write_gates") {
+        config.writeGatesPath = value;
+        return true;
+    }
     if (key == "record") {
         if (value == "full") {
             config.record = RecordLevel::Full;
@@ -394,8 +377,8 @@ bool DecodeEscapes(const std::string& text, std::string& decoded)
         case 'x': {
             int value = 0;
             int digits = 0;
-            while (digits < 2 && i + 1 < text.size() && HexDigit(text[i + 1]) >= 0) {
-                value = value * 16 + HexDigit(text[++i]);
+            while (digits < 2 && i + 1 < text.size() && meterload::HexDigitValue(text[i + 1]) >= 0) {
+                value = value * 16 + meterload::HexDigitValue(text[++i]);
                 ++digits;
             }
             if (digits == 0) {

@@ -74,6 +74,10 @@ struct SimConfig {
     // serial: "off" in it switches that instrument off; anything else, or no
     // file, leaves it on.
     std::string powerSwitchesPath;
+    // A folder of write gates, one file per instrument named by its serial,
+    // that hold its image data writes until a test lets them through (see
+    // write_gate.h).
+    std::string writeGatesPath;
     RecordLevel record = RecordLevel::Full;
 
     // Per instrument, in the order of `serials`: the defaults with that

@@ -1,5 +1,6 @@
 #include "sim/sim_state.h"
 
+#include "platform/hex_text.h"
 #include "sim/process_environment.h"
 #include "visa_surface/transcript.h"
 
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 namespace zqsim {
@@ -39,34 +41,14 @@ std::string ToHex(const std::string& bytes)
     return line.Text().substr(3);  // drop " x="
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
+// False when `hex` is not whole pairs of hex digits; `bytes` is then untouched.
 bool FromHex(const std::string& hex, std::string& bytes)
 {
-    if (hex.size() % 2 != 0) {
+    auto decoded = meterload::FromHexText(hex);
+    if (!decoded) {
         return false;
     }
-    bytes.clear();
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        const int high = HexDigit(hex[i]);
-        const int low = HexDigit(hex[i + 1]);
-        if (high < 0 || low < 0) {
-            return false;
-        }
-        bytes.push_back(static_cast<char>(high * 16 + low));
-    }
+    bytes = std::move(*decoded);
     return true;
 }
 

@@ -1,11 +1,14 @@
 #include "sim/simulator.h"
 
 #include "sim/sim_state.h"
+#include "sim/write_gate.h"
 
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
+#include <thread>
 
 namespace zqsim {
 namespace {
@@ -61,6 +64,15 @@ public:
 private:
     ClockWait wait_;
 };
+
+// Lets go of the call lock for a short pause in real time, whatever clock the
+// sim keeps: a held write polls its gate so.
+void PauseUnlocked()
+{
+    callMutex.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    callMutex.lock();
+}
 
 }  // namespace
 
@@ -288,11 +300,36 @@ void Simulator::CloseInstrument(const Session& /*session*/)
     // Nothing is held for a simulated instrument.
 }
 
+void Simulator::AwaitWriteGate(ViSession vi, const ViByte* buffer, ViUInt32 count)
+{
+    bool held = false;
+    // Looked up afresh after every pause: meanwhile another thread may have
+    // closed the session or configured the sim anew.
+    while (!config_.writeGatesPath.empty() && buffer != nullptr) {
+        const Session* session = sessions_.Find(vi, Session::Kind::Instrument);
+        if (session == nullptr || session->lost || !model_.IsImageData(session->instrument, buffer, count)) {
+            return;
+        }
+        const InstrumentState& state = model_.Instruments().at(session->instrument);
+        if (!WriteGateHolds(config_.writeGatesPath, state.serial, state.updateBytes + count)) {
+            return;
+        }
+        if (!held) {
+            held = true;
+            Record(EventLine("held").Add("vi", vi).Add("serial", state.serial).Add("bytes", state.updateBytes).Add(
+                "count", count));
+        }
+        PauseUnlocked();
+        CatchUp();
+    }
+}
+
 ViStatus Simulator::Write(ViSession vi, const ViByte* buffer, ViUInt32 count, ViUInt32* returned, const char* via)
 {
     if (returned != nullptr) {
         *returned = 0;
     }
+    AwaitWriteGate(vi, buffer, count);
     EventLine line = IoEvent("viWrite", vi, count, via);
     Session* session = sessions_.Find(vi, Session::Kind::Instrument);
     ViStatus status = VI_SUCCESS;

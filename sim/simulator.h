@@ -59,6 +59,9 @@ public:
     ViStatus Clear(ViSession vi) override;
 
 private:
+    // Holds an image data write while its instrument's write gate is shut,
+    // without the call lock, so that the other sessions carry on meanwhile.
+    void AwaitWriteGate(ViSession vi, const ViByte* buffer, ViUInt32 count);
     void RecordConfigErrors(const std::vector<std::string>& errors);
     // Switches off or on each instrument whose power switch changed.
     void ReadPowerSwitches();

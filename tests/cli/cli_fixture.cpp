@@ -96,6 +96,14 @@ bool CliTest::EnteredUpdateMode() const
     return false;
 }
 
+bool CliTest::AwaitHeld(const std::string& serial, std::size_t count) const
+{
+    const auto enough = [&](const std::vector<WireEvent>& events) {
+        return HeldWrites(events, serial).size() >= count;
+    };
+    return enough(AwaitTranscript(PathOf("transcript.txt"), enough));
+}
+
 void CliTest::WriteFirmwareFiles() const
 {
     ImageSpec main;

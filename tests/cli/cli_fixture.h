@@ -6,6 +6,7 @@
 #include "tests/cli/cli_process.h"
 #include "tests/support/package_builder.h"
 #include "tests/support/transcript.h"
+#include "tests/support/write_gates.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -38,6 +39,9 @@ protected:
     std::vector<Bytes> Writes() const;
     std::size_t DataWrites() const;
     bool EnteredUpdateMode() const;
+    // Waits until the transcript shows `count` writes of `serial` held at
+    // its write gate; false when it does not within a minute.
+    bool AwaitHeld(const std::string& serial, std::size_t count) const;
 
     // Firmware files: main.bin (DSP 02.06, 1000 bytes of body), old.bin
     // (02.05), foreign.bin (another maker's), panel.bin (481 plain bytes),

@@ -7,10 +7,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <filesystem>
 #include <set>
 #include <sstream>
-#include <thread>
 
 namespace meterload::testing {
 namespace {
@@ -18,7 +18,6 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 using nlohmann::json;
-using namespace std::chrono_literals;
 
 class CliFleetTest : public CliTest {
 protected:
@@ -238,32 +237,46 @@ TEST_F(CliFleetTest, OneQuestionCoversEveryInstrument)
 TEST_F(CliFleetTest, CtrlCStopsEveryInstrumentsWrites)
 {
     ImageSpec spec;
-    spec.bodySize = 240 * 300;  // 4.5 s of data writes
+    spec.bodySize = 240 * 300;
     Write("big.bin", ImageBytes(spec));
-    PtyRun run(Command({"install", "{big.bin}", "--all", "--yes"}), Env("serials=AAA111,BBB222\n"));
-    const auto waitForWrites = [this](std::size_t count) {
-        for (int i = 0; i < 200 && DataWrites() < count; ++i) {
-            std::this_thread::sleep_for(50ms);
-        }
-        return DataWrites();
-    };
-    ASSERT_GE(waitForWrites(40), 40u) << run.Output();
+    const std::vector<std::string> serials = {"AAA111", "BBB222"};
+    const WriteGates gates(PathOf("gates"));
+    constexpr std::uint64_t kFirstHold = 240 * 20;
+    constexpr std::uint64_t kSecondHold = 240 * 40;
+    for (const std::string& serial : serials) {
+        gates.HoldAfter(serial, kFirstHold);
+    }
+    PtyRun run(Command({"install", "{big.bin}", "--all", "--yes"}),
+               Env("serials=AAA111,BBB222\n" + gates.ConfigLine()));
+    // Both held in the middle of their transfers: the first press only warns.
+    for (const std::string& serial : serials) {
+        ASSERT_TRUE(AwaitHeld(serial, 1)) << serial << "\n" << run.Output();
+    }
     run.Type("\x03");
     ASSERT_TRUE(run.WaitForOutput("Press Ctrl+C again to stop anyway.")) << run.Output();
-    const std::size_t warned = DataWrites();
-    ASSERT_GE(waitForWrites(warned + 40), warned + 40) << run.Output();
+    for (const std::string& serial : serials) {
+        gates.HoldAfter(serial, kSecondHold);
+    }
+    for (const std::string& serial : serials) {
+        ASSERT_TRUE(AwaitHeld(serial, 2)) << serial << "\n" << run.Output();
+    }
+    // Both held again: the second press stops each after its write in flight.
     run.Type("\x03");
+    ASSERT_TRUE(run.WaitForOutput("Stopping before the next write.")) << run.Output();
+    for (const std::string& serial : serials) {
+        gates.Release(serial);
+    }
     EXPECT_EQ(run.Wait(), 130) << run.Output();
     EXPECT_THAT(run.Output(), HasSubstr("AAA111: Stopped: the ZQ6140 is left in update mode."));
     EXPECT_THAT(run.Output(), HasSubstr("BBB222: Stopped: the ZQ6140 is left in update mode."));
+    EXPECT_THAT(run.Output(), Not(HasSubstr("update completed")));
     EXPECT_TRUE(Updated().empty());
-    for (const auto& [serial, exchange] : ExchangesBySerial(Transcript())) {
-        std::size_t writes = 0;
-        for (const Exchange& e : exchange) {
-            writes += e.what.rfind("viWrite", 0) == 0 ? 1u : 0u;
-        }
-        EXPECT_LT(writes, 300u) << serial;
+    const auto events = Transcript();
+    for (const std::string& serial : serials) {
+        ExpectStoppedAfterTheWriteInFlight(events, serial, kFirstHold, kSecondHold);
     }
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().name, "unload");
 }
 
 }  // namespace

@@ -5,14 +5,13 @@
 
 #include "tests/cli/cli_wire.h"
 
-#include <thread>
+#include <cstdint>
 
 namespace meterload::testing {
 namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
-using namespace std::chrono_literals;
 
 constexpr const char* kTwo = "serials=ABC123,DEF456\n";
 
@@ -100,33 +99,28 @@ TEST_F(CliTest, CtrlCBeforeUpdateModeStopsAtOnceAndLetsGo)
 TEST_F(CliTest, CtrlCDuringTheTransferWarnsFirstAndStopsOnTheSecond)
 {
     ImageSpec spec;
-    spec.bodySize = 240 * 300;  // 4.5 s of data writes
+    spec.bodySize = 240 * 300;
     Write("big.bin", ImageBytes(spec));
-    PtyRun run(Command({"install", "{big.bin}", "--yes"}), Env());
-    const auto waitForWrites = [this](std::size_t count) {
-        for (int i = 0; i < 200 && DataWrites() < count; ++i) {
-            std::this_thread::sleep_for(50ms);
-        }
-        return DataWrites();
-    };
-    ASSERT_GE(waitForWrites(20), 20u) << run.Output();
+    const WriteGates gates(PathOf("gates"));
+    constexpr std::uint64_t kFirstHold = 240 * 20;
+    constexpr std::uint64_t kSecondHold = 240 * 40;
+    gates.HoldAfter("ABC123", kFirstHold);
+    PtyRun run(Command({"install", "{big.bin}", "--yes"}), Env("serials=ABC123\n" + gates.ConfigLine()));
+    ASSERT_TRUE(AwaitHeld("ABC123", 1)) << run.Output();
     run.Type("\x03");
     ASSERT_TRUE(run.WaitForOutput("Press Ctrl+C again to stop anyway.")) << run.Output();
-    const std::size_t warned = DataWrites();
-    // It goes on after the first press.
-    ASSERT_GE(waitForWrites(warned + 20), warned + 20) << run.Output();
+    gates.HoldAfter("ABC123", kSecondHold);
+    ASSERT_TRUE(AwaitHeld("ABC123", 2)) << run.Output();
     run.Type("\x03");
+    ASSERT_TRUE(run.WaitForOutput("Stopping before the next write.")) << run.Output();
+    gates.Release("ABC123");
     EXPECT_EQ(run.Wait(), 130) << run.Output();
     EXPECT_THAT(run.Output(), HasSubstr("Stopped: the ZQ6140 is left in update mode."));
 
     const auto events = Transcript();
-    EXPECT_LT(DataWrites(), 300u);
-    for (const WireEvent& event : events) {
-        EXPECT_NE(event.name, "image") << "the image was closed although stopped";
-    }
-    // Nothing but data went out after update mode, and all was let go.
-    const auto writes = Writes();
-    EXPECT_EQ(writes.back().size(), 240u);
+    ExpectStoppedAfterTheWriteInFlight(events, "ABC123", kFirstHold, kSecondHold);
+    // All was let go.
+    ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back().name, "unload");
 }
 

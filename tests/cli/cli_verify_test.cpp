@@ -4,10 +4,14 @@
 // would, in any order) before it asks. The history keeps every verdict.
 #include "tests/cli/cli_fixture.h"
 
+#include "tests/support/sim_instrument.h"
+
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 namespace meterload::testing {
 namespace {
@@ -220,10 +224,29 @@ TEST_F(CliInstallVerifyTest, OneInstrument)
         run->Interrupt();
         const CliRun end = run->Wait();
         EXPECT_EQ(end.code, 0) << end.err;
+        // The press ended the wait, not its time limit, and was not taken
+        // for one during the transfer.
         EXPECT_THAT(end.err, HasSubstr("Stopped waiting for the power cycle"));
         EXPECT_THAT(end.err, Not(HasSubstr("update mode: it will need a power cycle")));
+        EXPECT_THAT(end.err, Not(HasSubstr("did not leave and come back")));
         EXPECT_THAT(end.err, HasSubstr("Stopped: the ZQ6140 was not asked again"));
         EXPECT_FALSE(History().at(0).contains("verification")) << "nothing was verified";
+        // The whole image went out before the wait began, and nothing was
+        // written to the instrument after it (the transcript holds the runs
+        // before too: this run's image is the last).
+        const std::vector<WireEvent> own = InstrumentEvents(Transcript(), "ABC123");
+        std::size_t image = own.size();
+        while (image > 0 && own[image - 1].name != "image") {
+            --image;
+        }
+        ASSERT_GT(image--, 0U) << "the image was not closed";
+        std::vector<std::string> writes;  // the EndFrame's own event follows its image
+        for (std::size_t i = image + 1; i < own.size(); ++i) {
+            if (own[i].name == "viWrite") {
+                writes.push_back(own[i].Field("kind"));
+            }
+        }
+        EXPECT_EQ(writes, std::vector<std::string>{"endframe"}) << "asked after the install";
     }
 }
 

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace meterload::testing {
 namespace {
 
@@ -75,6 +77,58 @@ void ExpectSameExchange(const std::vector<Exchange>& actual, const std::vector<E
         ASSERT_EQ(actual[i].what, alone[i].what) << who << ", exchange " << i;
         EXPECT_GE(actual[i].gap + std::chrono::milliseconds(1), alone[i].gap)
             << who << ", exchange " << i << ": " << actual[i].what;
+    }
+}
+
+namespace {
+
+// The position of the `n`th held write (from 1) among one instrument's events.
+std::size_t HeldAt(const std::vector<WireEvent>& own, std::size_t n)
+{
+    std::size_t held = 0;
+    for (std::size_t i = 0; i < own.size(); ++i) {
+        if (own[i].name == "held" && ++held == n) {
+            return i;
+        }
+    }
+    return own.size();
+}
+
+}  // namespace
+
+void ExpectStoppedAfterTheWriteInFlight(const std::vector<WireEvent>& events, const std::string& serial,
+                                        std::uint64_t firstHold, std::uint64_t secondHold)
+{
+    SCOPED_TRACE(serial);
+    const std::vector<WireEvent> own = InstrumentEvents(events, serial);
+    const std::size_t first = HeldAt(own, 1);
+    const std::size_t second = HeldAt(own, 2);
+    ASSERT_LT(second, own.size()) << "not held twice";
+    EXPECT_EQ(own[first].Field("bytes"), std::to_string(firstHold));
+    EXPECT_EQ(own[second].Field("bytes"), std::to_string(secondHold));
+    EXPECT_EQ(HeldAt(own, 3), own.size()) << "held a third time: a write after the second press";
+
+    std::uint64_t between = 0;
+    for (std::size_t i = first + 1; i < second; ++i) {
+        if (own[i].name == "viWrite") {
+            EXPECT_EQ(own[i].Field("kind"), "data") << "between the presses";
+            between += std::stoull(own[i].Field("returned"));
+        }
+    }
+    EXPECT_EQ(between, secondHold - firstHold) << "the transfer did not go on after the first press";
+
+    std::vector<WireEvent> after;
+    for (std::size_t i = second + 1; i < own.size(); ++i) {
+        if (own[i].name == "viWrite") {
+            after.push_back(own[i]);
+        }
+    }
+    ASSERT_EQ(after.size(), 1U) << "writes after the second press besides the one in flight";
+    EXPECT_EQ(after[0].Field("kind"), "data");
+    EXPECT_EQ(after[0].Field("status"), "0x00000000");
+    EXPECT_EQ(std::to_string(after[0].bytes.size()), own[second].Field("count"));
+    for (const WireEvent& event : own) {
+        EXPECT_NE(event.name, "image") << "the image was closed although stopped";
     }
 }
 

@@ -6,6 +6,7 @@
 #include "tests/support/transcript.h"
 
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -34,5 +35,14 @@ std::vector<WireEvent> DialogUpdateAlone(const std::string& path, const std::str
 // that no pause was shorter (a millisecond of timer grain allowed).
 void ExpectSameExchange(const std::vector<Exchange>& actual, const std::vector<Exchange>& alone,
                         const std::string& who);
+
+// For a transfer to `serial` held at its write gate twice (at `firstHold`
+// and `secondHold` image bytes), with Ctrl+C pressed once while held each
+// time, then let go: asserts from the order of the events on the wire that
+// after the first press the transfer went on, exactly up to the second hold,
+// and that after the second only the write already under way went out and
+// nothing else did, not even the EndFrame or a PadCommand.
+void ExpectStoppedAfterTheWriteInFlight(const std::vector<WireEvent>& events, const std::string& serial,
+                                        std::uint64_t firstHold, std::uint64_t secondHold);
 
 }  // namespace meterload::testing

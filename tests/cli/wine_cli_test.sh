@@ -71,6 +71,32 @@ def456=2
     echo "FAIL fleet: the transcript has not ${want#*:} images of 700 bytes on $serial"; failed=$((failed + 1))
   fi
 done
-echo "$((9 - failed - ${#not_run[@]})) passed, $failed failed, ${#not_run[@]} not run${not_run[*]:+: ${not_run[*]}}"
+# A data write held at its write gate waits inside the library, in another
+# process, until the gate is gone: what the native Ctrl+C tests rest on.
+rm -f state && mkdir -p gates && echo 240 >gates/ABC123
+held_from=$(($(wc -l <transcript.txt) + 1))
+ZQSIM_WRITE_GATES=$(wine_path "$work/gates") "$WINE" "$exe" install main.bin --serial ABC123 --yes \
+  >held.out 2>held.err </dev/null &
+held_pid=$!
+held_line=
+for _ in $(seq 1200); do
+  held_line=$(tail -n +"$held_from" transcript.txt | grep -n -m1 ' held vi=[0-9]* serial=ABC123 ' | cut -d: -f1)
+  [ -n "$held_line" ] || ! kill -0 "$held_pid" 2>/dev/null && break
+  sleep 0.1
+done
+held_early=$(tail -n +"$held_from" transcript.txt | grep -c 'image serial=ABC123')
+rm -f gates/ABC123
+wait "$held_pid"
+held_code=$?
+if [ "$held_code" -ne 0 ] && emulator_ended held; then
+  echo "not run held: $(grep -m1 '^qemu: uncaught' held.err)"; not_run+=(held)
+elif [ -z "$held_line" ] || [ "$held_early" -ne 0 ] || [ "$held_code" -ne 0 ] ||
+  ! tail -n +$((held_from + held_line)) transcript.txt | grep -q 'image serial=ABC123 index=1 size=700'; then
+  echo "FAIL held: exit $held_code, held at line '${held_line}', images before the gate opened: $held_early"
+  cat held.out held.err; failed=$((failed + 1))
+else
+  echo "ok   held"
+fi
+echo "$((10 - failed - ${#not_run[@]})) passed, $failed failed, ${#not_run[@]} not run${not_run[*]:+: ${not_run[*]}}"
 [ "$failed" -eq 0 ] || exit 1
 [ ${#not_run[@]} -eq 0 ] || exit 77

@@ -1,16 +1,21 @@
 // A client may call the library from several threads at once, as a real VISA
 // library allows: sessions opened and closed and instruments queried in
-// parallel must neither crash the simulator nor mix up its answers, and one
-// instrument's silent reply must not hold up the others.
+// parallel must neither crash the simulator nor mix up its answers, and
+// neither one instrument's silent reply nor its held write may hold up the
+// others. What happened meanwhile is told by the order of the events, never
+// by how long anything took.
 #include "tests/sim/visa_api.h"
 #include "tests/support/sim_instrument.h"
+#include "tests/support/write_gates.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -65,12 +70,15 @@ TEST(ThreadsTest, ParallelSessionsEachGetTheirOwnInstrumentsAnswer)
 
 using ViClearFn = ViStatus(METERLOAD_VI_FUNC*)(ViSession);
 
+using namespace std::chrono_literals;
+
 const std::string kEndFrame("\xAB\x00\x00\x00\x00\x00\x00\x01\xFF\xFF", 10);
 
 // What one thread did to its instrument, and what went other than expected.
 struct Traffic {
     std::vector<std::vector<std::uint8_t>> sent;
     std::size_t images = 0;
+    std::atomic<std::size_t> rounds{0};  // finished, seen by the other threads
     std::vector<std::string> failures;
 
     void Check(bool ok, const std::string& what)
@@ -84,7 +92,7 @@ struct Traffic {
 // An update as MeterLoad runs it, one step per connection: each round opens
 // the instrument, identifies it, clears it, sends one image of three pieces
 // and its EndFrame, reads the status and closes; the first round also
-// enters update mode. Rounds go on, a little apart, until `stop` is set.
+// enters update mode. Rounds go on until `stop` is set.
 void UpdateRepeatedly(VisaApi& api, const std::string& serial, char fill, const std::atomic<bool>& stop,
                       Traffic& traffic)
 {
@@ -115,58 +123,140 @@ void UpdateRepeatedly(VisaApi& api, const std::string& serial, char fill, const 
         std::string status;
         traffic.Check(api.ReadText(vi, status) == visa::VI_SUCCESS && status == "0", "status '" + status + "'");
         traffic.Check(api.close(vi) == visa::VI_SUCCESS, "close");
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ++traffic.rounds;
     }
 }
 
-TEST(ThreadsTest, ASilentReplyHoldsUpOnlyItsOwnInstrument)
-{
-    const std::vector<std::string> busy = {"W0", "W1", "W2", "W3", "W4"};
-    const std::string quiet = "QUIET";
-    constexpr ViUInt32 kSilentTimeoutMs = 500;
-    SimInstrument sim("serials=W0,W1,W2,W3,W4,QUIET\nQUIET.replies=none");
-    VisaApi api(sim.LibraryPath());
-    // One resource manager for all, opened before the threads share it.
-    ASSERT_EQ(api.openDefaultRM(&api.rm), visa::VI_SUCCESS);
+// Busy instruments, each updated over and over by a thread of its own until
+// Stop(); the threads start together with `extra` more.
+class BusyInstruments {
+public:
+    BusyInstruments(VisaApi& api, std::vector<std::string> serials, std::size_t extra = 0)
+        : serials_(std::move(serials)), traffic_(serials_.size()), threadCount_(serials_.size() + extra)
+    {
+        for (std::size_t t = 0; t < serials_.size(); ++t) {
+            threads_.emplace_back([this, &api, t] {
+                StartTogether();
+                UpdateRepeatedly(api, serials_[t], static_cast<char>('a' + 3 * t), stop_, traffic_[t]);
+            });
+        }
+    }
+    ~BusyInstruments() { Stop(); }
+    BusyInstruments(const BusyInstruments&) = delete;
+    BusyInstruments& operator=(const BusyInstruments&) = delete;
 
-    std::atomic<std::size_t> ready{0};
-    const std::size_t threadCount = busy.size() + 1;
-    const auto startTogether = [&] {
-        ++ready;
-        while (ready < threadCount) {
+    void StartTogether()
+    {
+        ++ready_;
+        while (ready_ < threadCount_) {
             std::this_thread::yield();
         }
-    };
-    std::atomic<bool> quietDone{false};
-    std::vector<Traffic> traffic(busy.size());
-    std::vector<std::thread> threads;
-    for (std::size_t t = 0; t < busy.size(); ++t) {
-        threads.emplace_back([&, t] {
-            startTogether();
-            UpdateRepeatedly(api, busy[t], static_cast<char>('a' + 3 * t), quietDone, traffic[t]);
-        });
     }
-    ViStatus silentRead = visa::VI_SUCCESS;
-    ViUInt32 silentBytes = 99;
-    threads.emplace_back([&] {
-        startTogether();
-        const ViSession vi = api.OpenSerial(quiet);
-        api.WriteText(vi, "system:update\n");
-        api.WriteText(vi, std::string(64, 'q'));
-        api.WriteText(vi, kEndFrame);
-        api.setAttribute(vi, visa::VI_ATTR_TMO_VALUE, kSilentTimeoutMs);
-        visa::ViByte buffer[16];
-        silentRead = api.read(vi, buffer, sizeof buffer, &silentBytes);
-        quietDone = true;
-        api.close(vi);
-    });
-    for (std::thread& thread : threads) {
-        thread.join();
+    // The rounds each one has finished so far.
+    std::vector<std::size_t> Rounds() const
+    {
+        std::vector<std::size_t> rounds;
+        for (const Traffic& traffic : traffic_) {
+            rounds.push_back(traffic.rounds);
+        }
+        return rounds;
     }
-    EXPECT_EQ(silentRead, visa::VI_ERROR_TMO);
-    EXPECT_EQ(silentBytes, 0U);
+    // Waits until each has finished `more` rounds after `from`; false when one
+    // is stuck (a minute, only ever reached when it is).
+    bool AwaitRounds(const std::vector<std::size_t>& from, std::size_t more) const
+    {
+        const auto end = std::chrono::steady_clock::now() + 60s;
+        for (std::size_t t = 0; t < traffic_.size(); ++t) {
+            while (traffic_[t].rounds < from[t] + more) {
+                if (std::chrono::steady_clock::now() > end) {
+                    return false;
+                }
+                std::this_thread::yield();
+            }
+        }
+        return true;
+    }
+    void Stop()
+    {
+        stop_ = true;
+        for (std::thread& thread : threads_) {
+            if (thread.joinable()) {
+                thread.join();
+            }
+        }
+    }
 
-    // Every line whole, and stamped no earlier than the line before it.
+    // Once stopped: each one's writes arrived as sent, each image whole, and
+    // no call landed on another instrument's session.
+    void ExpectServedAsSent(const SimInstrument& sim) const
+    {
+        for (std::size_t t = 0; t < serials_.size(); ++t) {
+            const std::string& serial = serials_[t];
+            const Traffic& traffic = traffic_[t];
+            EXPECT_TRUE(traffic.failures.empty()) << serial << ": " << traffic.failures.size()
+                                                  << " unexpected results, first " << traffic.failures.front();
+            std::set<std::string> sessions;
+            std::size_t images = 0;
+            for (const WireEvent& event : sim.Transcript(serial)) {
+                if (event.name == "viOpen") {
+                    sessions.insert(event.Field("vi"));
+                } else if (event.Has("vi")) {
+                    EXPECT_EQ(sessions.count(event.Field("vi")), 1U)
+                        << serial << ": " << event.name << " on a session opened to another instrument";
+                }
+                if (event.name == "image") {
+                    ++images;
+                    EXPECT_EQ(event.Field("size"), "192") << serial;
+                }
+            }
+            EXPECT_EQ(images, traffic.images) << serial;
+            const auto writes = sim.Writes(serial);
+            EXPECT_EQ(writes.size(), traffic.sent.size()) << serial;
+            EXPECT_TRUE(writes == traffic.sent) << serial << ": its writes arrived other than sent";
+        }
+    }
+
+    // How many images of each one ended between lines `after` and `before`
+    // of the transcript `events`.
+    std::map<std::string, std::size_t> ImagesBetween(const std::vector<WireEvent>& events, std::size_t after,
+                                                     std::size_t before) const
+    {
+        std::map<std::string, std::size_t> images;
+        for (const std::string& serial : serials_) {
+            images[serial] = 0;
+        }
+        for (std::size_t i = after + 1; i < before && i < events.size(); ++i) {
+            if (events[i].name == "image") {
+                ++images[events[i].Field("serial")];
+            }
+        }
+        return images;
+    }
+
+private:
+    std::vector<std::string> serials_;
+    std::vector<Traffic> traffic_;
+    std::size_t threadCount_;
+    std::atomic<std::size_t> ready_{0};
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> threads_;
+};
+
+// The index of the first event at or after `from` that `match` accepts;
+// events.size() when none does.
+template <class Match>
+std::size_t FindEvent(const std::vector<WireEvent>& events, std::size_t from, Match match)
+{
+    while (from < events.size() && !match(events[from])) {
+        ++from;
+    }
+    return from;
+}
+
+// Every line whole, the file the same as the library's own copy, and each
+// line stamped no earlier than the line before it.
+void ExpectTranscriptWhole(const SimInstrument& sim)
+{
     const std::string text = sim.TranscriptText();
     const std::regex shape(R"(^[0-9]+ [A-Za-z_]+( [a-z_0-9]+=[^ ]*)*$)");
     std::istringstream lines(text);
@@ -186,48 +276,147 @@ TEST(ThreadsTest, ASilentReplyHoldsUpOnlyItsOwnInstrument)
     for (std::size_t i = 1; i < events.size(); ++i) {
         ASSERT_GE(events[i].time, events[i - 1].time) << "line " << i + 1 << ": " << events[i].name;
     }
+}
+
+// The real clock, except that a wait on it lasts until `whileWaiting` has
+// run: a silent read's wait then surely spans what that does.
+class WaitingClock final : public Clock {
+public:
+    explicit WaitingClock(std::function<void()> whileWaiting) : whileWaiting_(std::move(whileWaiting)) {}
+
+    void SleepUntil(std::chrono::microseconds deadline) override
+    {
+        whileWaiting_();
+        SystemClock().SleepUntil(deadline);
+    }
+    std::chrono::microseconds Now() const override { return SystemClock().Now(); }
+
+private:
+    std::function<void()> whileWaiting_;
+};
+
+TEST(ThreadsTest, ASilentReplyHoldsUpOnlyItsOwnInstrument)
+{
+    const std::vector<std::string> busySerials = {"W0", "W1", "W2", "W3", "W4"};
+    const std::string quiet = "QUIET";
+    constexpr ViUInt32 kSilentTimeoutMs = 500;
+    SimInstrument sim("serials=W0,W1,W2,W3,W4,QUIET\nQUIET.replies=none");
+    VisaApi api(sim.LibraryPath());
+    // One resource manager for all, opened before the threads share it.
+    ASSERT_EQ(api.openDefaultRM(&api.rm), visa::VI_SUCCESS);
+
+    std::atomic<bool> quietDone{false};
+    std::atomic<bool> servedWhileWaiting{false};
+    BusyInstruments* busyOnes = nullptr;
+    // The silent read waits, without the library's lock, until every busy
+    // instrument has been updated twice more: were it holding them up, they
+    // could not be.
+    WaitingClock clock([&] { servedWhileWaiting = busyOnes->AwaitRounds(busyOnes->Rounds(), 2); });
+    sim.UseClock(clock);
+    BusyInstruments busy(api, busySerials, 1);
+    busyOnes = &busy;
+    ViStatus silentRead = visa::VI_SUCCESS;
+    ViUInt32 silentBytes = 99;
+    std::thread quietThread([&] {
+        busy.StartTogether();
+        const ViSession vi = api.OpenSerial(quiet);
+        api.WriteText(vi, "system:update\n");
+        api.WriteText(vi, std::string(64, 'q'));
+        api.WriteText(vi, kEndFrame);
+        api.setAttribute(vi, visa::VI_ATTR_TMO_VALUE, kSilentTimeoutMs);
+        visa::ViByte buffer[16];
+        silentRead = api.read(vi, buffer, sizeof buffer, &silentBytes);
+        quietDone = true;
+        api.close(vi);
+    });
+    quietThread.join();
+    busy.Stop();
+    sim.UseSystemClock();
+    EXPECT_EQ(silentRead, visa::VI_ERROR_TMO);
+    EXPECT_EQ(silentBytes, 0U);
+    EXPECT_TRUE(servedWhileWaiting) << "the busy instruments were not served while the silent read waited";
+    ExpectTranscriptWhole(sim);
 
     // The silent read is stamped when it began and its session waits out
-    // the timeout; meanwhile every other instrument is being served.
-    const std::vector<WireEvent> quietEvents = sim.Transcript(quiet);
-    std::size_t read = 0;
-    while (read < quietEvents.size() && quietEvents[read].name != "viRead") {
-        ++read;
+    // the timeout; every other instrument finished images in between.
+    const std::vector<WireEvent> events = sim.Transcript();
+    const std::size_t read = FindEvent(events, 0, [&](const WireEvent& e) {
+        return e.name == "viRead" && e.Field("serial") == quiet;
+    });
+    const std::size_t next = FindEvent(events, read + 1, [&](const WireEvent& e) { return e.Field("serial") == quiet; });
+    ASSERT_LT(next, events.size()) << sim.TranscriptText();
+    EXPECT_EQ(events[read].Field("timeout_ms"), std::to_string(kSilentTimeoutMs));
+    EXPECT_GE(events[next].time, events[read].time + kSilentTimeoutMs * 1000ULL)
+        << "the silent read did not wait out its timeout";
+    for (const auto& [serial, images] : busy.ImagesBetween(events, read, next)) {
+        EXPECT_GE(images, 1U) << serial << " was held up by the silent read";
     }
-    ASSERT_LT(read + 1, quietEvents.size()) << text;
-    EXPECT_EQ(quietEvents[read].Field("timeout_ms"), std::to_string(kSilentTimeoutMs));
-    const std::uint64_t waitBegan = quietEvents[read].time;
-    const std::uint64_t waitEnds = waitBegan + kSilentTimeoutMs * 1000ULL;
-    EXPECT_GE(quietEvents[read + 1].time, waitEnds) << "the silent read did not wait out its timeout";
+    busy.ExpectServedAsSent(sim);
+    EXPECT_EQ(api.close(api.rm), visa::VI_SUCCESS);
+}
 
-    for (std::size_t t = 0; t < busy.size(); ++t) {
-        const std::string& serial = busy[t];
-        EXPECT_TRUE(traffic[t].failures.empty())
-            << serial << ": " << traffic[t].failures.size() << " unexpected results, first "
-            << traffic[t].failures.front();
-        const std::vector<WireEvent> own = sim.Transcript(serial);
-        std::size_t duringWait = 0;
-        std::set<std::string> sessions;
-        std::size_t images = 0;
-        for (const WireEvent& event : own) {
-            duringWait += event.time > waitBegan && event.time < waitEnds ? 1U : 0U;
-            if (event.name == "viOpen") {
-                sessions.insert(event.Field("vi"));
-            } else if (event.Has("vi")) {
-                EXPECT_EQ(sessions.count(event.Field("vi")), 1U)
-                    << serial << ": " << event.name << " on a session opened to another instrument";
-            }
-            if (event.name == "image") {
-                ++images;
-                EXPECT_EQ(event.Field("size"), "192") << serial;
-            }
+TEST(ThreadsTest, AHeldWriteHoldsUpOnlyItsOwnInstrument)
+{
+    const std::vector<std::string> busySerials = {"W0", "W1", "W2"};
+    const std::string gated = "GATED";
+    SimInstrument sim;
+    const WriteGates gates(sim.Directory() + "/gates");
+    ASSERT_TRUE(sim.Configure("serials=W0,W1,W2,GATED\n" + gates.ConfigLine()));
+    gates.HoldAfter(gated, 64);  // the first piece goes, the second waits
+    VisaApi api(sim.LibraryPath());
+    ASSERT_EQ(api.openDefaultRM(&api.rm), visa::VI_SUCCESS);
+
+    BusyInstruments busy(api, busySerials);
+    const std::string first(64, 'g');
+    const std::string second(64, 'h');
+    std::vector<ViStatus> statuses;
+    std::string status;
+    std::thread gatedThread([&] {
+        const ViSession vi = api.OpenSerial(gated);
+        for (const std::string& bytes : {std::string("system:update\n"), first, second, kEndFrame}) {
+            statuses.push_back(api.WriteText(vi, bytes));
         }
-        EXPECT_GT(duringWait, 0U) << serial << " was held up by the silent read";
-        EXPECT_EQ(images, traffic[t].images) << serial;
-        const auto writes = sim.Writes(serial);
-        EXPECT_EQ(writes.size(), traffic[t].sent.size()) << serial;
-        EXPECT_TRUE(writes == traffic[t].sent) << serial << ": its writes arrived other than sent";
+        statuses.push_back(api.ReadText(vi, status));
+        statuses.push_back(api.close(vi));
+    });
+    // Held: the busy instruments are updated twice more meanwhile, and the
+    // held write has not gone out.
+    const auto held = AwaitTranscript(sim.TranscriptPath(), [&](const std::vector<WireEvent>& events) {
+        return !HeldWrites(events, gated).empty();
+    });
+    const bool served = busy.AwaitRounds(busy.Rounds(), 2);
+    const std::vector<std::vector<std::uint8_t>> whileHeld = sim.Writes(gated);
+    gates.Release(gated);
+    gatedThread.join();
+    busy.Stop();
+
+    ASSERT_EQ(HeldWrites(held, gated).size(), 1U) << "the second piece was never held";
+    EXPECT_TRUE(served) << "the busy instruments were not served while a write was held";
+    EXPECT_EQ(HeldWrites(held, gated).front().Field("bytes"), "64");
+    ASSERT_EQ(whileHeld.size(), 2U) << "only system:update and the first piece before the gate opens";
+    EXPECT_EQ(whileHeld[1], BytesOf(first));
+    EXPECT_EQ(statuses, (std::vector<ViStatus>(6, visa::VI_SUCCESS)));
+    EXPECT_EQ(status, "0");
+    ExpectTranscriptWhole(sim);
+
+    // Held once, then written whole: the image has both pieces, and every
+    // other instrument finished images between the hold and the write.
+    const std::vector<WireEvent> events = sim.Transcript();
+    const std::size_t hold = FindEvent(events, 0, [](const WireEvent& e) { return e.name == "held"; });
+    const std::size_t write = FindEvent(events, hold, [&](const WireEvent& e) {
+        return e.name == "viWrite" && e.Field("serial") == gated;
+    });
+    ASSERT_LT(write, events.size()) << sim.TranscriptText();
+    EXPECT_EQ(events[write].bytes, BytesOf(second));
+    EXPECT_EQ(HeldWrites(events, gated).size(), 1U);
+    for (const auto& [serial, images] : busy.ImagesBetween(events, hold, write)) {
+        EXPECT_GE(images, 1U) << serial << " was held up by another instrument's held write";
     }
+    const std::vector<WireEvent> own = sim.Transcript(gated);
+    const std::size_t image = FindEvent(own, 0, [](const WireEvent& e) { return e.name == "image"; });
+    ASSERT_LT(image, own.size());
+    EXPECT_EQ(own[image].Field("size"), "128");
+    busy.ExpectServedAsSent(sim);
     EXPECT_EQ(api.close(api.rm), visa::VI_SUCCESS);
 }
 

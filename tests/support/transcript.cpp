@@ -1,24 +1,12 @@
 #include "tests/support/transcript.h"
 
+#include "platform/hex_text.h"
+
 #include <cstdlib>
 #include <sstream>
 
 namespace meterload::testing {
 namespace {
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
 
 std::string Unescape(const std::string& value)
 {
@@ -33,9 +21,9 @@ std::string Unescape(const std::string& value)
             text.push_back('\n');
         } else if (next == 'r') {
             text.push_back('\r');
-        } else if (next == 'x' && i + 2 < value.size() + 0 && HexValue(value[i + 1]) >= 0 &&
-                   HexValue(value[i + 2]) >= 0) {
-            text.push_back(static_cast<char>(HexValue(value[i + 1]) * 16 + HexValue(value[i + 2])));
+        } else if (next == 'x' && i + 2 < value.size() && HexDigitValue(value[i + 1]) >= 0 &&
+                   HexDigitValue(value[i + 2]) >= 0) {
+            text.push_back(static_cast<char>(HexDigitValue(value[i + 1]) * 16 + HexDigitValue(value[i + 2])));
             i += 2;
         } else {
             text.push_back(next);
@@ -74,9 +62,8 @@ std::vector<WireEvent> ParseTranscript(const std::string& text)
             const std::string key = word.substr(0, equals);
             const std::string value = word.substr(equals + 1);
             if (key == "data") {
-                for (std::size_t i = 0; i + 1 < value.size(); i += 2) {
-                    event.bytes.push_back(static_cast<std::uint8_t>(HexValue(value[i]) * 16 + HexValue(value[i + 1])));
-                }
+                const std::string bytes = FromHexText(value).value_or(std::string());
+                event.bytes.assign(bytes.begin(), bytes.end());
                 event.fields[key] = value;
             } else {
                 event.fields[key] = Unescape(value);
