@@ -66,12 +66,12 @@ void RunSlot(FleetSlot& slot, std::size_t row, const InstallSettings& settings, 
             verification = VerifyAfterPowerCycle(slot.instrument, settings, hooks, progress);
         } catch (const std::exception& error) {
             // Nothing escapes the thread: the install stands, unverified.
-            verification.result = "not verified";
+            verification.result = VerifyResult::NotVerified;
             verification.detail = std::string("could not be asked: ") + error.what();
         }
         ApplyVerification(slot.outcome, verification);
-        progress.Phase(verification.result);
-        if (verification.result != "not verified") {
+        progress.Phase(VerifyResultText(verification.result));
+        if (verification.result != VerifyResult::NotVerified) {
             say(VerificationLine(verification));
         }
     } else {

@@ -76,7 +76,7 @@ int Summarize(Report& report, const std::vector<FleetSlot>& slots, bool verify)
         } else {
             ++done;
         }
-        if (outcome.verification && outcome.verification->result == "verified") {
+        if (outcome.verification && outcome.verification->result == VerifyResult::Verified) {
             ++verified;
         }
         report.Out(Cell(Printable(slot.instrument.serial), 12) + Cell(Before(outcome), 14) + Cell(result, 22) +

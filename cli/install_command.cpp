@@ -73,7 +73,7 @@ int RunInstall(const CommonOptions& common, const InstallOptions& options)
         const VerifyOutcome verification = VerifyAfterPowerCycle(chosen.instrument, waiting, hooks, progress);
         ApplyVerification(outcome, verification);
         report.Data()["verification"] = VerificationJson(verification);
-        if (verification.result != "not verified") {
+        if (verification.result != VerifyResult::NotVerified) {
             say(VerificationLine(verification));
         }
     }

@@ -8,6 +8,7 @@
 #include "cli/progress.h"
 #include "link/instrument_connection.h"
 #include "update/stop_reasons.h"
+#include "update/verify_results.h"
 
 #include <chrono>
 #include <functional>
@@ -42,9 +43,7 @@ struct InstallHooks {
 
 // Whether the instrument runs what the file carries (`verify`, `install --verify`).
 struct VerifyOutcome {
-    // "verified", "not verified", "not checked", "not found" (verify only:
-    // not attached), or "stopped" (install: Ctrl+C before it came back).
-    std::string result;
+    VerifyResult result = VerifyResult::NotVerified;
     std::string detail;  // what it reports, or why there is no verdict
     std::optional<std::string> firmwareVersionField;  // once it answered
     std::chrono::milliseconds waited{0};  // for the power cycle

@@ -41,15 +41,15 @@ VerifyOutcome VerifyNow(const FileFacts& facts, const std::string& visaLibrary, 
     VerifyOutcome outcome;
     outcome.detail = Printable(VerificationText(verification, facts.header.targetKind));
     if (verification.found == Verification::Found::Nothing) {
-        outcome.result = "not found";
+        outcome.result = VerifyResult::NotFound;
         return outcome;
     }
     if (verification.found == Verification::Found::Instrument) {
         outcome.firmwareVersionField = verification.firmwareVersionField;
     }
-    outcome.result = VersionCheckName(verification.check);
+    outcome.result = VerifyResultOf(verification.check);
     Keep(historyPath,
-         VerificationRecord(serial, facts.path, outcome.result, verification.firmwareVersionField,
+         VerificationRecord(serial, facts.path, VerifyResultText(outcome.result), verification.firmwareVersionField,
                             verification.check == VersionCheck::Verified ? std::string() : outcome.detail,
                             std::chrono::milliseconds(0)),
          say);
@@ -84,17 +84,17 @@ VerifyOutcome VerifyAfterPowerCycle(const FoundInstrument& instrument, const Ins
     VerifyOutcome outcome;
     switch (end) {
     case PowerCycleEnd::Stopped:
-        outcome.result = "stopped";
+        outcome.result = VerifyResult::Stopped;
         outcome.detail = "was not asked again; run verify once it is back";
         outcome.waited = waitedSoFar();
         return outcome;
     case PowerCycleEnd::TimedOut: {
-        outcome.result = "not verified";
+        outcome.result = VerifyResult::NotVerified;
         outcome.detail = std::string(left ? "left but did not come back" : "did not leave and come back") +
                          " within " + Waited(settings.verifyTimeout);
         outcome.waited = waitedSoFar();
         Keep(settings.historyPath,
-             VerificationRecord(instrument.serial, settings.facts.path, outcome.result, std::string(),
+             VerificationRecord(instrument.serial, settings.facts.path, VerifyResultText(outcome.result), std::string(),
                                 outcome.detail, outcome.waited),
              hooks.say);
         return outcome;
@@ -107,12 +107,12 @@ VerifyOutcome VerifyAfterPowerCycle(const FoundInstrument& instrument, const Ins
     outcome = VerifyNow(settings.facts, settings.visaLibrary, settings.libraryHeldElsewhere, instrument.serial,
                         settings.historyPath, hooks.say);
     outcome.waited = waitedSoFar();
-    if (outcome.result == "not found") {
+    if (outcome.result == VerifyResult::NotFound) {
         // Back in the search, gone again when asked.
-        outcome.result = "not verified";
+        outcome.result = VerifyResult::NotVerified;
         outcome.detail = "was not found when asked for its versions";
         Keep(settings.historyPath,
-             VerificationRecord(instrument.serial, settings.facts.path, outcome.result, std::string(),
+             VerificationRecord(instrument.serial, settings.facts.path, VerifyResultText(outcome.result), std::string(),
                                 outcome.detail, outcome.waited),
              hooks.say);
     }
@@ -122,10 +122,10 @@ VerifyOutcome VerifyAfterPowerCycle(const FoundInstrument& instrument, const Ins
 void ApplyVerification(InstallOutcome& outcome, const VerifyOutcome& verification)
 {
     outcome.verification = verification;
-    if (verification.result != "not verified" || outcome.code != kDone) {
+    if (verification.result != VerifyResult::NotVerified || outcome.code != kDone) {
         return;
     }
-    outcome.code = kNotVerified;
+    outcome.code = FactsOf(verification.result).code;
     outcome.message = "Installed, but not verified: the ZQ6140 " + verification.detail + ".";
     outcome.next = "Switch it off and on, check it with \"meterload-cli verify FILE --serial SERIAL\", and "
                    "install again if it still reports the old version.";
@@ -133,7 +133,7 @@ void ApplyVerification(InstallOutcome& outcome, const VerifyOutcome& verificatio
 
 std::string VerificationLine(const VerifyOutcome& verification)
 {
-    std::string result = verification.result;
+    std::string result = VerifyResultText(verification.result);
     if (!result.empty()) {
         result[0] = static_cast<char>(result[0] - 'a' + 'A');
     }
@@ -142,7 +142,7 @@ std::string VerificationLine(const VerifyOutcome& verification)
 
 nlohmann::json VerificationJson(const VerifyOutcome& verification)
 {
-    nlohmann::json object = {{"result", verification.result},
+    nlohmann::json object = {{"result", VerifyResultText(verification.result)},
                              {"detail", verification.detail},
                              {"waited_ms", verification.waited.count()}};
     if (verification.firmwareVersionField) {
@@ -153,10 +153,11 @@ nlohmann::json VerificationJson(const VerifyOutcome& verification)
 
 std::string VerificationCell(const VerifyOutcome& verification)
 {
-    if (verification.result == "verified") {
-        return verification.result;
+    const std::string result = VerifyResultText(verification.result);
+    if (verification.result == VerifyResult::Verified) {
+        return result;
     }
-    return verification.result + " (" + verification.detail + ")";
+    return result + " (" + verification.detail + ")";
 }
 
 }  // namespace meterload::cli

@@ -2,6 +2,7 @@
 
 #include "cli/console_port.h"
 #include "update/exit_codes.h"
+#include "update/not_found_text.h"
 #include "platform/joined_text.h"
 #include "cli/usb_access.h"
 #include "platform/clock.h"
@@ -178,7 +179,7 @@ std::string IdentificationText(const Identification& identification)
 
 Problem NotFoundProblem(Sought sought)
 {
-    const char* const message = "ZQ6140 device not found.";
+    const char* const message = kDeviceNotFoundText;
     switch (sought) {
     case Sought::One:
         return {kNoInstrument, message, "Attach the instrument, switch it on, and run the command again."};

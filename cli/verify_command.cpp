@@ -17,13 +17,9 @@
 namespace meterload::cli {
 namespace {
 
-// What a verdict means for the exit code: 0 unless it says otherwise.
 int CodeOf(const VerifyOutcome& outcome)
 {
-    if (outcome.result == "not verified") {
-        return kNotVerified;
-    }
-    return outcome.result == "not found" ? kNoInstrument : kDone;
+    return FactsOf(outcome.result).code;
 }
 
 }  // namespace
@@ -70,7 +66,7 @@ int RunVerify(const CommonOptions& common, const VerifyOptions& options)
         const std::string label = Printable(one.instrument.serial);
         VerifyOutcome outcome;
         if (one.problem) {
-            outcome.result = "not found";
+            outcome.result = VerifyResult::NotFound;
             outcome.detail = "was not found";
         } else {
             outcome = VerifyNow(facts, library.library, false, one.instrument.serial, historyPath,

@@ -3,6 +3,7 @@
 #include "link/update_link.h"
 #include "update/close_connection.h"
 #include "update/identification_reply.h"
+#include "update/not_found_text.h"
 #include "update/procedure_pauses.h"
 #include "update/update_driver.h"
 
@@ -52,7 +53,7 @@ UpdateDriver::Identified UpdateDriver::IdentifyInstrument()
     connection->OpenSelected(context_.serial);
 
     if (connection->FoundCount() == 0) {
-        dialog.ShowMessageBox(BoxOwner::Dialog, "ZQ6140 device not found.", "MeterLoad",
+        dialog.ShowMessageBox(BoxOwner::Dialog, kDeviceNotFoundText, "MeterLoad",
                               BoxButtons::Ok, BoxIcon::Exclamation);
         dialog.EnableControl(kSelectButton, true);
         CloseAndDestroy(connection);

@@ -9,6 +9,7 @@
 #include "link/update_link.h"
 #include "platform/file.h"
 #include "update/identification_reply.h"
+#include "update/not_found_text.h"
 #include "update/procedure_pauses.h"
 
 #include <array>
@@ -147,7 +148,7 @@ Checked CheckInstrumentAndFile(UpdateContext& context, InstrumentConnection& con
 
     connection.OpenSelected(context.serial);
     if (connection.FoundCount() == 0) {
-        ShowBox(dialog, "ZQ6140 device not found.", kCaption);
+        ShowBox(dialog, kDeviceNotFoundText, kCaption);
         return refuse(StopReason::NotFound);
     }
 
