@@ -31,7 +31,8 @@ UpdateDialog::UpdateDialog(HINSTANCE instance, HWND parent)
       parent_(parent),
       icon_(LoadMainIcon(instance, SM_CXICON, SM_CYICON)),
       smallIcon_(LoadMainIcon(instance, SM_CXSMICON, SM_CYSMICON)),
-      driver_(UpdateContext{port_, SystemClock(), kVisaLibraryName, std::string(), nullptr, &history_}) {}
+      driver_(UpdateContext{port_, SystemClock(), kVisaLibraryName, std::string(), nullptr,
+                            &history_}) {}
 
 UpdateDialog::~UpdateDialog() {
     // The log font lives as long as the dialog that shows it.
@@ -50,8 +51,7 @@ INT_PTR UpdateDialog::DoModal() {
                            &UpdateDialog::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
-INT_PTR CALLBACK UpdateDialog::DialogProc(HWND window, UINT message, WPARAM wParam,
-                                          LPARAM lParam) {
+INT_PTR CALLBACK UpdateDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* self = reinterpret_cast<UpdateDialog*>(lParam);
         SetWindowLongPtrW(window, DWLP_USER, lParam);
@@ -64,27 +64,22 @@ INT_PTR CALLBACK UpdateDialog::DialogProc(HWND window, UINT message, WPARAM wPar
 
 INT_PTR UpdateDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-    case WM_INITDIALOG:
-        return OnInitDialog();
+    case WM_INITDIALOG: return OnInitDialog();
     case WM_SYSCOMMAND:
         if (!OnSysCommand(wParam)) {
             return FALSE;
         }
         SetWindowLongPtrW(window_, DWLP_MSGRESULT, 0);
         return TRUE;
-    case WM_PAINT:
-        OnPaint();
-        return TRUE;
-    case WM_QUERYDRAGICON:
-        return reinterpret_cast<INT_PTR>(OnQueryDragIcon());
+    case WM_PAINT: OnPaint(); return TRUE;
+    case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(OnQueryDragIcon());
     case WM_COMMAND:
         if (HIWORD(wParam) == BN_CLICKED) {
             OnCommand(LOWORD(wParam));
             return TRUE;
         }
         return FALSE;
-    default:
-        return FALSE;
+    default: return FALSE;
     }
 }
 
@@ -121,7 +116,8 @@ void UpdateDialog::SetLogFont() {
         // The height grows with the screen's DPI, as the dialog does; any
         // character set, so that file names in any script show.
         const HDC screen = GetDC(window_);
-        const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : USER_DEFAULT_SCREEN_DPI;
+        const int dpi =
+            screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : USER_DEFAULT_SCREEN_DPI;
         if (screen != nullptr) {
             ReleaseDC(window_, screen);
         }
@@ -165,17 +161,10 @@ void UpdateDialog::OnPaint() {
 
 void UpdateDialog::OnCommand(WORD control) {
     switch (control) {
-    case IDOK:
-        OnOK();
-        break;
-    case IDCANCEL:
-        OnCancel();
-        break;
-    case IDC_EXIT:
-        OnExit();
-        break;
-    default:
-        break;
+    case IDOK: OnOK(); break;
+    case IDCANCEL: OnCancel(); break;
+    case IDC_EXIT: OnExit(); break;
+    default: break;
     }
 }
 

@@ -30,8 +30,7 @@ public:
     void EnableControl(int, bool) override {}
     void HideControl(int) override {}
     void InvalidateAll() override {}
-    BoxAnswer ShowMessageBox(BoxOwner, const std::string& text, const std::string&, BoxButtons,
-                             BoxIcon) override
+    BoxAnswer ShowMessageBox(BoxOwner, const std::string& text, const std::string&, BoxButtons, BoxIcon) override
     {
         boxes.push_back(text);
         return BoxAnswer::Ok;

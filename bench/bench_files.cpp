@@ -106,8 +106,7 @@ void WritePackageFile(const std::string& path, const std::vector<std::uint32_t>&
     }
 
     const auto imageHeader = StoredImageHeader();
-    out.write(reinterpret_cast<const char*>(imageHeader.data()),
-              static_cast<std::streamsize>(imageHeader.size()));
+    out.write(reinterpret_cast<const char*>(imageHeader.data()), static_cast<std::streamsize>(imageHeader.size()));
     WriteNoise(out, entrySizes.front() - kHeaderSize, random);
     for (std::size_t n = 1; n < entrySizes.size(); ++n) {
         WriteNoise(out, entrySizes[n], random);

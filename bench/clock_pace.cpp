@@ -31,10 +31,11 @@ void Measure(meterload::Clock& clock, milliseconds pause, int rounds)
     }
     const double cpu = static_cast<double>((meterload::bench::ProcessCpuTime() - cpuBefore).count());
     const double wall = static_cast<double>((clock.Now() - wallBefore).count());
-    std::printf("Sleep(%lld ms) x %d: mean late %.3f ms, worst late %.3f ms, earliest %.3f ms%s; cpu %.2f %% of the time\n",
-                static_cast<long long>(pause.count()), rounds, static_cast<double>(total) / rounds / 1000.0,
-                static_cast<double>(worst) / 1000.0, static_cast<double>(early) / 1000.0,
-                early < 0 ? " (EARLY: a pause was cut short)" : "", 100.0 * cpu / wall);
+    std::printf(
+        "Sleep(%lld ms) x %d: mean late %.3f ms, worst late %.3f ms, earliest %.3f ms%s; cpu %.2f %% of the time\n",
+        static_cast<long long>(pause.count()), rounds, static_cast<double>(total) / rounds / 1000.0,
+        static_cast<double>(worst) / 1000.0, static_cast<double>(early) / 1000.0,
+        early < 0 ? " (EARLY: a pause was cut short)" : "", 100.0 * cpu / wall);
 }
 
 }  // namespace

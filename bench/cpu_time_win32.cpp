@@ -7,8 +7,7 @@ namespace {
 
 long long Ticks(const FILETIME& time)  // 100 ns units
 {
-    return static_cast<long long>((static_cast<unsigned long long>(time.dwHighDateTime) << 32) |
-                                  time.dwLowDateTime);
+    return static_cast<long long>((static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
 }
 
 }  // namespace

@@ -9,9 +9,9 @@
 #include "bench/bench_files.h"
 #include "bench/pause_minimum.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -135,11 +135,11 @@ int main(int argc, char** argv)
         const std::string dir = MakeTempDir();
         const std::string image = dir + "/image.bin";
         WriteImageFile(image, kImageSize);
-        const Run run = RunProgram(
-            {METERLOAD_CLI_PATH, "install", image, "--all", "--yes", "--json"},
-            {"METERLOAD_VISA_LIBRARY=" ZQSIM_LIBRARY_PATH, "ZQSIM_SERIALS=" + Serials(instruments),
-             "ZQSIM_RECORD=off", "ZQSIM_STATE=" + dir + "/sim.state", "METERLOAD_HISTORY=" + dir + "/history.jsonl"},
-            dir + "/out.json", dir + "/err.txt");
+        const Run run = RunProgram({METERLOAD_CLI_PATH, "install", image, "--all", "--yes", "--json"},
+                                   {"METERLOAD_VISA_LIBRARY=" ZQSIM_LIBRARY_PATH,
+                                    "ZQSIM_SERIALS=" + Serials(instruments), "ZQSIM_RECORD=off",
+                                    "ZQSIM_STATE=" + dir + "/sim.state", "METERLOAD_HISTORY=" + dir + "/history.jsonl"},
+                                   dir + "/out.json", dir + "/err.txt");
         const std::string output = ReadAll(dir + "/out.json");
         const std::string messages = ReadAll(dir + "/err.txt");
         RemoveTree(dir);

@@ -23,8 +23,8 @@ milliseconds ImageMinimum(std::uint64_t imageSize)
     const ChunkPlan plan = PlanChunks(imageSize - kImageHeaderBytes);
     const std::uint64_t writes = plan.fullChunks + (plan.lastChunk > 0 ? 1 : 0);
     milliseconds total = IdentificationMinimum();
-    total += kWrite;                                       // "system:update\n"
-    total += milliseconds(2000) + milliseconds(2000);      // before and after the header check
+    total += kWrite;                                   // "system:update\n"
+    total += milliseconds(2000) + milliseconds(2000);  // before and after the header check
     total += static_cast<std::int64_t>(writes) * (milliseconds(5) + kWrite);
     if (NeedsPadCommand(plan.lastChunk)) {
         total += kWrite;

@@ -70,15 +70,13 @@ int main(int argc, char** argv)
         driver.CheckInstrument();
         const auto start = std::chrono::steady_clock::now();
         driver.OnOK();
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const long peakKiB = PeakResidentKiB();
         RemoveTree(dir);
 
         const bool succeeded = dialog.LogText().find("update completed") != std::string::npos;
-        std::printf("image %ld MiB: peak_rss_kib=%ld (before the update %ld)  virtual %.1f s  real %.2f s%s\n",
-                    mib, peakKiB, beforeKiB,
-                    static_cast<double>(clock.Now().count()) / 1e6 - 1.0, seconds,
+        std::printf("image %ld MiB: peak_rss_kib=%ld (before the update %ld)  virtual %.1f s  real %.2f s%s\n", mib,
+                    peakKiB, beforeKiB, static_cast<double>(clock.Now().count()) / 1e6 - 1.0, seconds,
                     succeeded ? "" : "  [transfer FAILED]");
         return succeeded ? 0 : 1;
     } catch (const std::exception& error) {

@@ -106,7 +106,8 @@ bool Print(const Figure& figure, double target)
     const PauseTally& pauses = figure.pauses;
     const double meanLateUs =
         pauses.pauses > 0 ? static_cast<double>(pauses.late.count()) / static_cast<double>(pauses.pauses) : 0.0;
-    const double outside = figure.measuredSeconds - static_cast<double>(pauses.asked.count() + pauses.late.count()) / 1e6;
+    const double outside =
+        figure.measuredSeconds - static_cast<double>(pauses.asked.count() + pauses.late.count()) / 1e6;
     std::printf("%-8s measured %8.3f s  minimum %8.3f s  ratio %.4f  (target <= %.3f: %s)%s\n", figure.name,
                 figure.measuredSeconds, minimum, ratio, target, Verdict(ratio <= target),
                 figure.succeeded ? "" : "  [transfer FAILED]");
@@ -139,8 +140,7 @@ Figure TimeImage(BenchSim& sim, const std::string& dir)
 Figure TimePackage(BenchSim& sim, const std::string& dir)
 {
     // Entry 1's body ends in a chunk of 52, so the PadCommand goes out too.
-    const std::vector<std::uint32_t> entrySizes = {kImageHeaderBytes + 200 * 240 + 52, 64 * 1024,
-                                                   32 * 1024 + 52};
+    const std::vector<std::uint32_t> entrySizes = {kImageHeaderBytes + 200 * 240 + 52, 64 * 1024, 32 * 1024 + 52};
     const std::string path = dir + "/update.pak";
     WritePackageFile(path, entrySizes);
     sim.Configure(std::string("serials=") + kSerial + "\nrecord=off\n");

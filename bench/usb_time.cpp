@@ -120,8 +120,8 @@ std::vector<Meter> RunThreads(int count, const std::string& image)
 }
 
 // `count` meters at once, each in a process of its own with its own library.
-std::vector<Meter> RunProcesses(int count, const std::string& self, const std::string& image,
-                                const std::string& dir, const std::string& root)
+std::vector<Meter> RunProcesses(int count, const std::string& self, const std::string& image, const std::string& dir,
+                                const std::string& root)
 {
     std::vector<pid_t> children;
     std::fflush(stdout);  // or each child writes again what this process has not yet written
@@ -298,7 +298,7 @@ int main(int argc, char** argv)
         std::printf("usb      %d meters at once against one, the library's time counted as the bus's: %.4f in one"
                     " process (target <= 1.01: %s), %.4f in %d processes: %s\n",
                     many, together / ratio, together / ratio <= 1.01 ? "met" : "MISSED", apart / ratio, many,
-                    apart <= 0.0                ? "not measured"
+                    apart <= 0.0               ? "not measured"
                     : together <= apart * 1.01 ? "no slower than with nothing of ours shared; the rest is the"
                                                  " emulator's and the machine's"
                                                : "slower than with nothing of ours shared: the library's");

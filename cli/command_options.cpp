@@ -26,8 +26,8 @@ void AddCommonOptions(CLI::App& command, CommonOptions& common)
                        "common install locations, else the built-in USB transport)");
 }
 
-void AddInstrumentChoice(CLI::App& command, std::vector<std::string>& serials, bool& all,
-                         const std::string& serialHelp, const std::string& allHelp)
+void AddInstrumentChoice(CLI::App& command, std::vector<std::string>& serials, bool& all, const std::string& serialHelp,
+                         const std::string& allHelp)
 {
     CLI::Option* serial = command.add_option("--serial", serials, serialHelp);
     serial->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);

@@ -18,8 +18,8 @@ void AddCommonOptions(CLI::App& command, CommonOptions& common);
 
 // --serial (any number of times, one value each, so that FILE may follow it)
 // and --all, which excludes it.
-void AddInstrumentChoice(CLI::App& command, std::vector<std::string>& serials, bool& all,
-                         const std::string& serialHelp, const std::string& allHelp);
+void AddInstrumentChoice(CLI::App& command, std::vector<std::string>& serials, bool& all, const std::string& serialHelp,
+                         const std::string& allHelp);
 
 // The command's help ends with `text` (its examples), then the exit codes.
 void SetFooter(CLI::App& command, const std::string& text);

@@ -37,8 +37,7 @@ int RunIdentify(const CommonOptions& common, const std::string& serial);
 int RunInfo(const CommonOptions& common);
 int RunInspect(const CommonOptions& common, const std::string& file,
                const std::optional<std::string>& firmwareVersionField, const std::string& serial);
-int RunPack(const CommonOptions& common, const std::string& out, const std::vector<std::string>& entries,
-            bool force);
+int RunPack(const CommonOptions& common, const std::string& out, const std::vector<std::string>& entries, bool force);
 
 struct InstallOptions {
     std::string file;
@@ -46,8 +45,8 @@ struct InstallOptions {
     bool all = false;                  // --all
     bool dryRun = false;
     bool yes = false;
-    bool verify = false;               // --verify
-    int verifyTimeoutSeconds = 300;    // --verify-timeout
+    bool verify = false;             // --verify
+    int verifyTimeoutSeconds = 300;  // --verify-timeout
 };
 int RunInstall(const CommonOptions& common, const InstallOptions& options);
 

@@ -21,8 +21,7 @@ void ConsolePort::Say(const std::string& text)
     }
 }
 
-BoxAnswer ConsolePort::ShowMessageBox(BoxOwner, const std::string& text, const std::string&,
-                                      BoxButtons, BoxIcon)
+BoxAnswer ConsolePort::ShowMessageBox(BoxOwner, const std::string& text, const std::string&, BoxButtons, BoxIcon)
 {
     boxes_.push_back(text);
     Say(text);

@@ -39,8 +39,8 @@ public:
     void EnableControl(int, bool) override {}
     void HideControl(int) override {}
     void InvalidateAll() override {}
-    BoxAnswer ShowMessageBox(BoxOwner owner, const std::string& text, const std::string& caption,
-                             BoxButtons buttons, BoxIcon icon) override;
+    BoxAnswer ShowMessageBox(BoxOwner owner, const std::string& text, const std::string& caption, BoxButtons buttons,
+                             BoxIcon icon) override;
     std::optional<std::string> ChooseFileToOpen(const std::string& filter) override;
     // The dialog's words about its own buttons are kept, never printed.
     void MarkButtonAdvice(bool advice) override { advice_ = advice; }

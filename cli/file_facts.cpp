@@ -1,13 +1,13 @@
 #include "cli/file_facts.h"
 
 #include "cli/console.h"
-#include "platform/joined_text.h"
-#include "update/exit_codes.h"
 #include "firmware/package_validation.h"
 #include "firmware/refusal_texts.h"
 #include "firmware/update_package.h"
 #include "firmware/version_gate.h"
 #include "platform/file.h"
+#include "platform/joined_text.h"
+#include "update/exit_codes.h"
 #include "update/package_name.h"
 #include "update/split_path.h"
 
@@ -108,8 +108,7 @@ Problem FileProblem(const FileFacts& facts)
 {
     const std::string next = "Nothing was sent to any instrument; choose another file.";
     if (!facts.readable) {
-        return {kFileRefused,
-                facts.package ? "The first bin file not found." : "Couldn't open source file.",
+        return {kFileRefused, facts.package ? "The first bin file not found." : "Couldn't open source file.",
                 "Check the file's name and permissions: " + Printable(facts.path)};
     }
     if (facts.package && facts.damage) {
@@ -125,22 +124,20 @@ Problem FileProblem(const FileFacts& facts)
     return {};
 }
 
-GateVerdict JudgeVersion(const FileFacts& facts, const std::string& firmwareVersionField,
-                         RefusalForm form)
+GateVerdict JudgeVersion(const FileFacts& facts, const std::string& firmwareVersionField, RefusalForm form)
 {
     const bool box = facts.package || form == RefusalForm::Box;
     GateVerdict verdict;
     if (!facts.zq6140) {
         verdict.refusal = box ? SplitBox(IdentityMismatchBoxText()) : IdentityMismatchLogLines();
     } else if (!VersionGate(firmwareVersionField, facts.header)) {
-        verdict.refusal = box ? SplitBox(GateRefusalBoxText(facts.header.targetKind))
-                              : GateRefusalLogLines(facts.header.targetKind);
+        verdict.refusal =
+            box ? SplitBox(GateRefusalBoxText(facts.header.targetKind)) : GateRefusalLogLines(facts.header.targetKind);
     } else {
         verdict.accepted = true;
     }
     // The dialog's blank separator line says nothing here.
-    verdict.refusal.erase(std::remove(verdict.refusal.begin(), verdict.refusal.end(), "\n"),
-                          verdict.refusal.end());
+    verdict.refusal.erase(std::remove(verdict.refusal.begin(), verdict.refusal.end(), "\n"), verdict.refusal.end());
     return verdict;
 }
 
@@ -164,8 +161,8 @@ std::string HeaderText(const FileFacts& facts)
 {
     return "identity \"" + Printable(facts.header.identity.data()) + "\" (" +
            (facts.zq6140 ? "a ZQ6140 image" : "not a ZQ6140 image") + "), target " +
-           TargetName(facts.header.targetKind) + " (" + std::to_string(facts.header.targetKind) +
-           "), version \"" + Printable(facts.header.version.data()) + "\"";
+           TargetName(facts.header.targetKind) + " (" + std::to_string(facts.header.targetKind) + "), version \"" +
+           Printable(facts.header.version.data()) + "\"";
 }
 
 }  // namespace
@@ -222,8 +219,8 @@ std::vector<std::string> FactsText(const FileFacts& facts)
         out.push_back("Validation:  sound");
     }
     for (const PackageRow& row : facts.rows) {
-        out.push_back("  entry " + std::to_string(row.number) + ": offset " + std::to_string(row.offset) +
-                      ", size " + std::to_string(row.size) + ", name \"" + Printable(row.name) + "\"");
+        out.push_back("  entry " + std::to_string(row.number) + ": offset " + std::to_string(row.offset) + ", size " +
+                      std::to_string(row.size) + ", name \"" + Printable(row.name) + "\"");
     }
     if (static_cast<std::int32_t>(facts.rows.size()) < facts.entryCount) {
         out.push_back("  (" + std::to_string(facts.entryCount - static_cast<std::int32_t>(facts.rows.size())) +

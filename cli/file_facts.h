@@ -18,7 +18,7 @@ namespace meterload::cli {
 struct FileFacts {
     std::string path;
     std::string fileName;
-    bool package = false;   // taken for a package, by the same name rule as the updates
+    bool package = false;  // taken for a package, by the same name rule as the updates
     bool readable = false;
     std::int64_t size = 0;
 
@@ -29,10 +29,10 @@ struct FileFacts {
     std::uint64_t bodySize = 0;  // a single image: what is sent
 
     // A package.
-    std::optional<std::string> damage;   // the whole-package validation's verdict
+    std::optional<std::string> damage;  // the whole-package validation's verdict
     std::int32_t entryCount = 0;
-    std::vector<PackageRow> rows;        // the table, as far as the file holds it
-    PackagePlan plan;                    // empty unless the file holds the table whole
+    std::vector<PackageRow> rows;  // the table, as far as the file holds it
+    PackagePlan plan;              // empty unless the file holds the table whole
 
     std::uint64_t BytesToSend() const;
     std::vector<std::int32_t> SendOrder() const;
@@ -52,8 +52,7 @@ struct GateVerdict {
 // check). The refusal in the message-box form, or in the form the dialog
 // shows for this kind of file (log lines for a single image).
 enum class RefusalForm { Box, Dialogs };
-GateVerdict JudgeVersion(const FileFacts& facts, const std::string& firmwareVersionField,
-                         RefusalForm form);
+GateVerdict JudgeVersion(const FileFacts& facts, const std::string& firmwareVersionField, RefusalForm form);
 
 std::string TargetName(std::uint8_t targetKind);
 nlohmann::json FactsJson(const FileFacts& facts);

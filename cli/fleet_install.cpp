@@ -1,16 +1,16 @@
 #include "cli/fleet_install.h"
 
 #include "cli/console.h"
-#include "update/exit_codes.h"
 #include "cli/fleet_summary.h"
 #include "cli/install_verification.h"
 #include "cli/instruments.h"
 #include "cli/interrupt.h"
-#include "platform/joined_text.h"
 #include "cli/shared_answer.h"
 #include "cli/table_text.h"
 #include "cli/terminal.h"
 #include "platform/dynamic_library.h"
+#include "platform/joined_text.h"
+#include "update/exit_codes.h"
 
 #include <exception>
 #include <thread>
@@ -109,7 +109,7 @@ int InstallOnSeveral(Report& report, const std::string& visaLibraryOption, const
     shared.libraryHeldElsewhere = true;
 
     TheConsole().Line("Installing on " + std::to_string(slots.size()) + " instruments: " +
-                       Joined(slots, [](const FleetSlot& slot) { return Printable(slot.instrument.serial); }));
+                      Joined(slots, [](const FleetSlot& slot) { return Printable(slot.instrument.serial); }));
     for (const std::string& line : FileLines(settings.facts)) {
         TheConsole().Line(line);
     }
@@ -133,9 +133,8 @@ int InstallOnSeveral(Report& report, const std::string& visaLibraryOption, const
         if (!waiting.empty()) {
             const std::string named =
                 Joined(waiting, [&slots](std::size_t row) { return Printable(slots[row].instrument.serial); });
-            answer.Give(!StopRequested() &&
-                        AskYes("Switch these " + std::to_string(waiting.size()) +
-                               " ZQ6140 into update mode and install (" + named + ")? [y/N] "));
+            answer.Give(!StopRequested() && AskYes("Switch these " + std::to_string(waiting.size()) +
+                                                   " ZQ6140 into update mode and install (" + named + ")? [y/N] "));
         }
     }
     for (std::thread& thread : threads) {

@@ -1,9 +1,9 @@
 #include "cli/fleet_summary.h"
 
 #include "cli/console.h"
-#include "update/exit_codes.h"
 #include "cli/install_verification.h"
 #include "cli/table_text.h"
+#include "update/exit_codes.h"
 
 #include <algorithm>
 
@@ -88,12 +88,14 @@ int Summarize(Report& report, const std::vector<FleetSlot>& slots, bool verify)
     if (first == nullptr) {
         const bool allVerified = verify && verified == slots.size();
         report.Out(counted + " instruments " +
-                   (slots.front().outcome.result == InstallResult::Checked ? "checked." : allVerified ? "updated and verified." : "updated."));
+                   (slots.front().outcome.result == InstallResult::Checked ? "checked."
+                    : allVerified                                          ? "updated and verified."
+                                                                           : "updated."));
         return report.Finish(kDone);
     }
     const std::string serial = Printable(first->instrument.serial);
-    report.Out(counted + " done. First failure: " + serial + ", " + InstallResultText(first->outcome.result) + " (exit " +
-               std::to_string(first->outcome.code) + ").");
+    report.Out(counted + " done. First failure: " + serial + ", " + InstallResultText(first->outcome.result) +
+               " (exit " + std::to_string(first->outcome.code) + ").");
     report.Data()["first_failure"] = first->instrument.serial;
     return report.Fail(first->outcome.code, "First failure: " + serial + ": " + first->outcome.message,
                        first->outcome.next);

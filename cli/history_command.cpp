@@ -4,9 +4,9 @@
 
 #include "cli/command_options.h"
 #include "cli/console.h"
-#include "update/exit_codes.h"
 #include "cli/report.h"
 #include "cli/table_text.h"
+#include "update/exit_codes.h"
 #include "update/update_history.h"
 
 #include <cctype>
@@ -69,8 +69,8 @@ int RunHistory(const CommonOptions& common, const std::string& serial, const std
                                  " bytes, sha256 " + record.sha256.substr(0, 16) + ")";
         if (record.verification) {
             // Its update is not in the history (another PC's, or older than the file).
-            report.Out(Cell(record.time, 25) + Cell(Printable(record.serial), 12) + Cell("-", 14) +
-                       Cell("verify", 9) + Cell(record.result, 13) + Cell("-", 10) + file);
+            report.Out(Cell(record.time, 25) + Cell(Printable(record.serial), 12) + Cell("-", 14) + Cell("verify", 9) +
+                       Cell(record.result, 13) + Cell("-", 10) + file);
             report.Out("    reported " + VersionFieldText(record.firmwareVersionField) +
                        (record.reason.empty() ? std::string() : "; " + Printable(record.reason)));
             continue;
@@ -85,8 +85,9 @@ int RunHistory(const CommonOptions& common, const std::string& serial, const std
         if (entry.verification) {
             const UpdateRecord& verification = *entry.verification;
             report.Out("    " + verification.result + " " + verification.time + ": reported " +
-                       (verification.firmwareVersionField.empty() ? std::string("nothing")
-                                                                  : VersionFieldText(verification.firmwareVersionField)) +
+                       (verification.firmwareVersionField.empty()
+                            ? std::string("nothing")
+                            : VersionFieldText(verification.firmwareVersionField)) +
                        (verification.reason.empty() ? std::string() : "; " + Printable(verification.reason)));
         }
     }
@@ -111,14 +112,13 @@ Registered RegisterHistory(CLI::App& app)
     AddCommonOptions(*history, options->common);
     history->add_option("--serial", options->serial, "Only this instrument's updates");
     history->add_option("--since", options->since, "Only updates from this date on (YYYY-MM-DD, UTC)");
-    SetFooter(*history,
-              "Every update, from the dialog or the command line, appends one record to\n"
-              "history.jsonl in the user's state folder ($XDG_STATE_HOME/meterload, by default\n"
-              "~/.local/state/meterload; %LOCALAPPDATA%\\MeterLoad on Windows), or to the file\n"
-              "METERLOAD_HISTORY names. A verification (verify, install --verify) appends a record of\n"
-              "its own; history shows it beside the install it checked, in the VERIFIED column.\n\n"
-              "Examples:\n  meterload-cli history\n"
-              "  meterload-cli history --serial ABC123 --since 2026-01-01 --json");
+    SetFooter(*history, "Every update, from the dialog or the command line, appends one record to\n"
+                        "history.jsonl in the user's state folder ($XDG_STATE_HOME/meterload, by default\n"
+                        "~/.local/state/meterload; %LOCALAPPDATA%\\MeterLoad on Windows), or to the file\n"
+                        "METERLOAD_HISTORY names. A verification (verify, install --verify) appends a record of\n"
+                        "its own; history shows it beside the install it checked, in the VERIFIED column.\n\n"
+                        "Examples:\n  meterload-cli history\n"
+                        "  meterload-cli history --serial ABC123 --since 2026-01-01 --json");
     return {history, [options] { return RunHistory(options->common, options->serial, options->since); }};
 }
 

@@ -4,10 +4,10 @@
 
 #include "cli/command_options.h"
 #include "cli/console.h"
-#include "update/exit_codes.h"
 #include "cli/file_facts.h"
 #include "cli/instruments.h"
 #include "cli/report.h"
+#include "update/exit_codes.h"
 
 namespace meterload::cli {
 
@@ -34,9 +34,8 @@ int RunInspect(const CommonOptions& common, const std::string& file,
         report.Data()["instrument"] = InstrumentJson(chosen.instrument);
         report.Data()["identification"] = IdentificationJson(identification);
         if (!identification.answered) {
-            const Problem problem = identification.wrongMode
-                                        ? WrongModeProblem()
-                                        : Problem{kNoInstrument, NotFoundProblem().message, ""};
+            const Problem problem =
+                identification.wrongMode ? WrongModeProblem() : Problem{kNoInstrument, NotFoundProblem().message, ""};
             return report.Fail(problem.code, problem.message, problem.next);
         }
         field = identification.firmwareVersionField;
@@ -74,9 +73,8 @@ Registered RegisterInspect(CLI::App& app)
     CLI::App* inspect = app.add_subcommand("inspect", "Explain a firmware image or package; no instrument needed");
     AddCommonOptions(*inspect, options->common);
     inspect->add_option("FILE", options->file, "The image (.bin) or package (.pak)")->required();
-    options->fieldOption =
-        inspect->add_option("--firmware-version", options->field,
-                            "Judge the file against these instrument versions (e.g. 02.05-11-07)");
+    options->fieldOption = inspect->add_option("--firmware-version", options->field,
+                                               "Judge the file against these instrument versions (e.g. 02.05-11-07)");
     CLI::Option* serial =
         inspect->add_option("--serial", options->serial, "Judge the file against this instrument's versions");
     options->fieldOption->excludes(serial);

@@ -6,7 +6,6 @@
 
 #include "cli/command_options.h"
 #include "cli/console.h"
-#include "update/exit_codes.h"
 #include "cli/file_facts.h"
 #include "cli/fleet_install.h"
 #include "cli/install_run.h"
@@ -16,8 +15,8 @@
 #include "cli/report.h"
 #include "cli/terminal.h"
 #include "platform/dynamic_library.h"
+#include "update/exit_codes.h"
 #include "update/update_history.h"
-
 
 namespace meterload::cli {
 
@@ -44,8 +43,7 @@ int RunInstall(const CommonOptions& common, const InstallOptions& options)
         return InstallOnSeveral(report, common.visaLibrary, serials, settings);
     }
 
-    const Selected chosen =
-        SelectInstrument(common.visaLibrary, serials.empty() ? std::string() : serials.front());
+    const Selected chosen = SelectInstrument(common.visaLibrary, serials.empty() ? std::string() : serials.front());
     if (chosen.problem) {
         return report.Fail(chosen.problem.code, chosen.problem.message, chosen.problem.next);
     }
@@ -127,25 +125,24 @@ Registered RegisterInstall(CLI::App& app)
                      "Seconds to wait for each power cycle (default 300)")
         ->check(CLI::Range(1, 86400))
         ->needs(verify);
-    SetFooter(*command,
-              "Ctrl+C before update mode stops at once. During the transfer the first Ctrl+C only warns:\n"
-              "stopping leaves the instrument in update mode; a second one stops before the next write.\n\n"
-              "With --all or several --serial, every instrument is updated at once, each on its own\n"
-              "connection; one that fails never stops the others. One question covers them all. A\n"
-              "summary table follows; the exit code is 0 only when every one was updated, otherwise\n"
-              "that of the first failure in the table (a --serial not attached counts as one, with 3).\n\n"
-              "With --verify, once an instrument's transfer has finished, switch that instrument off and\n"
-              "on: the command waits for it to leave and come back (each on its own line with several,\n"
-              "in any order), asks it for its versions, and says whether it reports the version the\n"
-              "file carries (a package: its entry 1). The history keeps each verdict. Installed but\n"
-              "not verified exits with 7. Ctrl+C while waiting stops the waiting; what was installed\n"
-              "keeps its result and exit code.\n\n"
-              "Examples:\n  meterload-cli install main.bin\n"
-              "  meterload-cli install fw.pak --serial ABC123 --dry-run\n"
-              "  meterload-cli install fw.pak --serial ABC123 --yes --json\n"
-              "  meterload-cli install fw.pak --all --yes\n"
-              "  meterload-cli install fw.pak --all --yes --verify --verify-timeout 120\n"
-              "  meterload-cli install fw.pak --serial ABC123 --serial DEF456");
+    SetFooter(*command, "Ctrl+C before update mode stops at once. During the transfer the first Ctrl+C only warns:\n"
+                        "stopping leaves the instrument in update mode; a second one stops before the next write.\n\n"
+                        "With --all or several --serial, every instrument is updated at once, each on its own\n"
+                        "connection; one that fails never stops the others. One question covers them all. A\n"
+                        "summary table follows; the exit code is 0 only when every one was updated, otherwise\n"
+                        "that of the first failure in the table (a --serial not attached counts as one, with 3).\n\n"
+                        "With --verify, once an instrument's transfer has finished, switch that instrument off and\n"
+                        "on: the command waits for it to leave and come back (each on its own line with several,\n"
+                        "in any order), asks it for its versions, and says whether it reports the version the\n"
+                        "file carries (a package: its entry 1). The history keeps each verdict. Installed but\n"
+                        "not verified exits with 7. Ctrl+C while waiting stops the waiting; what was installed\n"
+                        "keeps its result and exit code.\n\n"
+                        "Examples:\n  meterload-cli install main.bin\n"
+                        "  meterload-cli install fw.pak --serial ABC123 --dry-run\n"
+                        "  meterload-cli install fw.pak --serial ABC123 --yes --json\n"
+                        "  meterload-cli install fw.pak --all --yes\n"
+                        "  meterload-cli install fw.pak --all --yes --verify --verify-timeout 120\n"
+                        "  meterload-cli install fw.pak --serial ABC123 --serial DEF456");
     return {command, [options] { return RunInstall(options->common, options->install); }};
 }
 

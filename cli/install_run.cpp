@@ -2,11 +2,11 @@
 
 #include "cli/console.h"
 #include "cli/console_port.h"
-#include "update/exit_codes.h"
 #include "cli/interrupt.h"
 #include "cli/terminal.h"
 #include "platform/clock.h"
 #include "platform/joined_text.h"
+#include "update/exit_codes.h"
 #include "update/update_driver.h"
 #include "update/update_duration.h"
 #include "update/update_history.h"
@@ -87,11 +87,8 @@ void Explain(InstallOutcome& outcome, const UpdateOutcome& update)
     const std::string untouched = "The instrument was not switched into update mode.";
     switch (outcome.result) {
     case InstallResult::Installed:
-    case InstallResult::Checked:
-        return;
-    case InstallResult::Declined:
-        outcome.message = "Not installed. " + untouched;
-        return;
+    case InstallResult::Checked: return;
+    case InstallResult::Declined: outcome.message = "Not installed. " + untouched; return;
     case InstallResult::Interrupted:
         if (update.updateModeEntered) {
             outcome.message = "Stopped: the ZQ6140 is left in update mode.";
@@ -151,8 +148,7 @@ void Judge(InstallOutcome& outcome, const UpdateOutcome& update, Said said, cons
             Explain(outcome, update);
             return;
         case Said::Go:
-        case Said::Nothing:
-            break;
+        case Said::Nothing: break;
         }
         // The procedure stopped on its own before update mode; its words are out.
         if (StopRequested()) {
@@ -195,8 +191,8 @@ std::vector<std::string> FileLines(const FileFacts& facts)
     std::string file = facts.fileName + ": ";
     if (facts.package) {
         const std::string order = Joined(facts.SendOrder(), [](std::int32_t n) { return std::to_string(n); });
-        file += "package of " + std::to_string(facts.entryCount) + " images sent as entries " + order +
-                "; entry 1 " + header;
+        file += "package of " + std::to_string(facts.entryCount) + " images sent as entries " + order + "; entry 1 " +
+                header;
     } else {
         file += "single image " + header;
     }
@@ -211,8 +207,7 @@ std::vector<std::string> FileLines(const FileFacts& facts)
 std::string InstrumentLine(const FoundInstrument& instrument, const FirmwareVersions& versions)
 {
     return "Instrument:  " + instrument.serial + " (" + instrument.resource + "), installed DSP " +
-           Printable(versions.dsp) + ", Panel " + Printable(versions.panel) + ", MSP 430 " +
-           Printable(versions.msp430);
+           Printable(versions.dsp) + ", Panel " + Printable(versions.panel) + ", MSP 430 " + Printable(versions.msp430);
 }
 
 bool AskYes(const std::string& question)
@@ -225,8 +220,8 @@ bool AskYes(const std::string& question)
     return answer && (*answer == "y" || *answer == "Y" || *answer == "yes" || *answer == "YES");
 }
 
-InstallOutcome InstallOn(const FoundInstrument& instrument, const InstallSettings& settings,
-                         const InstallHooks& hooks, Progress& progress)
+InstallOutcome InstallOn(const FoundInstrument& instrument, const InstallSettings& settings, const InstallHooks& hooks,
+                         Progress& progress)
 {
     const FileFacts& facts = settings.facts;
     InstallOutcome outcome;

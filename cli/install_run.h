@@ -23,8 +23,8 @@ struct InstallSettings {
     const FileFacts& facts;
     bool dryRun = false;
     bool yes = false;
-    std::string visaLibrary;  // what each connection binds
-    std::string historyPath;  // read once, before any thread starts
+    std::string visaLibrary;            // what each connection binds
+    std::string historyPath;            // read once, before any thread starts
     bool libraryHeldElsewhere = false;  // one load of the library kept for every instrument
     bool verify = false;                // wait for each power cycle and ask again
     std::chrono::seconds verifyTimeout{300};
@@ -44,17 +44,17 @@ struct InstallHooks {
 // Whether the instrument runs what the file carries (`verify`, `install --verify`).
 struct VerifyOutcome {
     VerifyResult result = VerifyResult::NotVerified;
-    std::string detail;  // what it reports, or why there is no verdict
+    std::string detail;                               // what it reports, or why there is no verdict
     std::optional<std::string> firmwareVersionField;  // once it answered
-    std::chrono::milliseconds waited{0};  // for the power cycle
+    std::chrono::milliseconds waited{0};              // for the power cycle
 };
 
 struct InstallOutcome {
     InstallResult result = InstallResult::Installed;
     std::string reasonKey;  // why the update stopped, as the history keeps it
     int code = 0;
-    std::string message;  // the outcome in one line, when there is one to tell
-    std::string next;     // what to do about it
+    std::string message;                              // the outcome in one line, when there is one to tell
+    std::string next;                                 // what to do about it
     std::optional<std::string> firmwareVersionField;  // once identified
     bool updateModeEntered = false;
     std::vector<std::string> log;
@@ -63,8 +63,8 @@ struct InstallOutcome {
     std::optional<VerifyOutcome> verification;  // install --verify, once it was installed
 };
 
-InstallOutcome InstallOn(const FoundInstrument& instrument, const InstallSettings& settings,
-                         const InstallHooks& hooks, Progress& progress);
+InstallOutcome InstallOn(const FoundInstrument& instrument, const InstallSettings& settings, const InstallHooks& hooks,
+                         Progress& progress);
 
 // About how long the instrument stays in update mode for this file.
 std::chrono::milliseconds UpdateModeDuration(const FileFacts& facts);

@@ -2,9 +2,9 @@
 
 #include "cli/console.h"
 #include "cli/console_port.h"
-#include "update/exit_codes.h"
 #include "cli/interrupt.h"
 #include "platform/clock.h"
+#include "update/exit_codes.h"
 #include "update/power_cycle_wait.h"
 #include "update/update_history.h"
 #include "update/update_verification.h"
@@ -90,8 +90,8 @@ VerifyOutcome VerifyAfterPowerCycle(const FoundInstrument& instrument, const Ins
         return outcome;
     case PowerCycleEnd::TimedOut: {
         outcome.result = VerifyResult::NotVerified;
-        outcome.detail = std::string(left ? "left but did not come back" : "did not leave and come back") +
-                         " within " + Waited(settings.verifyTimeout);
+        outcome.detail = std::string(left ? "left but did not come back" : "did not leave and come back") + " within " +
+                         Waited(settings.verifyTimeout);
         outcome.waited = waitedSoFar();
         Keep(settings.historyPath,
              VerificationRecord(instrument.serial, settings.facts.path, VerifyResultText(outcome.result), std::string(),
@@ -99,8 +99,7 @@ VerifyOutcome VerifyAfterPowerCycle(const FoundInstrument& instrument, const Ins
              hooks.say);
         return outcome;
     }
-    case PowerCycleEnd::CameBack:
-        break;
+    case PowerCycleEnd::CameBack: break;
     }
     progress.Phase("identifying");
     hooks.say("It is back; asking for its versions.");

@@ -1,11 +1,11 @@
 #include "cli/instruments.h"
 
 #include "cli/console_port.h"
-#include "update/exit_codes.h"
-#include "update/not_found_text.h"
-#include "platform/joined_text.h"
 #include "cli/usb_access.h"
 #include "platform/clock.h"
+#include "platform/joined_text.h"
+#include "update/exit_codes.h"
+#include "update/not_found_text.h"
 #include "update/update_driver.h"
 
 #include <algorithm>
@@ -37,13 +37,11 @@ Attached FindInstruments(const VisaLibraryChoice& library)
                             "Install a complete VISA library, or name another with --visa-library PATH."};
         break;
     case OpenFailure::ResourceManager:
-        attached.problem = {kVisaLibrary,
-                            "The VISA resource manager did not open (" + connection.Diagnostic() + ").",
+        attached.problem = {kVisaLibrary, "The VISA resource manager did not open (" + connection.Diagnostic() + ").",
                             "Check the VISA installation, then run the command again."};
         break;
     case OpenFailure::None:
-    case OpenFailure::NotFound:
-        break;
+    case OpenFailure::NotFound: break;
     }
     if (!attached.problem && attached.search.instruments.empty() && library.builtInTransport) {
         // Found on the bus but not openable: the user is told why, not just "not found".
@@ -173,8 +171,8 @@ std::string IdentificationText(const Identification& identification)
     if (!identification.answered) {
         return identification.wrongMode ? "wrong mode" : "not found";
     }
-    return "DSP " + identification.versions.dsp + ", Panel " + identification.versions.panel +
-           ", MSP 430 " + identification.versions.msp430;
+    return "DSP " + identification.versions.dsp + ", Panel " + identification.versions.panel + ", MSP 430 " +
+           identification.versions.msp430;
 }
 
 Problem NotFoundProblem(Sought sought)

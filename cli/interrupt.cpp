@@ -35,10 +35,22 @@ bool TransferStopRequested()
     return from >= 0 && presses.load() - from >= 2;
 }
 
-void TransferBegins() { ++transfers; }
-void TransferEnds() { --transfers; }
-void WaitBegins() { ++waits; }
-void WaitEnds() { --waits; }
+void TransferBegins()
+{
+    ++transfers;
+}
+void TransferEnds()
+{
+    --transfers;
+}
+void WaitBegins()
+{
+    ++waits;
+}
+void WaitEnds()
+{
+    --waits;
+}
 
 int PressesSoFar()
 {
@@ -66,9 +78,8 @@ void OnInterrupt()
     }
     if (from >= 0) {
         if (count - from == 1) {
-            RawWriteError(
-                "\nStopping now leaves the ZQ6140 in update mode: it will need a power cycle and a new "
-                "update. Press Ctrl+C again to stop anyway.\n");
+            RawWriteError("\nStopping now leaves the ZQ6140 in update mode: it will need a power cycle and a new "
+                          "update. Press Ctrl+C again to stop anyway.\n");
         } else if (count - from == 2) {
             RawWriteError("\nStopping before the next write.\n");
         }

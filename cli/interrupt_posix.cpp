@@ -9,7 +9,10 @@
 namespace meterload::cli {
 namespace {
 
-void Handle(int) { OnInterrupt(); }
+void Handle(int)
+{
+    OnInterrupt();
+}
 
 }  // namespace
 
@@ -38,6 +41,9 @@ void RawWriteError(const char* text)
     (void)ignored;
 }
 
-void QuitNow(int code) { _exit(code); }
+void QuitNow(int code)
+{
+    _exit(code);
+}
 
 }  // namespace meterload::cli

@@ -18,7 +18,10 @@ BOOL WINAPI Handle(DWORD event)
 
 }  // namespace
 
-void InstallInterruptHandler() { SetConsoleCtrlHandler(Handle, TRUE); }
+void InstallInterruptHandler()
+{
+    SetConsoleCtrlHandler(Handle, TRUE);
+}
 
 // The console's handler runs in a thread of its own, which interrupts a read
 // in any thread.
@@ -27,10 +30,12 @@ void LeaveInterruptsToOtherThreads() {}
 void RawWriteError(const char* text)
 {
     DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(std::strlen(text)), &written,
-              nullptr);
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
 }
 
-void QuitNow(int code) { ExitProcess(static_cast<UINT>(code)); }
+void QuitNow(int code)
+{
+    ExitProcess(static_cast<UINT>(code));
+}
 
 }  // namespace meterload::cli

@@ -4,10 +4,10 @@
 
 #include "cli/command_options.h"
 #include "cli/console.h"
-#include "update/exit_codes.h"
 #include "cli/instruments.h"
 #include "cli/interrupt.h"
 #include "cli/report.h"
+#include "update/exit_codes.h"
 
 namespace meterload::cli {
 
@@ -86,8 +86,7 @@ int RunInfo(const CommonOptions& common)
     visa["name"] = library.library;
     visa["tried"] = library.tried;
     visa["path"] = search.libraryPath.empty() ? nlohmann::json() : nlohmann::json(search.libraryPath);
-    visa["implementation"] =
-        search.implementation.empty() ? nlohmann::json() : nlohmann::json(search.implementation);
+    visa["implementation"] = search.implementation.empty() ? nlohmann::json() : nlohmann::json(search.implementation);
     report.Data()["resource_manager_opened"] = search.resourceManagerOpened;
     report.Data()["instruments"] = nlohmann::json::array();
     for (const FoundInstrument& found : search.instruments) {

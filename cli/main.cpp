@@ -2,9 +2,9 @@
 #include "cli/arguments.h"
 #include "cli/command_options.h"
 #include "cli/commands.h"
-#include "update/exit_codes.h"
 #include "cli/interrupt.h"
 #include "platform/library_search.h"
+#include "update/exit_codes.h"
 
 using namespace meterload;
 using namespace meterload::cli;

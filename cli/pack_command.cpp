@@ -4,11 +4,11 @@
 
 #include "cli/command_options.h"
 #include "cli/console.h"
-#include "update/exit_codes.h"
 #include "cli/file_facts.h"
 #include "cli/report.h"
 #include "firmware/package_writer.h"
 #include "platform/file.h"
+#include "update/exit_codes.h"
 #include "update/package_name.h"
 #include "update/split_path.h"
 
@@ -17,8 +17,7 @@
 
 namespace meterload::cli {
 
-int RunPack(const CommonOptions& common, const std::string& out, const std::vector<std::string>& entries,
-            bool force)
+int RunPack(const CommonOptions& common, const std::string& out, const std::vector<std::string>& entries, bool force)
 {
     Report report("pack", common.json);
     report.Data()["package"] = out;
@@ -89,8 +88,7 @@ Registered RegisterPack(CLI::App& app)
     CLI::App* pack = app.add_subcommand("pack", "Write a package from images");
     AddCommonOptions(*pack, options->common);
     pack->add_option("OUT", options->out, "The package to write (.pak)")->required();
-    pack->add_option("ENTRY", options->entries,
-                     "Entry 1 (a ZQ6140 image), then the others in the order they are sent")
+    pack->add_option("ENTRY", options->entries, "Entry 1 (a ZQ6140 image), then the others in the order they are sent")
         ->required();
     pack->add_flag("--force", options->force, "Replace OUT if it exists");
     SetFooter(*pack, "Entry 1 is installed last; the others go first, in the order given.\n\n"

@@ -120,16 +120,16 @@ void Progress::Add(std::uint32_t count)
         drawn_ = now;
         const int filled = percent * kBarCells / 100;
         console_.Bar("[" + std::string(static_cast<std::size_t>(filled), '#') +
-                     std::string(static_cast<std::size_t>(kBarCells - filled), ' ') + "] " +
-                     std::to_string(percent) + "%  " + Figures(true));
+                     std::string(static_cast<std::size_t>(kBarCells - filled), ' ') + "] " + std::to_string(percent) +
+                     "%  " + Figures(true));
         return;
     }
     // Plain lines: one at each tenth reached.
     const int tenths = percent / 10;
     if (tenths > tenthsShown_) {
         tenthsShown_ = tenths;
-        console_.Line((row_ ? label_ + ": " : std::string()) + "Sent " + std::to_string(tenths * 10) + "%: " +
-                      Figures(true));
+        console_.Line((row_ ? label_ + ": " : std::string()) + "Sent " + std::to_string(tenths * 10) +
+                      "%: " + Figures(true));
     }
 }
 

@@ -20,8 +20,7 @@ public:
     // `sizes`: the bytes of each image, in the order they are sent.
     Progress(Console& console, bool terminal, std::vector<std::uint64_t> sizes);
     // One of several instruments: `row` of the board, named `label`.
-    Progress(Console& console, bool terminal, std::vector<std::uint64_t> sizes, std::size_t row,
-             std::string label);
+    Progress(Console& console, bool terminal, std::vector<std::uint64_t> sizes, std::size_t row, std::string label);
 
     // What the instrument is doing, for its row of the board.
     void Phase(const std::string& phase);

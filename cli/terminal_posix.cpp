@@ -12,8 +12,14 @@
 
 namespace meterload::cli {
 
-bool StandardInputIsTerminal() { return isatty(STDIN_FILENO) == 1; }
-bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+bool StandardInputIsTerminal()
+{
+    return isatty(STDIN_FILENO) == 1;
+}
+bool StandardErrorIsTerminal()
+{
+    return isatty(STDERR_FILENO) == 1;
+}
 
 bool StandardErrorTakesCursorMovement()
 {

@@ -8,8 +8,14 @@
 
 namespace meterload::cli {
 
-bool StandardInputIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
-bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+bool StandardInputIsTerminal()
+{
+    return _isatty(_fileno(stdin)) != 0;
+}
+bool StandardErrorIsTerminal()
+{
+    return _isatty(_fileno(stderr)) != 0;
+}
 
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
 #define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004

@@ -5,13 +5,13 @@
 
 #include "cli/command_options.h"
 #include "cli/console.h"
-#include "update/exit_codes.h"
 #include "cli/file_facts.h"
 #include "cli/install_verification.h"
 #include "cli/instruments.h"
 #include "cli/interrupt.h"
 #include "cli/report.h"
 #include "cli/table_text.h"
+#include "update/exit_codes.h"
 #include "update/update_history.h"
 
 namespace meterload::cli {
@@ -111,18 +111,17 @@ Registered RegisterVerify(CLI::App& app)
                         "The instrument's serial number (needed when several are attached); given more than once, "
                         "each of those instruments",
                         "Every attached ZQ6140");
-    SetFooter(*command,
-              "Each instrument is identified as an update begins, and nothing else is sent: its versions\n"
-              "are compared with the file's (a package: its entry 1): DSP images against positions 0-4\n"
-              "of the versions field, Panel images against 6-7, MSP 430 images against 9-10. Results:\n"
-              "verified; not verified (what it reports instead, or the wrong mode); not checked (the\n"
-              "image names no processor); not found. Each verdict is added to the history, where\n"
-              "\"history\" shows it beside the install. Run it once the instruments were switched off\n"
-              "and on after the install. The exit code is that of the first instrument, in the\n"
-              "table's order, that was not verified (7) or not found (3); not checked counts as 0.\n\n"
-              "Examples:\n  meterload-cli verify fw.pak\n"
-              "  meterload-cli verify main.bin --serial ABC123 --serial DEF456\n"
-              "  meterload-cli verify fw.pak --all --json");
+    SetFooter(*command, "Each instrument is identified as an update begins, and nothing else is sent: its versions\n"
+                        "are compared with the file's (a package: its entry 1): DSP images against positions 0-4\n"
+                        "of the versions field, Panel images against 6-7, MSP 430 images against 9-10. Results:\n"
+                        "verified; not verified (what it reports instead, or the wrong mode); not checked (the\n"
+                        "image names no processor); not found. Each verdict is added to the history, where\n"
+                        "\"history\" shows it beside the install. Run it once the instruments were switched off\n"
+                        "and on after the install. The exit code is that of the first instrument, in the\n"
+                        "table's order, that was not verified (7) or not found (3); not checked counts as 0.\n\n"
+                        "Examples:\n  meterload-cli verify fw.pak\n"
+                        "  meterload-cli verify main.bin --serial ABC123 --serial DEF456\n"
+                        "  meterload-cli verify fw.pak --all --json");
     return {command, [options] { return RunVerify(options->common, options->verify); }};
 }
 

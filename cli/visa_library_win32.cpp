@@ -4,9 +4,18 @@
 
 namespace meterload::cli {
 
-std::vector<std::string> KnownVisaLibraryNames() { return {}; }
-std::vector<std::string> KnownVisaLibraryFiles() { return {}; }
+std::vector<std::string> KnownVisaLibraryNames()
+{
+    return {};
+}
+std::vector<std::string> KnownVisaLibraryFiles()
+{
+    return {};
+}
 // The USB transport is for Linux, where vendors' VISA libraries are rare.
-std::vector<std::string> BuiltInTransportFiles() { return {}; }
+std::vector<std::string> BuiltInTransportFiles()
+{
+    return {};
+}
 
 }  // namespace meterload::cli

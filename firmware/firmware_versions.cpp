@@ -12,8 +12,7 @@ std::string Part(std::string_view field, std::size_t at, std::size_t count)
 
 FirmwareVersions DecodeFirmwareVersions(std::string_view firmwareVersionField)
 {
-    return {Part(firmwareVersionField, 0, 5), Part(firmwareVersionField, 6, 2),
-            Part(firmwareVersionField, 9, 2)};
+    return {Part(firmwareVersionField, 0, 5), Part(firmwareVersionField, 6, 2), Part(firmwareVersionField, 9, 2)};
 }
 
 }  // namespace meterload

@@ -19,8 +19,8 @@ struct PackageRow {
 };
 
 struct PackageTable {
-    std::int32_t entryCount = 0;    // as the header claims it
-    std::vector<PackageRow> rows;   // as far as the file holds them, at most the limit asked for
+    std::int32_t entryCount = 0;   // as the header claims it
+    std::vector<PackageRow> rows;  // as far as the file holds them, at most the limit asked for
     bool Whole() const { return static_cast<std::int32_t>(rows.size()) == entryCount; }
 };
 
@@ -30,10 +30,10 @@ PackageTable ReadPackageTable(File& file, std::int32_t maxRows);
 
 struct PlannedImage {
     std::int32_t number = 0;
-    std::int64_t offset = 0;       // where the entry starts in the package
-    std::uint32_t skipped = 0;     // header bytes read at `offset` and not sent
+    std::int64_t offset = 0;    // where the entry starts in the package
+    std::uint32_t skipped = 0;  // header bytes read at `offset` and not sent
     std::uint64_t bytesToSend = 0;
-    bool lead = false;             // entry 1, sent last
+    bool lead = false;  // entry 1, sent last
 };
 
 // Entries 2 .. entry count in table order, whole, then entry 1 without its

@@ -22,8 +22,7 @@ std::string EntryName(std::int64_t n)
     return "Entry " + std::to_string(n);
 }
 
-std::optional<std::string> CheckEntry(const PackageEntry& entry, std::int64_t n,
-                                      std::int64_t fileSize)
+std::optional<std::string> CheckEntry(const PackageEntry& entry, std::int64_t n, std::int64_t fileSize)
 {
     const std::int64_t offset = entry.Offset();
     const std::int64_t size = entry.Size();
@@ -35,13 +34,11 @@ std::optional<std::string> CheckEntry(const PackageEntry& entry, std::int64_t n,
     }
     // Both are below 2^31, so the sum cannot overflow.
     if (offset + size > fileSize) {
-        return Damaged(EntryName(n) + " (" + std::to_string(size) + " bytes at offset " +
-                       std::to_string(offset) + ") runs past the end of the file (" +
-                       std::to_string(fileSize) + " bytes).");
+        return Damaged(EntryName(n) + " (" + std::to_string(size) + " bytes at offset " + std::to_string(offset) +
+                       ") runs past the end of the file (" + std::to_string(fileSize) + " bytes).");
     }
     if (n == 1 && size < static_cast<std::int64_t>(kImageHeaderSize)) {
-        return Damaged("Entry 1 is " + std::to_string(size) +
-                       " bytes long, too short for its 50-byte image header.");
+        return Damaged("Entry 1 is " + std::to_string(size) + " bytes long, too short for its 50-byte image header.");
     }
     return std::nullopt;
 }
@@ -76,7 +73,7 @@ PackageCheck CheckPackage(File& file)
     const auto headerSize = static_cast<std::int64_t>(kPackageHeaderSize);
     if (fileSize < headerSize) {
         return fail(Damaged("The file is " + std::to_string(fileSize) +
-                       " bytes long, shorter than the 516-byte package header."));
+                            " bytes long, shorter than the 516-byte package header."));
     }
     PackageHeader header;
     if (!file.Seek(0) || !ReadExactly(file, header.bytes.data(), header.bytes.size())) {
@@ -89,9 +86,8 @@ PackageCheck CheckPackage(File& file)
     }
     const std::int64_t tableEnd = headerSize + count * static_cast<std::int64_t>(kPackageEntrySize);
     if (tableEnd > fileSize) {
-        return fail(Damaged("Its table of " + std::to_string(count) +
-                       " entries runs past the end of the file (" + std::to_string(fileSize) +
-                       " bytes)."));
+        return fail(Damaged("Its table of " + std::to_string(count) + " entries runs past the end of the file (" +
+                            std::to_string(fileSize) + " bytes)."));
     }
     // The table follows the header directly; the images themselves are never read.
     PackageEntry entry;

@@ -16,8 +16,8 @@ struct PackInput {
 
 enum class PackFailure {
     None,
-    TooLarge,       // offsets and sizes are signed 32-bit numbers in the table
-    InputChanged,   // an input could not be read or brought fewer bytes than its size
+    TooLarge,      // offsets and sizes are signed 32-bit numbers in the table
+    InputChanged,  // an input could not be read or brought fewer bytes than its size
     WriteFailed,
 };
 

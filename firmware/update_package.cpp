@@ -104,8 +104,8 @@ std::optional<PackageEntry> ReadPackageEntry(const std::string& path, int n)
     if (n < 1 || n > count) {
         return std::nullopt;
     }
-    const auto at = static_cast<std::int64_t>(kPackageHeaderSize) +
-                    static_cast<std::int64_t>(kPackageEntrySize) * (n - 1);
+    const auto at =
+        static_cast<std::int64_t>(kPackageHeaderSize) + static_cast<std::int64_t>(kPackageEntrySize) * (n - 1);
     PackageEntry entry;
     if (!file->Seek(at) || !ReadExactly(*file, entry.bytes.data(), entry.bytes.size())) {
         return std::nullopt;

@@ -45,8 +45,7 @@ bool VersionGate(std::string_view firmwareVersionField, const ImageHeader& heade
     }
     for (std::size_t i = 0; i < row.length; ++i) {
         // Characters compare as signed 8-bit codes.
-        const auto installed =
-            static_cast<signed char>(FieldAt(firmwareVersionField, row.instrumentFirst + i));
+        const auto installed = static_cast<signed char>(FieldAt(firmwareVersionField, row.instrumentFirst + i));
         const auto offered = static_cast<signed char>(header.version[i]);
         if (installed != offered) {
             return installed < offered;

@@ -68,8 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         static const char kAccepted[] = "KORVALEN ZQ6140";
         Require(storedCount >= 16);
         for (std::size_t i = 0; i < 15; ++i) {
-            Require(static_cast<std::uint8_t>(~stored[1 + i]) ==
-                    static_cast<std::uint8_t>(kAccepted[i]));
+            Require(static_cast<std::uint8_t>(~stored[1 + i]) == static_cast<std::uint8_t>(kAccepted[i]));
         }
     }
 

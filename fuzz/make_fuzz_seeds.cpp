@@ -52,25 +52,22 @@ int main(int argc, char** argv)
     WriteFileBytes((gate / "dsp_newer").string(), GateInput(field, ImageHeaderBytes(Spec("02.06", 0))));
     WriteFileBytes((gate / "panel_equal").string(), GateInput(field, ImageHeaderBytes(Spec("11", 1))));
     WriteFileBytes((gate / "msp_older").string(), GateInput(field, ImageHeaderBytes(Spec("06", 2))));
-    WriteFileBytes((gate / "exempt").string(),
-                   GateInput("02.xx-11-07", ImageHeaderBytes(Spec("01.00", 0))));
+    WriteFileBytes((gate / "exempt").string(), GateInput("02.xx-11-07", ImageHeaderBytes(Spec("01.00", 0))));
     WriteFileBytes((gate / "short_field").string(), GateInput("02.05", ImageHeaderBytes(Spec("12", 1))));
     Bytes cut = ImageHeaderBytes(Spec("02.06", 0));
     cut.resize(20);
     WriteFileBytes((gate / "short_header").string(), GateInput(field, cut));
 
-    WriteFileBytes((package / "three_images").string(),
-                   PackageBuilder()
-                       .Image(ImageBytes(Spec("02.06", 0, 300)))
-                       .Image(ImageBytes(Spec("12", 1, 40)))
-                       .Image(ImageBytes(Spec("08", 2, 0)))
-                       .Build());
-    WriteFileBytes((package / "overlapping").string(),
-                   PackageBuilder()
-                       .Entry(516 + 2 * 520, 100)
-                       .Entry(516 + 2 * 520 + 50, 50)
-                       .Tail(ImageBytes(Spec("02.06", 0, 50)))
-                       .Build());
+    WriteFileBytes((package / "three_images").string(), PackageBuilder()
+                                                            .Image(ImageBytes(Spec("02.06", 0, 300)))
+                                                            .Image(ImageBytes(Spec("12", 1, 40)))
+                                                            .Image(ImageBytes(Spec("08", 2, 0)))
+                                                            .Build());
+    WriteFileBytes((package / "overlapping").string(), PackageBuilder()
+                                                           .Entry(516 + 2 * 520, 100)
+                                                           .Entry(516 + 2 * 520 + 50, 50)
+                                                           .Tail(ImageBytes(Spec("02.06", 0, 50)))
+                                                           .Build());
     WriteFileBytes((package / "no_entries").string(), PackageBuilder().EntryCount(0).Build());
     WriteFileBytes((package / "table_cut").string(),
                    PackageBuilder().Image(ImageBytes(Spec("02.06", 0, 10))).EntryCount(4).Build());

@@ -66,8 +66,7 @@ bool SoundPackage(const std::uint8_t* data, std::size_t size)
 
 // What ReadPackageEntry returns: entry n when the table counts it and the
 // file holds all of it.
-std::optional<std::array<std::uint8_t, kPackageEntrySize>> ModelEntry(const std::uint8_t* data, std::size_t size,
-                                                                      int n)
+std::optional<std::array<std::uint8_t, kPackageEntrySize>> ModelEntry(const std::uint8_t* data, std::size_t size, int n)
 {
     const std::int64_t count = Int32At(data, std::min(size, kPackageHeaderSize), 512);
     if (n < 1 || n > count) {

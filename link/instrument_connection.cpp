@@ -145,8 +145,7 @@ std::uint32_t InstrumentConnection::Write(const void* bytes, std::uint32_t count
         return 0;
     }
     visa::ViUInt32 sent = 0;
-    const visa::ViStatus status =
-        fn_.write(instrument_, static_cast<const visa::ViByte*>(bytes), count, &sent);
+    const visa::ViStatus status = fn_.write(instrument_, static_cast<const visa::ViByte*>(bytes), count, &sent);
     writePauseEnd_ = clock_.Sleep(kWritePause);
     connectionLost_ = connectionLost_ || status == visa::VI_ERROR_CONN_LOST;
     // Warnings count as failures too: only a plain success means the bytes went out.

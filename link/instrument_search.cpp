@@ -16,15 +16,13 @@ namespace {
 constexpr std::uint32_t kMaxInstruments = 256;
 
 // Optional: only asked for the library's own description.
-using ViGetAttributeFn = visa::ViStatus(METERLOAD_VI_FUNC*)(visa::ViObject object,
-                                                              visa::ViAttr attribute, void* value);
+using ViGetAttributeFn = visa::ViStatus(METERLOAD_VI_FUNC*)(visa::ViObject object, visa::ViAttr attribute, void* value);
 constexpr visa::ViAttr kAttrManufacturerName = 0xBFFF0174UL;
 constexpr visa::ViAttr kAttrImplementationVersion = 0x3FFF0003UL;
 
 bool Contains(const std::vector<FoundInstrument>& found, const std::string& serial)
 {
-    return std::any_of(found.begin(), found.end(),
-                       [&serial](const FoundInstrument& f) { return f.serial == serial; });
+    return std::any_of(found.begin(), found.end(), [&serial](const FoundInstrument& f) { return f.serial == serial; });
 }
 
 }  // namespace

@@ -13,8 +13,7 @@ inline constexpr std::string_view kCommandIdentify = "*idn?\n";
 inline constexpr std::string_view kCommandSystemUpdate = "system:update\n";
 inline constexpr std::string_view kPadCommand = "@?\n";
 
-inline constexpr std::array<std::uint8_t, 10> kEndFrame = {0xAB, 0x00, 0x00, 0x00, 0x00,
-                                                          0x00, 0x00, 0x01, 0xFF, 0xFF};
+inline constexpr std::array<std::uint8_t, 10> kEndFrame = {0xAB, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0xFF, 0xFF};
 
 inline constexpr std::size_t kChunkSize = 240;
 inline constexpr std::size_t kIdentifyReplyCapacity = 64;

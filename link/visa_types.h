@@ -60,18 +60,16 @@ constexpr ViStatus VI_ERROR_LIBRARY_NFOUND = static_cast<ViStatus>(0xBFFF009EUL)
 
 // The nine functions MeterLoad binds, as pointer types.
 using ViOpenDefaultRMFn = ViStatus(METERLOAD_VI_FUNC*)(ViSession* rm);
-using ViFindRsrcFn = ViStatus(METERLOAD_VI_FUNC*)(ViSession rm, const ViChar* expr, ViFindList* list,
-                                                  ViUInt32* count, ViChar* description);
+using ViFindRsrcFn = ViStatus(METERLOAD_VI_FUNC*)(ViSession rm, const ViChar* expr, ViFindList* list, ViUInt32* count,
+                                                  ViChar* description);
 using ViCloseFn = ViStatus(METERLOAD_VI_FUNC*)(ViObject object);
-using ViOpenFn = ViStatus(METERLOAD_VI_FUNC*)(ViSession rm, const ViChar* name, ViAccessMode mode,
-                                              ViUInt32 timeout, ViSession* vi);
+using ViOpenFn = ViStatus(METERLOAD_VI_FUNC*)(ViSession rm, const ViChar* name, ViAccessMode mode, ViUInt32 timeout,
+                                              ViSession* vi);
 using ViFindNextFn = ViStatus(METERLOAD_VI_FUNC*)(ViFindList list, ViChar* description);
-using ViQueryfFn = ViStatus(METERLOAD_VI_FUNCC*)(ViSession vi, const ViChar* writeFormat,
-                                                 const ViChar* readFormat, ...);
-using ViWriteFn = ViStatus(METERLOAD_VI_FUNC*)(ViSession vi, const ViByte* buffer, ViUInt32 count,
-                                               ViUInt32* returned);
-using ViReadFn = ViStatus(METERLOAD_VI_FUNC*)(ViSession vi, ViByte* buffer, ViUInt32 count,
-                                              ViUInt32* returned);
+using ViQueryfFn = ViStatus(METERLOAD_VI_FUNCC*)(ViSession vi, const ViChar* writeFormat, const ViChar* readFormat,
+                                                 ...);
+using ViWriteFn = ViStatus(METERLOAD_VI_FUNC*)(ViSession vi, const ViByte* buffer, ViUInt32 count, ViUInt32* returned);
+using ViReadFn = ViStatus(METERLOAD_VI_FUNC*)(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* returned);
 using ViSetAttributeFn = ViStatus(METERLOAD_VI_FUNC*)(ViObject vi, ViAttr attribute, ViAttrState value);
 
 }  // namespace visa

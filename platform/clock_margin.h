@@ -21,10 +21,7 @@ public:
     // yielding longer would only burn the processor.
     static constexpr std::chrono::microseconds kMost{2000};
 
-    std::chrono::microseconds Get() const
-    {
-        return std::chrono::microseconds(margin_.load(std::memory_order_relaxed));
-    }
+    std::chrono::microseconds Get() const { return std::chrono::microseconds(margin_.load(std::memory_order_relaxed)); }
 
     // Reports how late the system woke from a sleep, measured against the
     // time the sleep was asked to end (the deadline less the margin).

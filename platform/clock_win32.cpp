@@ -39,8 +39,8 @@ Fn NtdllFunction(const char* name)
 HANDLE ThreadTimer()
 {
     struct Timer {
-        HANDLE handle = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
-                                               TIMER_ALL_ACCESS);
+        HANDLE handle =
+            CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
         Timer() = default;
         Timer(const Timer&) = delete;
         Timer& operator=(const Timer&) = delete;

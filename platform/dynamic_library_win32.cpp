@@ -46,8 +46,7 @@ HMODULE LoadFromSafePlaces(const std::wstring& name)
         return nullptr;
     }
     full.resize(written);
-    return LoadLibraryExW(full.c_str(), nullptr,
-                          LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    return LoadLibraryExW(full.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
 }
 
 }  // namespace

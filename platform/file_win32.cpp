@@ -22,8 +22,7 @@ File::~File()
 std::unique_ptr<File> File::Open(const std::string& path, Sharing sharing)
 {
     // Denying write access also fails the open when someone already writes the file.
-    const DWORD share = sharing == Sharing::DenyWrite ? FILE_SHARE_READ
-                                                      : FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const DWORD share = sharing == Sharing::DenyWrite ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
     // Paths are UTF-8; the wide form reaches every file name, code page or not.
     HANDLE handle = CreateFileW(WideText(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);

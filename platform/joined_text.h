@@ -24,7 +24,8 @@ std::string Joined(const Items& items, Text text, const std::string& separator =
 
 inline std::string Joined(const std::vector<std::string>& items, const std::string& separator = ", ")
 {
-    return Joined(items, [](const std::string& item) { return item; }, separator);
+    return Joined(
+        items, [](const std::string& item) { return item; }, separator);
 }
 
 }  // namespace meterload

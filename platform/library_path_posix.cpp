@@ -11,8 +11,7 @@ namespace meterload {
 std::string DynamicLibrary::Path() const
 {
     link_map* map = nullptr;
-    if (handle_ == nullptr || dlinfo(handle_, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr ||
-        map->l_name == nullptr) {
+    if (handle_ == nullptr || dlinfo(handle_, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr) {
         return {};
     }
     std::error_code error;

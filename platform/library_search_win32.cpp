@@ -18,8 +18,8 @@ void RestrictLibrarySearch()
 {
     if (LibrarySearchFlagsSupported()) {
         using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-        const auto set = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+        const auto set = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
         if (set != nullptr && set(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)) {
             return;
         }

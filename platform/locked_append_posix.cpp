@@ -2,10 +2,10 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <system_error>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace meterload {

@@ -31,7 +31,10 @@ struct Hash {
     }
 };
 
-bool Ok(NTSTATUS status) { return status >= 0; }
+bool Ok(NTSTATUS status)
+{
+    return status >= 0;
+}
 
 }  // namespace
 

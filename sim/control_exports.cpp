@@ -1,7 +1,7 @@
 // The simulator's own controls, declared in zqsim_control.h.
-#include "visa_surface/export_macros.h"
 #include "sim/simulator.h"
 #include "sim/zqsim_control.h"
+#include "visa_surface/export_macros.h"
 
 #include <cstring>
 

@@ -17,8 +17,8 @@ struct InstrumentState {
     std::string serial;
     bool updateMode = false;
     std::string versions;
-    std::string queuedReply;        // output not yet read by the host
-    std::uint64_t imageBytes = 0;   // of the image since the last EndFrame
+    std::string queuedReply;       // output not yet read by the host
+    std::uint64_t imageBytes = 0;  // of the image since the last EndFrame
     std::uint32_t imageCrc = 0;
     std::uint64_t updateBytes = 0;  // all image data since update mode began
     std::uint32_t imagesDone = 0;

@@ -15,15 +15,14 @@ using namespace visa_surface;  // NOLINT: VISA codes and names read best unquali
 namespace {
 
 // Keys that describe one instrument: each also has the form SERIAL.key.
-const char* const kInstrumentKeys[] = {"versions",           "received_versions", "received_mode", "idn",
-                                       "mode",               "replies",
-                                       "fail_write_after",   "short_write_after",
-                                       "fail_endframe",      "fail_endframe_at",
-                                       "unplug_after_bytes", "unplug_after_images",
-                                       "unplug_after_ms"};
+const char* const kInstrumentKeys[] = {
+    "versions",       "received_versions", "received_mode",      "idn",
+    "mode",           "replies",           "fail_write_after",   "short_write_after",
+    "fail_endframe",  "fail_endframe_at",  "unplug_after_bytes", "unplug_after_images",
+    "unplug_after_ms"};
 // Keys of the whole simulated bus.
-const char* const kBusKeys[] = {"serials", "enumerate", "no_rm", "state", "transcript", "record", "power_switches",
-                                "write_gates"};
+const char* const kBusKeys[] = {"serials",    "enumerate", "no_rm",          "state",
+                                "transcript", "record",    "power_switches", "write_gates"};
 
 // So that "USB0::0x1D47::0x0B62::<serial>::INSTR" fits the 256 bytes that
 // VISA gives a resource descriptor, zero byte included.
@@ -387,8 +386,7 @@ bool DecodeEscapes(const std::string& text, std::string& decoded)
             decoded.push_back(static_cast<char>(value));
             break;
         }
-        default:
-            return false;
+        default: return false;
         }
     }
     return true;
@@ -474,8 +472,8 @@ std::string InstrumentConfig::Fingerprint() const
     for (const ScriptedReply& reply : replies) {
         AddField(out, reply.silent ? "none" : "=" + reply.bytes);
     }
-    for (const auto& count : {failWriteAfter, shortWriteAfter, failEndFrameAt, unplugAfterBytes, unplugAfterImages,
-                              unplugAfterMs}) {
+    for (const auto& count :
+         {failWriteAfter, shortWriteAfter, failEndFrameAt, unplugAfterBytes, unplugAfterImages, unplugAfterMs}) {
         AddField(out, CountText(count));
     }
     AddField(out, failEndFrame ? "1" : "0");

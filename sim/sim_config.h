@@ -65,7 +65,7 @@ struct SerialSetting {
 struct SimConfig {
     std::vector<std::string> serials{"ABC123"};
     Enumeration enumerate = Enumeration::Hex;
-    InstrumentConfig defaults;                 // the plain keys
+    InstrumentConfig defaults;                  // the plain keys
     std::vector<SerialSetting> serialSettings;  // in the order they were read
     bool noResourceManager = false;
     std::string statePath;

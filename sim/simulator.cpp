@@ -37,9 +37,7 @@ InstrumentModel::Listener MakeListener()
                                   .Add("size", size)
                                   .Add("crc32", crcText));
     };
-    listener.unplugged = [](std::size_t instrument, std::uint64_t atUs) {
-        TheSimulator().Unplugged(instrument, atUs);
-    };
+    listener.unplugged = [](std::size_t instrument, std::uint64_t atUs) { TheSimulator().Unplugged(instrument, atUs); };
     return listener;
 }
 
@@ -316,8 +314,11 @@ void Simulator::AwaitWriteGate(ViSession vi, const ViByte* buffer, ViUInt32 coun
         }
         if (!held) {
             held = true;
-            Record(EventLine("held").Add("vi", vi).Add("serial", state.serial).Add("bytes", state.updateBytes).Add(
-                "count", count));
+            Record(EventLine("held")
+                       .Add("vi", vi)
+                       .Add("serial", state.serial)
+                       .Add("bytes", state.updateBytes)
+                       .Add("count", count));
         }
         PauseUnlocked();
         CatchUp();
@@ -393,8 +394,7 @@ ViStatus Simulator::Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32*
         status = outcome.status;
         const auto unplug = model_.UnplugDue(session->instrument);
         const bool infinite = session->timeoutMs == VI_TMO_INFINITE;
-        if (outcome.timedOut && unplug &&
-            (infinite || *unplug < started + std::uint64_t{session->timeoutMs} * 1000)) {
+        if (outcome.timedOut && unplug && (infinite || *unplug < started + std::uint64_t{session->timeoutMs} * 1000)) {
             // Unplugged while the host waits: the read fails then, not at
             // the end of its timeout.
             waited = static_cast<std::uint32_t>((*unplug > started ? *unplug - started + 999 : 0) / 1000);

@@ -53,8 +53,7 @@ public:
     const char* MakerName() const override;
 
     // With the configured faults, timeouts and events.
-    ViStatus Write(ViSession vi, const ViByte* buffer, ViUInt32 count, ViUInt32* returned,
-                   const char* via) override;
+    ViStatus Write(ViSession vi, const ViByte* buffer, ViUInt32 count, ViUInt32* returned, const char* via) override;
     ViStatus Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* returned, const char* via) override;
     ViStatus Clear(ViSession vi) override;
 

@@ -46,9 +46,8 @@ public:
     virtual void InvalidateAll() = 0;
 
     // Modal; returns how it was dismissed.
-    virtual BoxAnswer ShowMessageBox(BoxOwner owner, const std::string& text,
-                                     const std::string& caption, BoxButtons buttons,
-                                     BoxIcon icon) = 0;
+    virtual BoxAnswer ShowMessageBox(BoxOwner owner, const std::string& text, const std::string& caption,
+                                     BoxButtons buttons, BoxIcon icon) = 0;
 
     // The standard open-file dialog, with the filter in the
     // "Description|pattern|...||" notation and the read-only box hidden.

@@ -110,8 +110,7 @@ StopReason UpdateDriver::Transfer(InstrumentConnection& connection, File& image)
         // not from when that pause woke: a late wake-up shortens this pause
         // instead of adding to the transfer, and the data writes still come at
         // least 15 ms apart.
-        const std::chrono::microseconds pauseFrom =
-            wroteData ? connection.WritePauseEnd() : context_.clock.Now();
+        const std::chrono::microseconds pauseFrom = wroteData ? connection.WritePauseEnd() : context_.clock.Now();
         context_.clock.SleepUntil(pauseFrom + pauses::kImageChunk);
         const std::uint32_t count = static_cast<std::uint32_t>(k);
         const std::uint32_t w = connection.Write(chunk.data(), count);

@@ -38,8 +38,8 @@ void UpdateDriver::CheckInstrument()
         ready_ = false;
         dialog.SetCaption(kExitButton, "Exit");
         dialog.EnableControl(kSelectButton, false);
-        dialog.ShowMessageBox(BoxOwner::Dialog, "ZQ6140 USBTMC device not found.",
-                              "MeterLoad firmware", BoxButtons::Ok, BoxIcon::Exclamation);
+        dialog.ShowMessageBox(BoxOwner::Dialog, "ZQ6140 USBTMC device not found.", "MeterLoad firmware", BoxButtons::Ok,
+                              BoxIcon::Exclamation);
     }
 
     CloseAndDestroy(connection);
@@ -53,8 +53,7 @@ UpdateDriver::Identified UpdateDriver::IdentifyInstrument()
     connection->OpenSelected(context_.serial);
 
     if (connection->FoundCount() == 0) {
-        dialog.ShowMessageBox(BoxOwner::Dialog, kDeviceNotFoundText, "MeterLoad",
-                              BoxButtons::Ok, BoxIcon::Exclamation);
+        dialog.ShowMessageBox(BoxOwner::Dialog, kDeviceNotFoundText, "MeterLoad", BoxButtons::Ok, BoxIcon::Exclamation);
         dialog.EnableControl(kSelectButton, true);
         CloseAndDestroy(connection);
         return Identified{};

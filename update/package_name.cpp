@@ -8,8 +8,7 @@ bool IsPackageName(const std::string& fileName)
 {
     constexpr std::string_view kPackageEnding = ".pak";
     return fileName.size() >= kPackageEnding.size() &&
-           fileName.compare(fileName.size() - kPackageEnding.size(), kPackageEnding.size(),
-                            kPackageEnding) == 0;
+           fileName.compare(fileName.size() - kPackageEnding.size(), kPackageEnding.size(), kPackageEnding) == 0;
 }
 
 }  // namespace meterload

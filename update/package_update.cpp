@@ -139,8 +139,8 @@ struct Checked {
 
 // The instrument, the serial number and the whole package, in the order the
 // dialog has always checked them, each refusal in its message box.
-Checked CheckInstrumentAndFile(UpdateContext& context, InstrumentConnection& connection,
-                               const std::string& packagePath, const std::optional<std::string>& serial)
+Checked CheckInstrumentAndFile(UpdateContext& context, InstrumentConnection& connection, const std::string& packagePath,
+                               const std::optional<std::string>& serial)
 {
     DialogPort& dialog = context.dialog;
     Clock& clock = context.clock;
@@ -233,8 +233,8 @@ StopReason SendImage(UpdateContext& context, InstrumentConnection& connection, c
     if (image.lead) {
         pausedTo = PauseAfter(clock, pausedTo, pauses::kHeaderSkip);
     }
-    const RunEnd sent = SendRun(connection, *file, buffer, context.dialog, context.Observer(), clock,
-                                image.bytesToSend, image.lead ? pauses::kLeadChunk : pauses::kEntryChunk, pausedTo);
+    const RunEnd sent = SendRun(connection, *file, buffer, context.dialog, context.Observer(), clock, image.bytesToSend,
+                                image.lead ? pauses::kLeadChunk : pauses::kEntryChunk, pausedTo);
     file.reset();
     if (sent.stop != StopReason::None) {
         return sent.stop;

@@ -47,7 +47,7 @@ PowerCycleEnd AwaitPowerCycle(Clock& clock, const std::string& visaLibrary, bool
             }
         } else if (gone && attached) {
             return Pause(clock, clock.Now() + kPowerCycleSettle, watch) ? PowerCycleEnd::CameBack
-                                                                         : PowerCycleEnd::Stopped;
+                                                                        : PowerCycleEnd::Stopped;
         }
         if (clock.Now() >= deadline) {
             return PowerCycleEnd::TimedOut;

@@ -26,9 +26,9 @@ inline constexpr milliseconds kImageChunk{5};
 // The package update: its settle in 100 ms rounds, its chunk pauses and its
 // waits for the replies.
 inline constexpr int kPackageSettleRounds = 40;
-inline constexpr milliseconds kEntryChunk{20};   // entries 2 .. entry count
-inline constexpr milliseconds kLeadChunk{10};    // entry 1
-inline constexpr milliseconds kHeaderSkip{10};   // after entry 1's header is read
+inline constexpr milliseconds kEntryChunk{20};  // entries 2 .. entry count
+inline constexpr milliseconds kLeadChunk{10};   // entry 1
+inline constexpr milliseconds kHeaderSkip{10};  // after entry 1's header is read
 inline constexpr milliseconds kEntryReply{2000};
 inline constexpr milliseconds kLeadReply{1000};
 

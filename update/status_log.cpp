@@ -12,7 +12,10 @@ void StatusLog::AppendLine(const std::string& text)
     PumpMessages();
 }
 
-void StatusLog::ClearLog() { dialog_.ClearLog(); }
+void StatusLog::ClearLog()
+{
+    dialog_.ClearLog();
+}
 
 void StatusLog::ReplaceLog(const std::string& text)
 {
@@ -20,7 +23,10 @@ void StatusLog::ReplaceLog(const std::string& text)
     dialog_.AppendLogLine(text);
 }
 
-bool StatusLog::PumpMessages() { return dialog_.PumpMessages(); }
+bool StatusLog::PumpMessages()
+{
+    return dialog_.PumpMessages();
+}
 
 void StatusLog::WaitPumping(int n)
 {

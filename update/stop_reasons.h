@@ -14,11 +14,11 @@ namespace meterload {
 // The command line's word for how an install on one instrument ended.
 enum class InstallResult {
     Installed,
-    Checked,            // dry run: every check passed
-    Declined,           // the user said no to update mode
-    Interrupted,        // Ctrl+C
-    Refused,            // the file was refused; the instrument was not switched
-    Failed,             // it failed in update mode
+    Checked,      // dry run: every check passed
+    Declined,     // the user said no to update mode
+    Interrupted,  // Ctrl+C
+    Refused,      // the file was refused; the instrument was not switched
+    Failed,       // it failed in update mode
     NotFound,
     WrongMode,
     AnotherInstrument,
@@ -36,8 +36,8 @@ struct Verdict {
 };
 
 struct StopReasonFacts {
-    const char* name;      // as the code spells it: "NotFound"
-    const char* key;       // stable, for files and scripts: "not_found"
+    const char* name;          // as the code spells it: "NotFound"
+    const char* key;           // stable, for files and scripts: "not_found"
     Verdict beforeUpdateMode;  // the instrument was left in its normal mode
     Verdict inUpdateMode;      // it was switched into update mode first
 };

@@ -85,8 +85,7 @@ bool SetHistoryResult(UpdateRecord& record, const UpdateOutcome& outcome)
     }
     record.reason = Joined(outcome.texts, std::string(" "));
     if (record.reason.empty()) {
-        record.reason =
-            outcome.reason == StopReason::Stopped ? "stopped before the transfer ended" : "no reason given";
+        record.reason = outcome.reason == StopReason::Stopped ? "stopped before the transfer ended" : "no reason given";
     }
     return true;
 }

@@ -4,10 +4,10 @@
 // wrapped the same way. The history's record is made from the outcome.
 #pragma once
 
+#include "platform/clock.h"
 #include "update/dialog_port.h"
 #include "update/update_observer.h"
 #include "update/update_outcome.h"
-#include "platform/clock.h"
 
 #include <chrono>
 #include "update/update_record.h"
@@ -40,8 +40,8 @@ public:
     void EnableControl(int control, bool enable) override { inner_.EnableControl(control, enable); }
     void HideControl(int control) override { inner_.HideControl(control); }
     void InvalidateAll() override { inner_.InvalidateAll(); }
-    BoxAnswer ShowMessageBox(BoxOwner owner, const std::string& text, const std::string& caption,
-                             BoxButtons buttons, BoxIcon icon) override;
+    BoxAnswer ShowMessageBox(BoxOwner owner, const std::string& text, const std::string& caption, BoxButtons buttons,
+                             BoxIcon icon) override;
     std::optional<std::string> ChooseFileToOpen(const std::string& filter) override
     {
         return inner_.ChooseFileToOpen(filter);

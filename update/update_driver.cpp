@@ -13,8 +13,7 @@ namespace meterload {
 
 namespace {
 
-constexpr const char* kFileFilter =
-    "ZQ6140 Update Files (*.pak;*.bin)|*.pak;*.bin|ZQ6140 Binary Files(*.bin)|*.bin||";
+constexpr const char* kFileFilter = "ZQ6140 Update Files (*.pak;*.bin)|*.pak;*.bin|ZQ6140 Binary Files(*.bin)|*.bin||";
 
 }  // namespace
 
@@ -61,8 +60,7 @@ UpdateOutcome UpdateDriver::Update()
     const auto start = context_.clock.Now();
     tap_.Restart();
     const bool package = IsPackageName(SplitPath(*path).fileName);
-    const ProcedureResult result =
-        package ? HandOverPackage(identified, *path) : InstallImage(identified, *path);
+    const ProcedureResult result = package ? HandOverPackage(identified, *path) : InstallImage(identified, *path);
     const UpdateOutcome outcome = OutcomeOf(result);
     if (context_.recorder != nullptr) {
         RecordUpdate(*path, identified, outcome, when, start);
@@ -97,9 +95,8 @@ void UpdateDriver::RecordUpdate(const std::string& path, const Identified& ident
     record.serial = identified.serial;
     record.firmwareVersionField = identified.firmwareVersionField;
     // The time the front end took to decide on update mode is not the update's.
-    record.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(context_.clock.Now() - start -
-                                                                             watch_.deciding)
-                            .count();
+    record.durationMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(context_.clock.Now() - start - watch_.deciding).count();
     const std::string fileName = SplitPath(path).fileName;
     DescribeFile(record, path, fileName, IsPackageName(fileName));
     if (SetHistoryResult(record, outcome)) {

@@ -163,8 +163,7 @@ std::vector<HistoryEntry> PairVerifications(const std::vector<UpdateRecord>& rec
     for (const UpdateRecord& record : records) {
         const auto waiting = pending.find(record.serial);
         if (record.verification) {
-            const bool superseded =
-                waiting != pending.end() && entries[waiting->second].record.sha256 == record.sha256;
+            const bool superseded = waiting != pending.end() && entries[waiting->second].record.sha256 == record.sha256;
             entries.push_back({record, std::nullopt});
             dropped.push_back(superseded);
             if (waiting == pending.end()) {

@@ -13,18 +13,18 @@ struct UpdateRecord {
     // its result "verified", "not verified" or "not checked", and its
     // duration the wait for the power cycle.
     bool verification = false;
-    std::string time;                  // UTC, ISO 8601, when the file was chosen
+    std::string time;  // UTC, ISO 8601, when the file was chosen
     std::string serial;
     std::string firmwareVersionField;  // before the update
     std::string file;                  // the file's name
     std::string path;
-    std::int64_t size = -1;            // -1: could not be told
-    std::string sha256;                // empty: could not be read
+    std::int64_t size = -1;  // -1: could not be told
+    std::string sha256;      // empty: could not be read
     bool package = false;
-    std::int32_t entryCount = 0;       // packages only
-    std::string result;                // "done", "refused" or "failed"
-    std::string reason;                // the refusal text or why it failed
-    std::string reasonKey;             // why it ended, as a stable key ("version_gate"); updates only
+    std::int32_t entryCount = 0;  // packages only
+    std::string result;           // "done", "refused" or "failed"
+    std::string reason;           // the refusal text or why it failed
+    std::string reasonKey;        // why it ended, as a stable key ("version_gate"); updates only
     std::int64_t durationMs = 0;
 };
 

@@ -14,15 +14,12 @@ Verification VerifyInstalled(const UpdateContext& context, const ImageHeader& he
     const UpdateDriver::Identification identified = driver.Identify();
     Verification verification;
     switch (identified.found) {
-    case UpdateDriver::Found::Nothing:
-        verification.found = Verification::Found::Nothing;
-        return verification;
+    case UpdateDriver::Found::Nothing: verification.found = Verification::Found::Nothing; return verification;
     case UpdateDriver::Found::WrongMode:
         verification.found = Verification::Found::WrongMode;
         verification.check = VersionCheck::NotVerified;
         return verification;
-    case UpdateDriver::Found::Instrument:
-        break;
+    case UpdateDriver::Found::Instrument: break;
     }
     verification.found = Verification::Found::Instrument;
     verification.firmwareVersionField = identified.firmwareVersionField;

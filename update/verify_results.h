@@ -21,7 +21,10 @@ struct VerifyResultFacts {
 };
 
 const VerifyResultFacts& FactsOf(VerifyResult result);
-inline const char* VerifyResultText(VerifyResult result) { return FactsOf(result).text; }
+inline const char* VerifyResultText(VerifyResult result)
+{
+    return FactsOf(result).text;
+}
 
 VerifyResult VerifyResultOf(VersionCheck check);
 

@@ -176,8 +176,7 @@ ViStatus UsbBackend::StatusOf(Outcome outcome, std::size_t instrument)
     return VI_ERROR_IO;
 }
 
-Transfer UsbBackend::Run(ViSession vi, const std::function<Transfer(UsbtmcDevice&, unsigned)>& io,
-                         ViStatus& status)
+Transfer UsbBackend::Run(ViSession vi, const std::function<Transfer(UsbtmcDevice&, unsigned)>& io, ViStatus& status)
 {
     std::shared_ptr<OpenDevice> opened = DeviceOf(vi, status);
     Transfer transfer;
@@ -228,8 +227,7 @@ ViStatus UsbBackend::Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32
     const std::optional<std::uint8_t> termChar = TermCharOf(vi);
     if (buffer != nullptr) {
         transfer = Run(
-            vi,
-            [&](UsbtmcDevice& device, unsigned timeout) { return device.Read(buffer, count, timeout, termChar); },
+            vi, [&](UsbtmcDevice& device, unsigned timeout) { return device.Read(buffer, count, timeout, termChar); },
             status);
     }
     if (returned != nullptr) {

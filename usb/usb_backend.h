@@ -32,8 +32,7 @@ public:
     std::string SerialOf(const Session& session) const override;
     const char* MakerName() const override;
 
-    ViStatus Write(ViSession vi, const ViByte* buffer, ViUInt32 count, ViUInt32* returned,
-                   const char* via) override;
+    ViStatus Write(ViSession vi, const ViByte* buffer, ViUInt32 count, ViUInt32* returned, const char* via) override;
     ViStatus Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* returned, const char* via) override;
     ViStatus Clear(ViSession vi) override;
 
@@ -52,8 +51,7 @@ private:
     std::shared_ptr<OpenDevice> DeviceOf(ViSession vi, ViStatus& status);
     // Runs `io` on the session's device without the call lock, then gives
     // the VISA status of its outcome in `status`.
-    Transfer Run(ViSession vi, const std::function<Transfer(UsbtmcDevice&, unsigned timeoutMs)>& io,
-                 ViStatus& status);
+    Transfer Run(ViSession vi, const std::function<Transfer(UsbtmcDevice&, unsigned timeoutMs)>& io, ViStatus& status);
     // The VISA status of a transfer's outcome; a lost device loses every
     // session opened to it.
     ViStatus StatusOf(Outcome outcome, std::size_t instrument);

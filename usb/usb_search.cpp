@@ -75,8 +75,8 @@ SearchResult FindInstruments(libusb_context* context)
     for (ssize_t i = 0; i < count; ++i) {
         libusb_device* device = list[i];
         libusb_device_descriptor descriptor{};
-        if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS ||
-            descriptor.idVendor != kVendorId || descriptor.idProduct != kProductId) {
+        if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS || descriptor.idVendor != kVendorId ||
+            descriptor.idProduct != kProductId) {
             continue;
         }
         std::vector<InterfaceLocation> interfaces = UsbtmcInterfaces(device);
@@ -94,10 +94,10 @@ SearchResult FindInstruments(libusb_context* context)
             continue;
         }
         unsigned char serial[256] = {};
-        const int length = descriptor.iSerialNumber == 0
-                               ? 0
-                               : libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, serial,
-                                                                    sizeof serial - 1);
+        const int length =
+            descriptor.iSerialNumber == 0
+                ? 0
+                : libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, serial, sizeof serial - 1);
         libusb_close(handle);
         if (length <= 0) {
             continue;  // without a serial it has no resource name

@@ -98,8 +98,7 @@ Outcome UsbtmcDevice::Bulk(std::uint8_t endpoint, std::uint8_t* data, std::size_
                            unsigned timeoutMs)
 {
     transferred = 0;
-    const int result =
-        libusb_bulk_transfer(handle_, endpoint, data, static_cast<int>(size), &transferred, timeoutMs);
+    const int result = libusb_bulk_transfer(handle_, endpoint, data, static_cast<int>(size), &transferred, timeoutMs);
     const Outcome outcome = FailureOf(result);
     if (outcome == Outcome::Halted) {
         libusb_clear_halt(handle_, endpoint);

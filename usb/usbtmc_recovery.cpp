@@ -82,8 +82,8 @@ std::uint8_t UsbtmcDevice::ControlIn(std::uint8_t request, std::uint16_t value, 
                                      std::uint8_t* reply, std::uint16_t size, bool toEndpoint, Outcome& outcome)
 {
     std::memset(reply, 0, size);
-    const int result = libusb_control_transfer(handle_, toEndpoint ? kToEndpoint : kToInterface, request, value,
-                                               index, reply, size, kControlTimeoutMs);
+    const int result = libusb_control_transfer(handle_, toEndpoint ? kToEndpoint : kToInterface, request, value, index,
+                                               reply, size, kControlTimeoutMs);
     outcome = result >= 1 ? Outcome::Done : result == 0 ? Outcome::Failed : FailureOf(result);
     return result >= 1 ? reply[0] : 0;
 }

@@ -59,9 +59,7 @@ ViStatus FormatWrite(const char* format, va_list& args, std::string& text)
         }
         char number[32];
         switch (directive.conversion) {
-        case '%':
-            text.push_back('%');
-            break;
+        case '%': text.push_back('%'); break;
         case 's': {
             const char* value = va_arg(args, const char*);
             if (value == nullptr) {
@@ -70,9 +68,7 @@ ViStatus FormatWrite(const char* format, va_list& args, std::string& text)
             text += value;
             break;
         }
-        case 'c':
-            text.push_back(static_cast<char>(va_arg(args, int)));
-            break;
+        case 'c': text.push_back(static_cast<char>(va_arg(args, int))); break;
         case 'd':
         case 'i':
             std::snprintf(number, sizeof number, "%ld", directive.isLong ? va_arg(args, long) : va_arg(args, int));
@@ -88,8 +84,7 @@ ViStatus FormatWrite(const char* format, va_list& args, std::string& text)
                           directive.isLong ? va_arg(args, unsigned long) : va_arg(args, unsigned));
             text += number;
             break;
-        default:
-            return VI_ERROR_NSUP_FMT;
+        default: return VI_ERROR_NSUP_FMT;
         }
     }
     return VI_SUCCESS;
@@ -218,8 +213,7 @@ ViStatus ScanRead(const char* format, va_list& args, const std::string& reply)
             at += static_cast<std::size_t>(end - begin);
             break;
         }
-        default:
-            return VI_ERROR_NSUP_FMT;
+        default: return VI_ERROR_NSUP_FMT;
         }
         if (status != VI_SUCCESS) {
             return status;
@@ -245,8 +239,8 @@ ViStatus FormattedQuery(ViSession vi, const char* writeFormat, const char* readF
     ViStatus status = FormatWrite(writeFormat, local, text);
     if (status == VI_SUCCESS) {
         ViUInt32 written = 0;
-        status = backend.Write(vi, reinterpret_cast<const ViByte*>(text.data()),
-                                 static_cast<ViUInt32>(text.size()), &written, "viQueryf");
+        status = backend.Write(vi, reinterpret_cast<const ViByte*>(text.data()), static_cast<ViUInt32>(text.size()),
+                               &written, "viQueryf");
     }
     std::string reply;
     while (status >= VI_SUCCESS) {

@@ -90,17 +90,14 @@ private:
     {
         const char c = text_[pos_++];
         switch (c) {
-        case '?':
-            node.kind = Node::Kind::Any;
-            return true;
+        case '?': node.kind = Node::Kind::Any; return true;
         case '\\':
             if (pos_ >= text_.size()) {
                 return false;
             }
             node.literal = Fold(text_[pos_++]);
             return true;
-        case '[':
-            return ParseClass(node);
+        case '[': return ParseClass(node);
         case '(':
             node.kind = Node::Kind::Group;
             if (++depth_ > kMaxNesting) {
@@ -112,11 +109,8 @@ private:
             --depth_;
             ++pos_;
             return true;
-        case ']':
-            return false;
-        default:
-            node.literal = Fold(c);
-            return true;
+        case ']': return false;
+        default: node.literal = Fold(c); return true;
         }
     }
 
@@ -170,8 +164,8 @@ bool InClass(const Node& node, char c)
     return inside != node.negated;
 }
 
-bool MatchSequence(const std::vector<Node>& sequence, std::size_t index, const std::string& name,
-                   std::size_t pos, Steps& steps, const Continuation& next);
+bool MatchSequence(const std::vector<Node>& sequence, std::size_t index, const std::string& name, std::size_t pos,
+                   Steps& steps, const Continuation& next);
 
 // One occurrence of `node` at `pos`, then `next` from wherever it ended.
 bool MatchOnce(const Node& node, const std::string& name, std::size_t pos, Steps& steps, const Continuation& next)
@@ -187,12 +181,9 @@ bool MatchOnce(const Node& node, const std::string& name, std::size_t pos, Steps
             }
         }
         return false;
-    case Node::Kind::Any:
-        return pos < name.size() && next(pos + 1);
-    case Node::Kind::Class:
-        return pos < name.size() && InClass(node, name[pos]) && next(pos + 1);
-    case Node::Kind::Literal:
-        return pos < name.size() && Fold(name[pos]) == node.literal && next(pos + 1);
+    case Node::Kind::Any: return pos < name.size() && next(pos + 1);
+    case Node::Kind::Class: return pos < name.size() && InClass(node, name[pos]) && next(pos + 1);
+    case Node::Kind::Literal: return pos < name.size() && Fold(name[pos]) == node.literal && next(pos + 1);
     }
     return false;
 }
@@ -217,8 +208,8 @@ bool MatchRepeated(const Node& node, std::size_t minimum, const std::string& nam
     return minimum == 1 && MatchOnce(node, name, pos, steps, [&](std::size_t end) { return end == pos && next(end); });
 }
 
-bool MatchSequence(const std::vector<Node>& sequence, std::size_t index, const std::string& name,
-                   std::size_t pos, Steps& steps, const Continuation& next)
+bool MatchSequence(const std::vector<Node>& sequence, std::size_t index, const std::string& name, std::size_t pos,
+                   Steps& steps, const Continuation& next)
 {
     if (index == sequence.size()) {
         return next(pos);
@@ -228,12 +219,9 @@ bool MatchSequence(const std::vector<Node>& sequence, std::size_t index, const s
         return MatchSequence(sequence, index + 1, name, end, steps, next);
     };
     switch (node.repeat) {
-    case Node::Repeat::Once:
-        return MatchOnce(node, name, pos, steps, rest);
-    case Node::Repeat::ZeroOrMore:
-        return MatchRepeated(node, 0, name, pos, steps, rest);
-    case Node::Repeat::OneOrMore:
-        return MatchRepeated(node, 1, name, pos, steps, rest);
+    case Node::Repeat::Once: return MatchOnce(node, name, pos, steps, rest);
+    case Node::Repeat::ZeroOrMore: return MatchRepeated(node, 0, name, pos, steps, rest);
+    case Node::Repeat::OneOrMore: return MatchRepeated(node, 1, name, pos, steps, rest);
     }
     return false;
 }

@@ -19,7 +19,7 @@ struct Session {
     // Instruments:
     std::size_t instrument = 0;
     unsigned board = 0;  // the board its name gives (VISA's number, not a USB bus)
-    bool lost = false;  // its instrument left the bus; reconnecting does not revive it
+    bool lost = false;   // its instrument left the bus; reconnecting does not revive it
     std::string name;
     ViUInt32 timeoutMs = kDefaultTimeoutMs;
     std::map<ViAttr, ViAttrState> attributes;  // accepted but without effect

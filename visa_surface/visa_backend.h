@@ -68,8 +68,7 @@ public:
     // device refused or answered wrongly; the next exchange works), and
     // VI_ERROR_CONN_LOST on the very call that found the instrument gone,
     // and on every later call of its sessions.
-    virtual ViStatus Write(ViSession vi, const ViByte* buffer, ViUInt32 count, ViUInt32* returned,
-                           const char* via) = 0;
+    virtual ViStatus Write(ViSession vi, const ViByte* buffer, ViUInt32 count, ViUInt32* returned, const char* via) = 0;
     virtual ViStatus Read(ViSession vi, ViByte* buffer, ViUInt32 count, ViUInt32* returned, const char* via) = 0;
     // A device clear: the instrument drops what the host has not read.
     // VI_SUCCESS only when the instrument says the clear finished;

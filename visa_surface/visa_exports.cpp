@@ -45,8 +45,8 @@ VISA_EXPORT ViStatus METERLOAD_VI_FUNC viOpenDefaultRM(ViSession* rm)
 #endif
 
 #ifndef VISA_WITHOUT_viFindRsrc
-VISA_EXPORT ViStatus METERLOAD_VI_FUNC viFindRsrc(ViSession rm, const ViChar* expr, ViFindList* list,
-                                                   ViUInt32* count, ViChar* description)
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viFindRsrc(ViSession rm, const ViChar* expr, ViFindList* list, ViUInt32* count,
+                                                  ViChar* description)
 {
     return GuestCall([&]() -> ViStatus {
         const CallGuard guard;
@@ -130,8 +130,8 @@ VISA_EXPORT ViStatus METERLOAD_VI_FUNC viFindNext(ViFindList list, ViChar* descr
 #endif
 
 #ifndef VISA_WITHOUT_viOpen
-VISA_EXPORT ViStatus METERLOAD_VI_FUNC viOpen(ViSession rm, const ViChar* name, ViAccessMode mode,
-                                               ViUInt32 timeout, ViSession* vi)
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viOpen(ViSession rm, const ViChar* name, ViAccessMode mode, ViUInt32 timeout,
+                                              ViSession* vi)
 {
     return GuestCall([&]() -> ViStatus {
         const CallGuard guard;
@@ -197,8 +197,7 @@ VISA_EXPORT ViStatus METERLOAD_VI_FUNC viClose(ViObject object)
 #endif
 
 #ifndef VISA_WITHOUT_viWrite
-VISA_EXPORT ViStatus METERLOAD_VI_FUNC viWrite(ViSession vi, const ViByte* buffer, ViUInt32 count,
-                                                ViUInt32* returned)
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viWrite(ViSession vi, const ViByte* buffer, ViUInt32 count, ViUInt32* returned)
 {
     return GuestCall([&]() -> ViStatus {
         const CallGuard guard;
@@ -218,8 +217,7 @@ VISA_EXPORT ViStatus METERLOAD_VI_FUNC viRead(ViSession vi, ViByte* buffer, ViUI
 #endif
 
 #ifndef VISA_WITHOUT_viQueryf
-VISA_EXPORT ViStatus METERLOAD_VI_FUNCC viQueryf(ViSession vi, const ViChar* writeFormat,
-                                                  const ViChar* readFormat, ...)
+VISA_EXPORT ViStatus METERLOAD_VI_FUNCC viQueryf(ViSession vi, const ViChar* writeFormat, const ViChar* readFormat, ...)
 {
     va_list args;
     va_start(args, readFormat);
@@ -229,10 +227,10 @@ VISA_EXPORT ViStatus METERLOAD_VI_FUNCC viQueryf(ViSession vi, const ViChar* wri
         EventLine line("viQueryf");
         line.Add("vi", vi);
         TheBackend().Record(TheBackend()
-                                  .AddSerial(line, vi)
-                                  .Add("write", writeFormat != nullptr ? writeFormat : "(null)")
-                                  .Add("read", readFormat != nullptr ? readFormat : "(null)")
-                                  .AddStatus(status));
+                                .AddSerial(line, vi)
+                                .Add("write", writeFormat != nullptr ? writeFormat : "(null)")
+                                .Add("read", readFormat != nullptr ? readFormat : "(null)")
+                                .AddStatus(status));
         return status;
     });
     va_end(args);
@@ -252,10 +250,11 @@ VISA_EXPORT ViStatus METERLOAD_VI_FUNC viSetAttribute(ViObject object, ViAttr at
             status = VI_ERROR_INV_OBJECT;
         } else if (session->kind == Session::Kind::FindList) {
             status = VI_ERROR_NSUP_ATTR;
-        } else if (attribute == VI_ATTR_RSRC_CLASS || attribute == VI_ATTR_RSRC_NAME || attribute == VI_ATTR_INTF_TYPE ||
-                   attribute == VI_ATTR_INTF_NUM || attribute == VI_ATTR_MANF_ID || attribute == VI_ATTR_MODEL_CODE ||
-                   attribute == VI_ATTR_USB_SERIAL_NUM || attribute == VI_ATTR_RSRC_IMPL_VERSION ||
-                   attribute == VI_ATTR_RSRC_SPEC_VERSION || attribute == VI_ATTR_RSRC_MANF_ID) {
+        } else if (attribute == VI_ATTR_RSRC_CLASS || attribute == VI_ATTR_RSRC_NAME ||
+                   attribute == VI_ATTR_INTF_TYPE || attribute == VI_ATTR_INTF_NUM || attribute == VI_ATTR_MANF_ID ||
+                   attribute == VI_ATTR_MODEL_CODE || attribute == VI_ATTR_USB_SERIAL_NUM ||
+                   attribute == VI_ATTR_RSRC_IMPL_VERSION || attribute == VI_ATTR_RSRC_SPEC_VERSION ||
+                   attribute == VI_ATTR_RSRC_MANF_ID) {
             status = VI_ERROR_ATTR_READONLY;
         } else if (attribute == VI_ATTR_TMO_VALUE) {
             session->timeoutMs = static_cast<ViUInt32>(value);
@@ -267,9 +266,9 @@ VISA_EXPORT ViStatus METERLOAD_VI_FUNC viSetAttribute(ViObject object, ViAttr at
         EventLine line("viSetAttribute");
         line.Add("vi", object);
         backend.Record(backend.AddSerial(line, object)
-                             .Add("attr", attributeText)
-                             .Add("value", static_cast<std::uint64_t>(value))
-                             .AddStatus(status));
+                           .Add("attr", attributeText)
+                           .Add("value", static_cast<std::uint64_t>(value))
+                           .AddStatus(status));
         return status;
     });
 }

@@ -4,8 +4,8 @@
 #include "visa_surface/export_macros.h"
 #include "visa_surface/formatted_io.h"
 #include "visa_surface/guest_call.h"
-#include "visa_surface/visa_backend.h"
 #include "visa_surface/status_text.h"
+#include "visa_surface/visa_backend.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -69,21 +69,20 @@ ViStatus RecordSimple(const char* function, ViObject object, ViStatus status)
 ViStatus CheckInstrument(ViObject object)
 {
     return TheBackend().Sessions().Find(object, Session::Kind::Instrument) != nullptr ? VI_SUCCESS
-                                                                                         : VI_ERROR_INV_OBJECT;
+                                                                                      : VI_ERROR_INV_OBJECT;
 }
 
 // What an unsupported operation gives: a bad handle stays a bad handle.
 ViStatus Unsupported(const char* function, ViObject object)
 {
-    const ViStatus status =
-        TheBackend().Sessions().Find(object) != nullptr ? VI_ERROR_NSUP_OPER : VI_ERROR_INV_OBJECT;
+    const ViStatus status = TheBackend().Sessions().Find(object) != nullptr ? VI_ERROR_NSUP_OPER : VI_ERROR_INV_OBJECT;
     return RecordSimple(function, object, status);
 }
 
 }  // namespace
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viParseRsrc(ViSession rm, const ViChar* name, ViUInt16* interfaceType,
-                                                    ViUInt16* interfaceNumber)
+                                                   ViUInt16* interfaceNumber)
 {
     return GuestCall([&]() -> ViStatus {
         const CallGuard guard;
@@ -93,8 +92,8 @@ VISA_EXPORT ViStatus METERLOAD_VI_FUNC viParseRsrc(ViSession rm, const ViChar* n
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viParseRsrcEx(ViSession rm, const ViChar* name, ViUInt16* interfaceType,
-                                                      ViUInt16* interfaceNumber, ViChar* resourceClass,
-                                                      ViChar* expandedName, ViChar* alias)
+                                                     ViUInt16* interfaceNumber, ViChar* resourceClass,
+                                                     ViChar* expandedName, ViChar* alias)
 {
     return GuestCall([&]() -> ViStatus {
         const CallGuard guard;
@@ -171,8 +170,9 @@ VISA_EXPORT ViStatus METERLOAD_VI_FUNC viGetAttribute(ViObject object, ViAttr at
             case VI_ATTR_USB_INTFC_NUM: put16(0); break;
             case VI_ATTR_USB_PROTOCOL: put16(1); break;
             case VI_ATTR_TERMCHAR:
-                *static_cast<ViUInt8*>(value) = stored != session->attributes.end() ? static_cast<ViUInt8>(stored->second)
-                                                                                     : static_cast<ViUInt8>('\n');
+                *static_cast<ViUInt8*>(value) = stored != session->attributes.end()
+                                                    ? static_cast<ViUInt8>(stored->second)
+                                                    : static_cast<ViUInt8>('\n');
                 break;
             case VI_ATTR_TERMCHAR_EN:
             case VI_ATTR_SUPPRESS_END_EN:
@@ -216,7 +216,7 @@ VISA_EXPORT ViStatus METERLOAD_VI_FUNC viStatusDesc(ViObject object, ViStatus st
 // Unlike viQueryf it takes a fixed argument list, so it uses the standard
 // calling convention like every other non-variadic function.
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viVQueryf(ViSession vi, const ViChar* writeFormat, const ViChar* readFormat,
-                                                  va_list args)
+                                                 va_list args)
 {
     return GuestCall([&]() -> ViStatus {
         const CallGuard guard;
@@ -226,7 +226,7 @@ VISA_EXPORT ViStatus METERLOAD_VI_FUNC viVQueryf(ViSession vi, const ViChar* wri
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viBufWrite(ViSession vi, const ViByte* buffer, ViUInt32 count,
-                                                   ViUInt32* returned)
+                                                  ViUInt32* returned)
 {
     return GuestCall([&]() -> ViStatus {
         const CallGuard guard;
@@ -278,7 +278,8 @@ VISA_EXPORT ViStatus METERLOAD_VI_FUNC viDisableEvent(ViSession vi, ViEventType 
         const CallGuard guard;
         (void)event;
         (void)mechanism;
-        const ViStatus status = TheBackend().Sessions().Find(vi) != nullptr ? VI_SUCCESS_EVENT_DIS : VI_ERROR_INV_OBJECT;
+        const ViStatus status =
+            TheBackend().Sessions().Find(vi) != nullptr ? VI_SUCCESS_EVENT_DIS : VI_ERROR_INV_OBJECT;
         return RecordSimple("viDisableEvent", vi, status);
     });
 }
@@ -289,13 +290,14 @@ VISA_EXPORT ViStatus METERLOAD_VI_FUNC viDiscardEvents(ViSession vi, ViEventType
         const CallGuard guard;
         (void)event;
         (void)mechanism;
-        const ViStatus status = TheBackend().Sessions().Find(vi) != nullptr ? VI_SUCCESS_QUEUE_EMPTY : VI_ERROR_INV_OBJECT;
+        const ViStatus status =
+            TheBackend().Sessions().Find(vi) != nullptr ? VI_SUCCESS_QUEUE_EMPTY : VI_ERROR_INV_OBJECT;
         return RecordSimple("viDiscardEvents", vi, status);
     });
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viEnableEvent(ViSession vi, ViEventType event, ViUInt16 mechanism,
-                                                      ViUInt32 context)
+                                                     ViUInt32 context)
 {
     return GuestCall([&]() -> ViStatus {
         const CallGuard guard;
@@ -307,7 +309,7 @@ VISA_EXPORT ViStatus METERLOAD_VI_FUNC viEnableEvent(ViSession vi, ViEventType e
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viWaitOnEvent(ViSession vi, ViEventType event, ViUInt32 timeout,
-                                                      ViEventType* outType, ViObject* outContext)
+                                                     ViEventType* outType, ViObject* outContext)
 {
     return GuestCall([&]() -> ViStatus {
         const CallGuard guard;
@@ -324,7 +326,7 @@ VISA_EXPORT ViStatus METERLOAD_VI_FUNC viWaitOnEvent(ViSession vi, ViEventType e
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viInstallHandler(ViSession vi, ViEventType event, void* handler,
-                                                         void* userHandle)
+                                                        void* userHandle)
 {
     return GuestCall([&]() -> ViStatus {
         const CallGuard guard;
@@ -336,7 +338,7 @@ VISA_EXPORT ViStatus METERLOAD_VI_FUNC viInstallHandler(ViSession vi, ViEventTyp
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viUninstallHandler(ViSession vi, ViEventType event, void* handler,
-                                                           void* userHandle)
+                                                          void* userHandle)
 {
     return GuestCall([&]() -> ViStatus {
         const CallGuard guard;
@@ -348,7 +350,7 @@ VISA_EXPORT ViStatus METERLOAD_VI_FUNC viUninstallHandler(ViSession vi, ViEventT
 }
 
 VISA_EXPORT ViStatus METERLOAD_VI_FUNC viLock(ViSession vi, ViAccessMode mode, ViUInt32 timeout,
-                                               const ViChar* requestedKey, ViChar* accessKey)
+                                              const ViChar* requestedKey, ViChar* accessKey)
 {
     return GuestCall([&]() -> ViStatus {
         const CallGuard guard;
@@ -422,8 +424,7 @@ VISA_EXPORT ViStatus METERLOAD_VI_FUNC viReadAsync(ViSession vi, ViByte* buffer,
     });
 }
 
-VISA_EXPORT ViStatus METERLOAD_VI_FUNC viWriteAsync(ViSession vi, const ViByte* buffer, ViUInt32 count,
-                                                     ViUInt32* jobId)
+VISA_EXPORT ViStatus METERLOAD_VI_FUNC viWriteAsync(ViSession vi, const ViByte* buffer, ViUInt32 count, ViUInt32* jobId)
 {
     return GuestCall([&]() -> ViStatus {
         const CallGuard guard;

@@ -15,9 +15,9 @@
 namespace meterload::testing {
 namespace {
 
+using nlohmann::json;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using nlohmann::json;
 
 class CliFleetTest : public CliTest {
 protected:
@@ -64,8 +64,8 @@ TEST_F(CliFleetTest, OneRefusedAndOneUnpluggedLeaveTheOthersUpdatedAsAlone)
     WriteFirmwareFiles();
     const std::map<std::string, std::string> faults = {
         {"AAA111", ""},
-        {"BBB222", "replies=2\n"},                // refuses the image
-        {"CCC333", "unplug_after_bytes=500\n"},   // gone mid-transfer
+        {"BBB222", "replies=2\n"},               // refuses the image
+        {"CCC333", "unplug_after_bytes=500\n"},  // gone mid-transfer
         {"DDD444", ""},
     };
     std::string config = "serials=AAA111,BBB222,CCC333,DDD444\n";
@@ -82,8 +82,10 @@ TEST_F(CliFleetTest, OneRefusedAndOneUnpluggedLeaveTheOthersUpdatedAsAlone)
     EXPECT_THAT(doc.value("error", ""), HasSubstr("BBB222"));
     const json& instruments = doc["instruments"];
     ASSERT_EQ(instruments.size(), 4u) << doc.dump(1);
-    const std::vector<std::pair<std::string, std::string>> expected = {
-        {"AAA111", "installed"}, {"BBB222", "failed"}, {"CCC333", "failed"}, {"DDD444", "installed"}};
+    const std::vector<std::pair<std::string, std::string>> expected = {{"AAA111", "installed"},
+                                                                       {"BBB222", "failed"},
+                                                                       {"CCC333", "failed"},
+                                                                       {"DDD444", "installed"}};
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(instruments[i]["serial"], expected[i].first);
         EXPECT_EQ(instruments[i]["result"], expected[i].second) << expected[i].first;
@@ -151,10 +153,16 @@ TEST_F(CliFleetTest, TheSerialNumbersChooseTheInstrumentsAndTheTableOrder)
         std::vector<std::string> table;  // the rows' first cells, then the closing line's start
     };
     const std::vector<Case> cases = {
-        {{"--serial", "CCC333", "--serial", "AAA111"}, "AAA111,BBB222,CCC333", 0, {"AAA111", "CCC333"},
+        {{"--serial", "CCC333", "--serial", "AAA111"},
+         "AAA111,BBB222,CCC333",
+         0,
+         {"AAA111", "CCC333"},
          {"SERIAL", "CCC333", "AAA111", "2 of 2 instruments updated."}},
         // One not attached: the others are still updated, and it is the failure.
-        {{"--serial", "AAA111", "--serial", "ZZZ999"}, "AAA111,BBB222", 3, {"AAA111"},
+        {{"--serial", "AAA111", "--serial", "ZZZ999"},
+         "AAA111,BBB222",
+         3,
+         {"AAA111"},
          {"SERIAL", "AAA111", "ZZZ999", "1 of 2 done. First failure: ZZZ999, not found (exit 3)."}},
         {{"--all"}, "", 3, {}, {}},
         // The same serial twice is one instrument, as today.
@@ -216,8 +224,7 @@ TEST_F(CliFleetTest, OneQuestionCoversEveryInstrument)
         run.Type(answer);
         EXPECT_EQ(run.Wait(), code) << run.Output();
         const std::string& out = run.Output();
-        const std::string question =
-            "Switch these 2 ZQ6140 into update mode and install (AAA111, BBB222)? [y/N] ";
+        const std::string question = "Switch these 2 ZQ6140 into update mode and install (AAA111, BBB222)? [y/N] ";
         EXPECT_EQ(out.find(question), out.rfind(question)) << "asked more than once:\n" << out;
         if (code == 0) {
             EXPECT_EQ(Updated(), (std::set<std::string>{"AAA111", "BBB222"}));

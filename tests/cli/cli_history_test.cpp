@@ -13,8 +13,8 @@
 namespace meterload::testing {
 namespace {
 
-using ::testing::HasSubstr;
 using nlohmann::json;
+using ::testing::HasSubstr;
 
 class CliHistoryTest : public CliTest {
 protected:
@@ -97,11 +97,14 @@ TEST_F(CliHistoryTest, ADamagedLineIsSkippedWithAWarning)
 {
     std::ofstream(PathOf("history.jsonl"))
         << R"({"time":"2026-01-02T03:04:05.000Z","serial":"ABC123","firmware_version_field":"02.05-11-07",)"
-        << R"("file":"a.bin","size":10,"sha256":"","kind":"image","result":"done","duration_ms":5})" << "\n"
-        << R"({"time":"2026-01-02T03:04)" << "\n"
+        << R"("file":"a.bin","size":10,"sha256":"","kind":"image","result":"done","duration_ms":5})"
+        << "\n"
+        << R"({"time":"2026-01-02T03:04)"
+        << "\n"
         << R"({"time":"2026-02-02T03:04:05.000Z","serial":"DEF456","firmware_version_field":"02.05-11-07",)"
         << R"("file":"b.pak","size":10,"sha256":"","kind":"package","entry_count":2,"result":"failed",)"
-        << R"("reason":"the 3nd error -- Checksum error.","duration_ms":5})" << "\n";
+        << R"("reason":"the 3nd error -- Checksum error.","duration_ms":5})"
+        << "\n";
     const CliRun run = Run({"history"});
     EXPECT_EQ(run.code, 0);
     EXPECT_THAT(run.err, HasSubstr("history.jsonl:2: damaged record skipped"));

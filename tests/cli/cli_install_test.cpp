@@ -29,8 +29,7 @@ TEST_P(CliInstallTest, SendsWhatTheDialogSendsToTheChosenInstrument)
     EXPECT_THAT(run.err, HasSubstr("Sent 100%: "));
     EXPECT_THAT(run.err, Not(HasSubstr("\r")));
 
-    ExpectSameExchange(ExchangeOf(Transcript()), ExchangeOf(DialogUpdateAlone(PathOf(file), "serials=DEF456\n")),
-                       file);
+    ExpectSameExchange(ExchangeOf(Transcript()), ExchangeOf(DialogUpdateAlone(PathOf(file), "serials=DEF456\n")), file);
     for (const WireEvent& event : Transcript()) {
         if (event.name == "image") {
             EXPECT_EQ(event.Field("serial"), "DEF456");

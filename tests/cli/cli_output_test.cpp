@@ -11,8 +11,8 @@
 namespace meterload::testing {
 namespace {
 
-using ::testing::HasSubstr;
 using nlohmann::json;
+using ::testing::HasSubstr;
 
 json Document(const CliRun& run)
 {

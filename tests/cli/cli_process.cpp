@@ -71,7 +71,10 @@ std::string ReadAll(int fd)
     }
 }
 
-int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+int ExitCode(int status)
+{
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 // What `fd` has within `timeoutMs`, onto `into`: 1 when something came, 0
 // when nothing did, -1 when it closed (the program ended).

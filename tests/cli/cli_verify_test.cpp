@@ -16,19 +16,16 @@
 namespace meterload::testing {
 namespace {
 
+using nlohmann::json;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using nlohmann::json;
 
 class CliVerifyTest : public CliTest {
 protected:
     CliVerifyTest() { std::filesystem::create_directories(PathOf("switches")); }
 
     // The simulator's configuration with the power switches of this test.
-    std::string Config(const std::string& more) const
-    {
-        return "power_switches=" + PathOf("switches") + "\n" + more;
-    }
+    std::string Config(const std::string& more) const { return "power_switches=" + PathOf("switches") + "\n" + more; }
     void Switch(const std::string& serial, const char* position) const
     {
         std::ofstream(PathOf("switches") + "/" + serial) << position << "\n";
@@ -78,8 +75,7 @@ TEST_F(CliVerifyTest, VerifyJudgesTheFilesVersionAgainstWhatTheInstrumentReports
         {"dsp verified", "main.bin", "versions=02.06-11-07", 0, "verified", "reports DSP 02.06"},
         {"dsp old version", "main.bin", "versions=02.05-11-07", 7, "not verified", "reports DSP 02.05, not 02.06"},
         {"panel verified", "panel12.bin", "versions=02.05-12-07", 0, "verified", "reports Panel 12"},
-        {"msp old version", "msp08.bin", "versions=02.05-11-07", 7, "not verified",
-         "reports MSP 430 07, not 08"},
+        {"msp old version", "msp08.bin", "versions=02.05-11-07", 7, "not verified", "reports MSP 430 07, not 08"},
         {"no processor", "none.bin", "versions=02.06-11-07", 0, "not checked",
          "was not compared: the image names no processor"},
         {"package: entry 1", "fw.pak", "versions=02.06-11-07", 0, "verified", "reports DSP 02.06"},
@@ -111,8 +107,8 @@ TEST_F(CliVerifyTest, VerifyJudgesTheFilesVersionAgainstWhatTheInstrumentReports
 TEST_F(CliVerifyTest, VerifyOnSeveralInstrumentsKeepsTheTableOrderAndRecordsEachVerdict)
 {
     WriteFirmwareFiles();
-    const std::string config = Config(
-        "serials=AAA111,BBB222,CCC333\nversions=02.06-11-07\nBBB222.versions=02.05-11-07\n");
+    const std::string config =
+        Config("serials=AAA111,BBB222,CCC333\nversions=02.06-11-07\nBBB222.versions=02.05-11-07\n");
     const CliRun run = Run({"verify", "{main.bin}", "--all"}, config);
     EXPECT_EQ(run.code, 7) << run.err;
     EXPECT_THAT(run.out, HasSubstr("AAA111      02.06-11-07   verified\n"));
@@ -147,11 +143,10 @@ protected:
 TEST_F(CliInstallVerifyTest, SeveralInstrumentsPowerCycledInAnotherOrderEachGetTheirVerdict)
 {
     WriteFirmwareFiles();
-    const std::string config =
-        "serials=AAA111,BBB222,CCC333,DDD444\n"
-        "received_versions=02.06-11-07\n"
-        "BBB222.received_versions=off\n"   // rejected the image while it wrote its flash
-        "CCC333.received_mode=update\n";   // came back in its loader
+    const std::string config = "serials=AAA111,BBB222,CCC333,DDD444\n"
+                               "received_versions=02.06-11-07\n"
+                               "BBB222.received_versions=off\n"  // rejected the image while it wrote its flash
+                               "CCC333.received_mode=update\n";  // came back in its loader
     auto run = Start({"install", "{main.bin}", "--all", "--yes", "--verify", "--verify-timeout", "25"}, config);
     // The operator goes along the rack in an order of their own; DDD444 is forgotten.
     PowerCycle(*run, "CCC333", "CCC333: ");
@@ -179,8 +174,10 @@ TEST_F(CliInstallVerifyTest, SeveralInstrumentsPowerCycledInAnotherOrderEachGetT
         EXPECT_EQ(record["result"], "done");
         verdicts[record["serial"]] = record["verification"]["result"];
     }
-    const std::map<std::string, std::string> expected = {
-        {"AAA111", "verified"}, {"BBB222", "not verified"}, {"CCC333", "not verified"}, {"DDD444", "not verified"}};
+    const std::map<std::string, std::string> expected = {{"AAA111", "verified"},
+                                                         {"BBB222", "not verified"},
+                                                         {"CCC333", "not verified"},
+                                                         {"DDD444", "not verified"}};
     EXPECT_EQ(verdicts, expected);
     const CliRun table = Run({"history", "--serial", "DDD444"}, Config("serials=ABC123\n"));
     EXPECT_THAT(table.out, HasSubstr("done     not verified"));

@@ -69,8 +69,7 @@ std::vector<WireEvent> DialogUpdateAlone(const std::string& path, const std::str
     return sim.Transcript();
 }
 
-void ExpectSameExchange(const std::vector<Exchange>& actual, const std::vector<Exchange>& alone,
-                        const std::string& who)
+void ExpectSameExchange(const std::vector<Exchange>& actual, const std::vector<Exchange>& alone, const std::string& who)
 {
     ASSERT_EQ(actual.size(), alone.size()) << who;
     for (std::size_t i = 0; i < actual.size(); ++i) {

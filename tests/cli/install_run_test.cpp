@@ -1,11 +1,11 @@
 // One instrument's install run in process: whatever throws during it is
 // reported by where the instrument was left, so that one left in update mode
 // is told to be power-cycled (exit code 1) and one untouched is not.
-#include "update/exit_codes.h"
-#include "cli/install_run.h"
 #include "cli/console.h"
+#include "cli/install_run.h"
 #include "tests/support/package_builder.h"
 #include "tests/support/sim_instrument.h"
+#include "update/exit_codes.h"
 
 #include <gtest/gtest.h>
 
@@ -60,7 +60,8 @@ TEST_P(InstallThrowTest, TheExitCodeFollowsWhereTheInstrumentWasLeft)
             fail(line);
         }
     };
-    const InstallHooks hooks{say, c.inPlan ? std::function<void(const std::string&)>(fail) : quiet, [] { return true; }};
+    const InstallHooks hooks{say, c.inPlan ? std::function<void(const std::string&)>(fail) : quiet,
+                             [] { return true; }};
     Progress progress(TheConsole(), false, SentSizes(facts));
 
     const InstallOutcome outcome =

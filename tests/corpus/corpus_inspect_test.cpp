@@ -9,7 +9,10 @@
 
 namespace meterload::testing {
 
-void PrintTo(const MalformedFile& file, std::ostream* out) { *out << file.name; }
+void PrintTo(const MalformedFile& file, std::ostream* out)
+{
+    *out << file.name;
+}
 
 namespace {
 

@@ -15,7 +15,10 @@
 namespace meterload::testing {
 
 // Printed by gtest for a failing case.
-void PrintTo(const MalformedFile& file, std::ostream* out) { *out << file.name; }
+void PrintTo(const MalformedFile& file, std::ostream* out)
+{
+    *out << file.name;
+}
 
 namespace {
 

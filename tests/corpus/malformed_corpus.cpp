@@ -33,8 +33,14 @@ Bytes FirstBytes(const ImageSpec& spec, std::size_t count)
 }
 
 // A sound image, for the entries that are not entry 1.
-Bytes Other() { return ImageBody(300, 9); }
-Bytes Lead() { return ImageBytes(Image("02.06", 0)); }
+Bytes Other()
+{
+    return ImageBody(300, 9);
+}
+Bytes Lead()
+{
+    return ImageBytes(Image("02.06", 0));
+}
 
 }  // namespace
 
@@ -51,8 +57,7 @@ std::vector<MalformedFile> MalformedCorpus()
         {"identity_other_model.bin", ImageBytes(WithIdentity("KORVALEN ZQ6141")), Refusal::Identity, ""},
         {"identity_other_maker.bin", ImageBytes(WithIdentity("KORVALAN ZQ6140")), Refusal::Identity, ""},
         {"identity_lower_case.bin", ImageBytes(WithIdentity("korvalen zq6140")), Refusal::Identity, ""},
-        {"identity_not_inverted.bin", ImageBytes(WithIdentity("KORVALEN ZQ6140", false)), Refusal::Identity,
-         ""},
+        {"identity_not_inverted.bin", ImageBytes(WithIdentity("KORVALEN ZQ6140", false)), Refusal::Identity, ""},
         {"identity_cut_by_zero_byte.bin", ImageBytes(WithIdentity(std::string("KORVALEN\0ZQ6140", 15))),
          Refusal::Identity, ""},
         {"dsp_older.bin", ImageBytes(Image("01.99", 0)), Refusal::GateDsp, ""},
@@ -73,13 +78,12 @@ std::vector<MalformedFile> MalformedCorpus()
         }
     }
 
-    const auto damaged = [&corpus](const std::string& name, const PackageBuilder& package,
-                                   const std::string& reason) {
+    const auto damaged = [&corpus](const std::string& name, const PackageBuilder& package, const std::string& reason) {
         corpus.push_back({name, package.Build(), Refusal::Damaged, reason});
     };
     const std::size_t oneEntryTable = kTestPackageHeaderSize + kTestPackageEntrySize;  // 1036
     const std::size_t twoEntryTable = oneEntryTable + kTestPackageEntrySize;           // 1556
-    const auto leadSize = static_cast<std::int32_t>(Lead().size());                   // 150
+    const auto leadSize = static_cast<std::int32_t>(Lead().size());                    // 150
 
     damaged("empty.pak", PackageBuilder().TruncateTo(0),
             "The file is 0 bytes long, shorter than the 516-byte package header.");
@@ -98,14 +102,16 @@ std::vector<MalformedFile> MalformedCorpus()
     damaged("lead_negative_offset.pak", PackageBuilder().Entry(-1, leadSize).Tail(Lead()),
             "Entry 1 has a negative offset (-1).");
     damaged("other_negative_offset.pak",
-            PackageBuilder().Entry(static_cast<std::int32_t>(twoEntryTable), leadSize)
+            PackageBuilder()
+                .Entry(static_cast<std::int32_t>(twoEntryTable), leadSize)
                 .Entry(-2147483647 - 1, 10)
                 .Tail(Lead()),
             "Entry 2 has a negative offset (-2147483648).");
     damaged("lead_negative_size.pak", PackageBuilder().Entry(static_cast<std::int32_t>(oneEntryTable), -1).Tail(Lead()),
             "Entry 1 has a negative size (-1).");
     damaged("other_negative_size.pak",
-            PackageBuilder().Entry(static_cast<std::int32_t>(twoEntryTable), leadSize)
+            PackageBuilder()
+                .Entry(static_cast<std::int32_t>(twoEntryTable), leadSize)
                 .Entry(static_cast<std::int32_t>(twoEntryTable), -300)
                 .Tail(Lead()),
             "Entry 2 has a negative size (-300).");
@@ -124,8 +130,8 @@ std::vector<MalformedFile> MalformedCorpus()
             "Entry 1 is 0 bytes long, too short for its 50-byte image header.");
 
     // Entry 1 is some other firmware, not a ZQ6140 image.
-    corpus.push_back({"lead_not_a_zq6140_image.pak", PackageBuilder().Image(Other()).Image(Lead()).Build(),
-                      Refusal::Identity, ""});
+    corpus.push_back(
+        {"lead_not_a_zq6140_image.pak", PackageBuilder().Image(Other()).Image(Lead()).Build(), Refusal::Identity, ""});
     return corpus;
 }
 
@@ -146,8 +152,7 @@ const char* GateProcessor(Refusal refusal)
     case Refusal::GateDsp:
     case Refusal::Identity:
     case Refusal::Damaged:
-    case Refusal::NoBody:
-        break;
+    case Refusal::NoBody: break;
     }
     return "DSP";
 }

@@ -11,12 +11,12 @@
 namespace meterload::testing {
 
 enum class Refusal {
-    Identity,    // the header does not name the ZQ6140
-    GateDsp,     // the version gate refuses, in the DSP wording
+    Identity,  // the header does not name the ZQ6140
+    GateDsp,   // the version gate refuses, in the DSP wording
     GatePanel,
     GateMsp430,
-    Damaged,     // the whole-package check refuses; `reason` is its second line
-    NoBody,      // nothing to refuse in the header: a header without a body
+    Damaged,  // the whole-package check refuses; `reason` is its second line
+    NoBody,   // nothing to refuse in the header: a header without a body
 };
 
 struct MalformedFile {

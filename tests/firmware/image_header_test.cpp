@@ -60,8 +60,7 @@ std::vector<DecodeCase> DecodeCases()
     longer.resize(80, 0x00);  // bytes past 50 decode to nothing
     return {
         {"Inverted", kGood, true, "02.06", 1},
-        {"NotExaminedBytesIgnored", WithDecodedByte(WithDecodedByte(kGood, 0, 0x55), 49, 0x7E),
-         true, "02.06", 1},
+        {"NotExaminedBytesIgnored", WithDecodedByte(WithDecodedByte(kGood, 0, 0x55), 49, 0x7E), true, "02.06", 1},
         {"MoreThanFiftyStored", longer, true, "02.06", 1},
         {"Plain", ImageHeaderBytes(plain), false, "\xCF\xCD\xD1\xCF\xC9", 0xFF},
         {"Empty", {}, false, "", 0},
@@ -86,8 +85,7 @@ TEST_P(DecodeImageHeaderTest, FromBytes)
 {
     const DecodeCase& c = GetParam();
     const ImageHeader header = DecodeImageHeader(c.stored.data(), c.stored.size());
-    EXPECT_EQ(IdentityMatches(header), c.identityMatches)
-        << "identity \"" << header.identity.data() << "\"";
+    EXPECT_EQ(IdentityMatches(header), c.identityMatches) << "identity \"" << header.identity.data() << "\"";
     EXPECT_EQ(std::string(header.version.data()), c.version);
     EXPECT_EQ(int{header.targetKind}, int{c.targetKind});
     EXPECT_EQ(header.identity.back(), '\0');

@@ -56,8 +56,7 @@ std::vector<ValidationCase> Cases()
          [] { return PackageBuilder().Image(Image(300)).Image(Image(10, 2)).Image(Image(0, 3)).Build(); },
          std::nullopt},
         {"SingleEntry", [] { return PackageBuilder().Image(Image(1)).Build(); }, std::nullopt},
-        {"EntryOneOfExactlyTheHeader", [] { return PackageBuilder().Image(Image(0)).Build(); },
-         std::nullopt},
+        {"EntryOneOfExactlyTheHeader", [] { return PackageBuilder().Image(Image(0)).Build(); }, std::nullopt},
         {"EntriesInReverseOrder",
          [] {
              // entry 1 is the image after the filler that entry 2 points at
@@ -79,58 +78,40 @@ std::vector<ValidationCase> Cases()
                  .Build();
          },
          std::nullopt},
-        {"EntryPointingIntoTheTable",
-         [] { return PackageBuilder().Image(Image(10)).Entry(0, kTableEnd2).Build(); },
+        {"EntryPointingIntoTheTable", [] { return PackageBuilder().Image(Image(10)).Entry(0, kTableEnd2).Build(); },
          std::nullopt},
         {"EmptyEntryAtTheEndOfTheFile",
-         [] { return PackageBuilder().Image(Image(10)).Entry(kTableEnd2 + 60, 0).Build(); },
+         [] { return PackageBuilder().Image(Image(10)).Entry(kTableEnd2 + 60, 0).Build(); }, std::nullopt},
+        {"BytesAfterTheLastImage", [] { return PackageBuilder().Image(Image(10)).Tail(Filler(1000)).Build(); },
          std::nullopt},
-        {"BytesAfterTheLastImage",
-         [] { return PackageBuilder().Image(Image(10)).Tail(Filler(1000)).Build(); }, std::nullopt},
 
         // Refusals.
-        {"EmptyFile", [] { return Bytes{}; },
-         "The file is 0 bytes long, shorter than the 516-byte package header."},
+        {"EmptyFile", [] { return Bytes{}; }, "The file is 0 bytes long, shorter than the 516-byte package header."},
         {"ShorterThanTheHeader", [] { return Bytes(515, 0); },
          "The file is 515 bytes long, shorter than the 516-byte package header."},
-        {"NoEntries", [] { return PackageBuilder().Tail(Image(10)).Build(); },
-         "It lists no images (entry count 0)."},
+        {"NoEntries", [] { return PackageBuilder().Tail(Image(10)).Build(); }, "It lists no images (entry count 0)."},
         {"NegativeEntryCount", [] { return PackageBuilder().EntryCount(-1).Build(); },
          "It lists no images (entry count -1)."},
-        {"TableLongerThanTheFile",
-         [] { return PackageBuilder().Image(Image(10)).EntryCount(3).Build(); },
+        {"TableLongerThanTheFile", [] { return PackageBuilder().Image(Image(10)).EntryCount(3).Build(); },
          "Its table of 3 entries runs past the end of the file (1096 bytes)."},
-        {"LargestEntryCount",
-         [] { return PackageBuilder().Image(Image(10)).EntryCount(0x7FFFFFFF).Build(); },
+        {"LargestEntryCount", [] { return PackageBuilder().Image(Image(10)).EntryCount(0x7FFFFFFF).Build(); },
          "Its table of 2147483647 entries runs past the end of the file (1096 bytes)."},
-        {"NegativeOffset",
-         [] { return PackageBuilder().Image(Image(10)).Entry(-1, 10).Build(); },
+        {"NegativeOffset", [] { return PackageBuilder().Image(Image(10)).Entry(-1, 10).Build(); },
          "Entry 2 has a negative offset (-1)."},
-        {"NegativeSize",
-         [] { return PackageBuilder().Image(Image(10)).Entry(kTableEnd2, -5).Build(); },
+        {"NegativeSize", [] { return PackageBuilder().Image(Image(10)).Entry(kTableEnd2, -5).Build(); },
          "Entry 2 has a negative size (-5)."},
-        {"OneByteTooLong",
-         [] { return PackageBuilder().Entry(kTableEnd1, 61).Tail(Image(10)).Build(); },
+        {"OneByteTooLong", [] { return PackageBuilder().Entry(kTableEnd1, 61).Tail(Image(10)).Build(); },
          "Entry 1 (61 bytes at offset 1036) runs past the end of the file (1096 bytes)."},
-        {"OffsetBeyondTheFile",
-         [] { return PackageBuilder().Image(Image(10)).Entry(5000, 0).Build(); },
+        {"OffsetBeyondTheFile", [] { return PackageBuilder().Image(Image(10)).Entry(5000, 0).Build(); },
          "Entry 2 (0 bytes at offset 5000) runs past the end of the file (1616 bytes)."},
         {"EndBeyondThirtyTwoBits",
          [] { return PackageBuilder().Image(Image(10)).Entry(0x7FFFFFFF, 0x7FFFFFFF).Build(); },
          "Entry 2 (2147483647 bytes at offset 2147483647) runs past the end of the file "
          "(1616 bytes)."},
-        {"EntryOneShorterThanItsHeader",
-         [] { return PackageBuilder().Entry(kTableEnd1, 49).Tail(Image(0)).Build(); },
+        {"EntryOneShorterThanItsHeader", [] { return PackageBuilder().Entry(kTableEnd1, 49).Tail(Image(0)).Build(); },
          "Entry 1 is 49 bytes long, too short for its 50-byte image header."},
         {"FirstFaultyEntryIsNamed",
-         [] {
-             return PackageBuilder()
-                 .Image(Image(10))
-                 .Entry(kTableEnd3, -1)
-                 .Entry(-7, 0)
-                 .Tail(Image(10))
-                 .Build();
-         },
+         [] { return PackageBuilder().Image(Image(10)).Entry(kTableEnd3, -1).Entry(-7, 0).Tail(Image(10)).Build(); },
          "Entry 2 has a negative size (-1)."},
     };
 }
@@ -156,8 +137,7 @@ INSTANTIATE_TEST_SUITE_P(Packages, ValidatePackageTest, ::testing::ValuesIn(Case
 TEST(ValidatePackageFileTest, UnopenablePath)
 {
     testing::ScratchDir dir;
-    EXPECT_EQ(ValidatePackage(dir.File("missing.pak")),
-              kDamaged + "The package file cannot be opened.");
+    EXPECT_EQ(ValidatePackage(dir.File("missing.pak")), kDamaged + "The package file cannot be opened.");
 }
 
 // The package update validates through the descriptor it reads entry 1's
@@ -189,8 +169,7 @@ TEST(ValidatePackageFileTest, AdmittedEntriesReadBackInsideTheFile)
     for (int n = 1; n <= header->EntryCount(); ++n) {
         const std::optional<PackageEntry> entry = ReadPackageEntry(path, n);
         ASSERT_TRUE(entry.has_value()) << "entry " << n;
-        EXPECT_LE(std::int64_t{entry->Offset()} + entry->Size(),
-                  static_cast<std::int64_t>(bytes.size()))
+        EXPECT_LE(std::int64_t{entry->Offset()} + entry->Size(), static_cast<std::int64_t>(bytes.size()))
             << "entry " << n;
     }
 }

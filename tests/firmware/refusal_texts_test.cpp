@@ -18,9 +18,8 @@ TEST(RefusalTextsTest, IdentityMismatch)
                      "correct firmware file in the installation process.", "\n",
                      "Click \"Exit\" to end this update process and turn ZQ6140 power off then",
                      "back on and try the update again."}));
-    EXPECT_EQ(IdentityMismatchBoxText(),
-              "Firmware update was not successful.\nPlease be sure you selected the correct "
-              "firmware file in the installation process.");
+    EXPECT_EQ(IdentityMismatchBoxText(), "Firmware update was not successful.\nPlease be sure you selected the correct "
+                                         "firmware file in the installation process.");
 }
 
 struct GateTextCase {
@@ -39,18 +38,15 @@ TEST_P(GateRefusalTextTest, NamesTheProcessor)
 {
     const GateTextCase& c = GetParam();
     EXPECT_EQ(GateRefusalLogLines(c.targetKind),
-              (Lines{"Firmware Update Not Possible (" + c.processor +
-                         "). Binary file version is older than ",
+              (Lines{"Firmware Update Not Possible (" + c.processor + "). Binary file version is older than ",
                      "instrument version.",
                      "Please press the \"Exit\" button to exit and recycle power on instrument."}));
-    EXPECT_EQ(GateRefusalBoxText(c.targetKind),
-              "Firmware Update Not Possible (" + c.processor +
-                  ").\nBinary file version is older than instrument version.");
+    EXPECT_EQ(GateRefusalBoxText(c.targetKind), "Firmware Update Not Possible (" + c.processor +
+                                                    ").\nBinary file version is older than instrument version.");
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, GateRefusalTextTest,
-                         ::testing::Values(GateTextCase{0, "DSP"}, GateTextCase{1, "Panel"},
-                                           GateTextCase{2, "MSP 430"},
+                         ::testing::Values(GateTextCase{0, "DSP"}, GateTextCase{1, "Panel"}, GateTextCase{2, "MSP 430"},
                                            // the gate never refuses these; DSP wording
                                            GateTextCase{3, "DSP"}, GateTextCase{255, "DSP"}));
 

@@ -107,24 +107,34 @@ constexpr std::size_t kSecondEntryAt = kPackageHeaderSize + kPackageEntrySize;
 
 INSTANTIATE_TEST_SUITE_P(
     Tables, PackageTableCase,
-    ::testing::Values(
-        TableCase{"ThreeEntries", [] { return ThreeEntries().Build(); }, 3,
-                  {std::nullopt, std::nullopt, kFirst, kSecond, kThird, std::nullopt}},
-        TableCase{"NoEntries", [] { return PackageBuilder().EntryCount(0).Build(); }, 0,
-                  {std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt}},
-        TableCase{"NegativeCount", [] { return PackageBuilder().EntryCount(-1).Build(); }, -1,
-                  {std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt}},
-        TableCase{"TableEndingInsideAnEntry", [] { return Cut(ThreeEntries().Build(), kSecondEntryAt + 8); }, 3,
-                  {std::nullopt, std::nullopt, kFirst, std::nullopt, std::nullopt, std::nullopt}},
-        TableCase{"TableEndingAfterAnEntry", [] { return Cut(ThreeEntries().Build(), kSecondEntryAt); }, 3,
-                  {std::nullopt, std::nullopt, kFirst, std::nullopt, std::nullopt, std::nullopt}},
-        TableCase{"HugeCount",
-                  [] {
-                      PackageBuilder builder = ThreeEntries();
-                      builder.EntryCount(0x7FFFFFFF);
-                      return builder.Build();
-                  },
-                  0x7FFFFFFF, {std::nullopt, std::nullopt, kFirst, kSecond, kThird, std::nullopt}}),
+    ::testing::Values(TableCase{"ThreeEntries",
+                                [] { return ThreeEntries().Build(); },
+                                3,
+                                {std::nullopt, std::nullopt, kFirst, kSecond, kThird, std::nullopt}},
+                      TableCase{"NoEntries",
+                                [] { return PackageBuilder().EntryCount(0).Build(); },
+                                0,
+                                {std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt}},
+                      TableCase{"NegativeCount",
+                                [] { return PackageBuilder().EntryCount(-1).Build(); },
+                                -1,
+                                {std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt}},
+                      TableCase{"TableEndingInsideAnEntry",
+                                [] { return Cut(ThreeEntries().Build(), kSecondEntryAt + 8); },
+                                3,
+                                {std::nullopt, std::nullopt, kFirst, std::nullopt, std::nullopt, std::nullopt}},
+                      TableCase{"TableEndingAfterAnEntry",
+                                [] { return Cut(ThreeEntries().Build(), kSecondEntryAt); },
+                                3,
+                                {std::nullopt, std::nullopt, kFirst, std::nullopt, std::nullopt, std::nullopt}},
+                      TableCase{"HugeCount",
+                                [] {
+                                    PackageBuilder builder = ThreeEntries();
+                                    builder.EntryCount(0x7FFFFFFF);
+                                    return builder.Build();
+                                },
+                                0x7FFFFFFF,
+                                {std::nullopt, std::nullopt, kFirst, kSecond, kThird, std::nullopt}}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(PackageReaderTest, HugeCountAndIndexEndAtTheEndOfTheFile)

@@ -40,8 +40,8 @@ TEST_P(VersionGateTest, Decides)
     const auto stored = testing::ImageHeaderBytes(spec);
     const ImageHeader header = DecodeImageHeader(stored.data(), stored.size());
     EXPECT_EQ(VersionGate(c.field, header), c.admitted)
-        << "field \"" << c.field << "\" (" << c.field.size() << " chars), image \"" << c.version
-        << "\", target kind " << int{c.targetKind};
+        << "field \"" << c.field << "\" (" << c.field.size() << " chars), image \"" << c.version << "\", target kind "
+        << int{c.targetKind};
 }
 
 std::string CaseName(const ::testing::TestParamInfo<GateCase>& info)

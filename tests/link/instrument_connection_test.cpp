@@ -22,11 +22,11 @@
 namespace meterload {
 namespace {
 
+using std::chrono::milliseconds;
 using testing::SimInstrument;
 using testing::SlowWireClock;
 using testing::VirtualClock;
 using testing::WireEvent;
-using std::chrono::milliseconds;
 
 // Whether the process still has `path` loaded, without loading it.
 bool LibraryIsLoaded(const std::string& path)
@@ -82,8 +82,7 @@ void PrintTo(const OpenCase& c, std::ostream* os)
     *os << c.name;
 }
 
-class OpenOutcome : public InstrumentConnectionTest,
-                    public ::testing::WithParamInterface<OpenCase> {};
+class OpenOutcome : public InstrumentConnectionTest, public ::testing::WithParamInterface<OpenCase> {};
 
 TEST_P(OpenOutcome, FindsAndOpensTheFirstMatchingInstrument)
 {
@@ -98,12 +97,11 @@ TEST_P(OpenOutcome, FindsAndOpensTheFirstMatchingInstrument)
     if (c.found > 0) {
         // Opened with no lock and the 10-second timeout.
         const auto events = sim_.Transcript();
-        const auto open = std::find_if(events.begin(), events.end(),
-                                       [](const auto& e) { return e.name == "viOpen"; });
+        const auto open = std::find_if(events.begin(), events.end(), [](const auto& e) { return e.name == "viOpen"; });
         ASSERT_NE(open, events.end());
         EXPECT_EQ(open->Field("mode"), "0");
-        const auto attribute = std::find_if(events.begin(), events.end(),
-                                            [](const auto& e) { return e.name == "viSetAttribute"; });
+        const auto attribute =
+            std::find_if(events.begin(), events.end(), [](const auto& e) { return e.name == "viSetAttribute"; });
         ASSERT_NE(attribute, events.end());
         EXPECT_EQ(attribute->Field("attr"), "0x3FFF001A");
         EXPECT_EQ(attribute->Field("value"), "10000");
@@ -113,16 +111,15 @@ TEST_P(OpenOutcome, FindsAndOpensTheFirstMatchingInstrument)
     connection->Close();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Search, OpenOutcome,
-    ::testing::Values(
-        OpenCase{"Hex", "serials=ABC123\nenumerate=hex\n", 1, "ABC123", 1},
-        OpenCase{"DecimalOnly", "serials=ABC123\nenumerate=decimal\n", 1, "ABC123", 2},
-        OpenCase{"Both", "serials=ABC123\nenumerate=both\n", 1, "ABC123", 1},
-        OpenCase{"TwoInstruments", "serials=DEF456,ABC123\n", 2, "DEF456", 1},
-        OpenCase{"NoInstrument", "serials=\n", 0, "", 2},
-        OpenCase{"NoResourceManager", "no_rm=1\n", 0, "", 0}),
-    [](const auto& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(Search, OpenOutcome,
+                         ::testing::Values(OpenCase{"Hex", "serials=ABC123\nenumerate=hex\n", 1, "ABC123", 1},
+                                           OpenCase{"DecimalOnly", "serials=ABC123\nenumerate=decimal\n", 1, "ABC123",
+                                                    2},
+                                           OpenCase{"Both", "serials=ABC123\nenumerate=both\n", 1, "ABC123", 1},
+                                           OpenCase{"TwoInstruments", "serials=DEF456,ABC123\n", 2, "DEF456", 1},
+                                           OpenCase{"NoInstrument", "serials=\n", 0, "", 2},
+                                           OpenCase{"NoResourceManager", "no_rm=1\n", 0, "", 0}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(InstrumentConnectionTest, MissingLibraryFindsNothing)
 {
@@ -137,8 +134,8 @@ TEST_F(InstrumentConnectionTest, MissingLibraryFindsNothing)
 
 TEST_F(InstrumentConnectionTest, LibraryLackingAnyOfTheNineFunctionsIsRejected)
 {
-    for (const char* function : {"viOpenDefaultRM", "viFindRsrc", "viClose", "viOpen", "viFindNext",
-                                 "viQueryf", "viWrite", "viRead", "viSetAttribute"}) {
+    for (const char* function : {"viOpenDefaultRM", "viFindRsrc", "viClose", "viOpen", "viFindNext", "viQueryf",
+                                 "viWrite", "viRead", "viSetAttribute"}) {
         InstrumentConnection connection(clock_, testing::SimVariantPath(function));
         connection.Open();
         EXPECT_EQ(connection.FoundCount(), 0u) << function;
@@ -297,8 +294,9 @@ struct ObjectLedger {
 
 ObjectLedger Objects(const std::vector<WireEvent>& events)
 {
-    static const std::pair<const char*, const char*> openers[] = {
-        {"viOpenDefaultRM", "rm"}, {"viFindRsrc", "list"}, {"viOpen", "vi"}};
+    static const std::pair<const char*, const char*> openers[] = {{"viOpenDefaultRM", "rm"},
+                                                                  {"viFindRsrc", "list"},
+                                                                  {"viOpen", "vi"}};
     ObjectLedger ledger;
     for (const WireEvent& event : events) {
         for (const auto& [name, field] : openers) {
@@ -321,9 +319,9 @@ struct LifetimeCase {
     const char* name;
     const char* config;
     Way way;
-    bool opens;          // the instrument is open afterwards
+    bool opens;  // the instrument is open afterwards
     OpenFailure failure;
-    int lists;           // find lists the search opened
+    int lists;  // find lists the search opened
 };
 
 void PrintTo(const LifetimeCase& c, std::ostream* os)
@@ -331,8 +329,7 @@ void PrintTo(const LifetimeCase& c, std::ostream* os)
     *os << c.name;
 }
 
-class VisaObjectLifetime : public InstrumentConnectionTest,
-                           public ::testing::WithParamInterface<LifetimeCase> {};
+class VisaObjectLifetime : public InstrumentConnectionTest, public ::testing::WithParamInterface<LifetimeCase> {};
 
 // Every object a connection opens it closes exactly once: each find list as
 // soon as its search is done, the sessions when nothing was found or at
@@ -352,15 +349,15 @@ TEST_P(VisaObjectLifetime, ClosesEveryObjectItOpened)
     EXPECT_EQ(connection.Failure(), c.failure) << connection.Diagnostic();
 
     const auto lists = sim_.Events("viFindRsrc");
-    const auto opened = std::count_if(lists.begin(), lists.end(), [](const WireEvent& e) {
-        return e.Field("status") == "0x00000000";
-    });
+    const auto opened =
+        std::count_if(lists.begin(), lists.end(), [](const WireEvent& e) { return e.Field("status") == "0x00000000"; });
     EXPECT_EQ(opened, c.lists) << sim_.TranscriptText();
     const ObjectLedger beforeClose = Objects(sim_.Transcript());
     for (const WireEvent& list : lists) {
         if (list.Field("status") == "0x00000000") {
             EXPECT_EQ(std::count(beforeClose.closed.begin(), beforeClose.closed.end(), list.Field("list")), 1)
-                << "find list " << list.Field("list") << " still open\n" << sim_.TranscriptText();
+                << "find list " << list.Field("list") << " still open\n"
+                << sim_.TranscriptText();
         }
     }
 
@@ -376,8 +373,7 @@ INSTANTIATE_TEST_SUITE_P(
     Paths, VisaObjectLifetime,
     ::testing::Values(
         LifetimeCase{"OpenHex", "serials=ABC123\n", Way::Open, true, OpenFailure::None, 1},
-        LifetimeCase{"OpenDecimalOnly", "serials=ABC123\nenumerate=decimal\n", Way::Open, true,
-                     OpenFailure::None, 1},
+        LifetimeCase{"OpenDecimalOnly", "serials=ABC123\nenumerate=decimal\n", Way::Open, true, OpenFailure::None, 1},
         LifetimeCase{"OpenOfTwo", "serials=ABC123,DEF456\n", Way::Open, true, OpenFailure::None, 1},
         LifetimeCase{"OpenNothingAttached", "serials=\n", Way::Open, false, OpenFailure::NotFound, 0},
         LifetimeCase{"OpenNoResourceManager", "no_rm=1\n", Way::Open, false, OpenFailure::ResourceManager, 0},
@@ -385,10 +381,9 @@ INSTANTIATE_TEST_SUITE_P(
                      OpenFailure::None, 1},
         LifetimeCase{"SerialDecimalOnly", "serials=DEF456\nenumerate=decimal\n", Way::OpenSerial, true,
                      OpenFailure::None, 1},
-        LifetimeCase{"SerialAbsent", "serials=ABC123\nenumerate=both\n", Way::OpenSerial, false,
-                     OpenFailure::NotFound, 2},
-        LifetimeCase{"SerialNoResourceManager", "no_rm=1\n", Way::OpenSerial, false,
-                     OpenFailure::ResourceManager, 0},
+        LifetimeCase{"SerialAbsent", "serials=ABC123\nenumerate=both\n", Way::OpenSerial, false, OpenFailure::NotFound,
+                     2},
+        LifetimeCase{"SerialNoResourceManager", "no_rm=1\n", Way::OpenSerial, false, OpenFailure::ResourceManager, 0},
         LifetimeCase{"FindAllBothForms", "serials=ABC123,DEF456\nenumerate=both\n", Way::FindAll, false,
                      OpenFailure::None, 2},
         LifetimeCase{"FindAllNothingAttached", "serials=\n", Way::FindAll, false, OpenFailure::NotFound, 0}),

@@ -62,17 +62,21 @@ TEST_P(FindAllCase, ListsEachInstrumentOnceWhateverFindsIt)
     EXPECT_TRUE(sim_.Events("viOpen").empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Enumerations, FindAllCase,
-    ::testing::Values(
-        SearchCase{"Hex", "serials=ABC123,DEF456\n", {"ABC123", "DEF456"},
-                   "USB0::0x1D47::0x0B62::ABC123::INSTR"},
-        SearchCase{"Decimal", "serials=ABC123,DEF456\nenumerate=decimal\n", {"ABC123", "DEF456"},
-                   "USB0::7495::2914::ABC123::INSTR"},
-        SearchCase{"BothFormsAreOneInstrument", "serials=DEF456,ABC123,GHI789\nenumerate=both\n",
-                   {"DEF456", "ABC123", "GHI789"}, "USB0::0x1D47::0x0B62::DEF456::INSTR"},
-        SearchCase{"None", "serials=\n", {}, ""}),
-    [](const auto& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(Enumerations, FindAllCase,
+                         ::testing::Values(SearchCase{"Hex",
+                                                      "serials=ABC123,DEF456\n",
+                                                      {"ABC123", "DEF456"},
+                                                      "USB0::0x1D47::0x0B62::ABC123::INSTR"},
+                                           SearchCase{"Decimal",
+                                                      "serials=ABC123,DEF456\nenumerate=decimal\n",
+                                                      {"ABC123", "DEF456"},
+                                                      "USB0::7495::2914::ABC123::INSTR"},
+                                           SearchCase{"BothFormsAreOneInstrument",
+                                                      "serials=DEF456,ABC123,GHI789\nenumerate=both\n",
+                                                      {"DEF456", "ABC123", "GHI789"},
+                                                      "USB0::0x1D47::0x0B62::DEF456::INSTR"},
+                                           SearchCase{"None", "serials=\n", {}, ""}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(InstrumentSearchTest, FindAllTellsWhichLibraryAndImplementationAnswered)
 {
@@ -121,12 +125,10 @@ TEST_P(SearchFailure, SaysWhyNothingWasFound)
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, SearchFailure,
-    ::testing::Values(
-        FailureCase{"LibraryMissing", "missing", "", OpenFailure::LibraryMissing},
-        FailureCase{"FunctionMissing", "viFindNext", "",
-                    OpenFailure::FunctionMissing},
-        FailureCase{"NoResourceManager", "", "no_rm=1\n", OpenFailure::ResourceManager},
-        FailureCase{"NoInstrument", "", "serials=\n", OpenFailure::NotFound}),
+    ::testing::Values(FailureCase{"LibraryMissing", "missing", "", OpenFailure::LibraryMissing},
+                      FailureCase{"FunctionMissing", "viFindNext", "", OpenFailure::FunctionMissing},
+                      FailureCase{"NoResourceManager", "", "no_rm=1\n", OpenFailure::ResourceManager},
+                      FailureCase{"NoInstrument", "", "serials=\n", OpenFailure::NotFound}),
     [](const auto& param) { return std::string(param.param.name); });
 
 struct SerialCase {

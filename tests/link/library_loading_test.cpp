@@ -23,8 +23,8 @@ std::vector<std::string> LoadEvents(const std::string& path)
     while (std::getline(in, line)) {
         const auto first = line.find(' ');
         const auto second = line.find(' ', first + 1);
-        const std::string name = line.substr(first + 1, second == std::string::npos ? std::string::npos
-                                                                                      : second - first - 1);
+        const std::string name =
+            line.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
         if (name == "load" || name == "unload") {
             events.push_back(name);
         }
@@ -53,8 +53,7 @@ TEST(LibraryLoading, FoundByTheSystemSearchAndUnloadedByEveryCloseOrDestruction)
         connection.Open();
         ASSERT_EQ(connection.FoundCount(), 1u) << connection.Diagnostic();
     }
-    EXPECT_EQ(LoadEvents(transcript),
-              (std::vector<std::string>{"load", "unload", "load", "unload", "load", "unload"}));
+    EXPECT_EQ(LoadEvents(transcript), (std::vector<std::string>{"load", "unload", "load", "unload", "load", "unload"}));
 }
 
 // Run with a search path that decides which library the default name binds.

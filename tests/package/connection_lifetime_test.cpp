@@ -120,15 +120,18 @@ TEST_P(ConnectionLifetimeTest, LibraryIsUnloadedOnEveryWayOut)
 INSTANTIATE_TEST_SUITE_P(
     WaysOut, ConnectionLifetimeTest,
     ::testing::Values(
-        LifetimeCase{"NoAtSign", "serials=ABC123\n", "C:\\fw\\ABC123", LeadImage(100), RefusedBeforeUpdateMode(StopReason::SerialMissing),
+        LifetimeCase{"NoAtSign", "serials=ABC123\n", "C:\\fw\\ABC123", LeadImage(100),
+                     RefusedBeforeUpdateMode(StopReason::SerialMissing),
                      [](ExpectedTimeline& e) {
                          e.Local().Box("DMM device serial no miss.", "MeterLoad").Line("unload");
                      }},
-        LifetimeCase{"SerialDiffers", "serials=ABC123\n", "C:\\fw\\@DEF456", LeadImage(100), RefusedBeforeUpdateMode(StopReason::AnotherInstrument),
+        LifetimeCase{"SerialDiffers", "serials=ABC123\n", "C:\\fw\\@DEF456", LeadImage(100),
+                     RefusedBeforeUpdateMode(StopReason::AnotherInstrument),
                      [](ExpectedTimeline& e) {
                          e.Local().Box("The firmware update device missed.", "MeterLoad").Line("unload");
                      }},
-        LifetimeCase{"NoCommaClosesBeforeTheBox", "serials=ABC123\nidn=no comma\\n\n", kHandOver, LeadImage(100), RefusedBeforeUpdateMode(StopReason::WrongMode),
+        LifetimeCase{"NoCommaClosesBeforeTheBox", "serials=ABC123\nidn=no comma\\n\n", kHandOver, LeadImage(100),
+                     RefusedBeforeUpdateMode(StopReason::WrongMode),
                      [](ExpectedTimeline& e) {
                          e.Local()
                              .Identify("no comma\n")
@@ -137,12 +140,17 @@ INSTANTIATE_TEST_SUITE_P(
                                   "again.",
                                   "MeterLoad");
                      }},
-        LifetimeCase{"PackageCannotBeOpened", "serials=ABC123\n", kHandOver, {}, RefusedBeforeUpdateMode(StopReason::FileUnreadable),
+        LifetimeCase{"PackageCannotBeOpened",
+                     "serials=ABC123\n",
+                     kHandOver,
+                     {},
+                     RefusedBeforeUpdateMode(StopReason::FileUnreadable),
                      [](ExpectedTimeline& e) {
                          e.Local().Box("The first bin file not found.", "MeterLoad firmware").Line("unload");
                      }},
         // Entry 1 shorter than its image header.
-        LifetimeCase{"DamagedPackage", "serials=ABC123\n", kHandOver, PlainImage(40, 1), RefusedBeforeUpdateMode(StopReason::PackageDamaged),
+        LifetimeCase{"DamagedPackage", "serials=ABC123\n", kHandOver, PlainImage(40, 1),
+                     RefusedBeforeUpdateMode(StopReason::PackageDamaged),
                      [](ExpectedTimeline& e) {
                          e.Local()
                              .Identify(kIdnReply)
@@ -151,7 +159,8 @@ INSTANTIATE_TEST_SUITE_P(
                                   "MeterLoad")
                              .Line("unload");
                      }},
-        LifetimeCase{"IdentityDiffers", "serials=ABC123\n", kHandOver, PlainImage(100, 1), RefusedBeforeUpdateMode(StopReason::NotZq6140Image),
+        LifetimeCase{"IdentityDiffers", "serials=ABC123\n", kHandOver, PlainImage(100, 1),
+                     RefusedBeforeUpdateMode(StopReason::NotZq6140Image),
                      [](ExpectedTimeline& e) {
                          e.Local()
                              .Identify(kIdnReply)
@@ -160,7 +169,8 @@ INSTANTIATE_TEST_SUITE_P(
                                   "MeterLoad")
                              .Line("unload");
                      }},
-        LifetimeCase{"GateRefuses", "serials=ABC123\n", kHandOver, LeadImage(100, "02.05"), RefusedBeforeUpdateMode(StopReason::VersionGate),
+        LifetimeCase{"GateRefuses", "serials=ABC123\n", kHandOver, LeadImage(100, "02.05"),
+                     RefusedBeforeUpdateMode(StopReason::VersionGate),
                      [](ExpectedTimeline& e) {
                          e.Local()
                              .Identify(kIdnReply)
@@ -169,8 +179,10 @@ INSTANTIATE_TEST_SUITE_P(
                                   "MeterLoad")
                              .Line("unload");
                      }},
-        LifetimeCase{"RefusedAfterEntry2", "serials=ABC123\nreplies=3\n", kHandOver, LeadImage(100), StoppedInUpdateMode(StopReason::ReplyRefused), nullptr},
-        LifetimeCase{"RefusedAfterEntry1", "serials=ABC123\nreplies=0,0,4\n", kHandOver, LeadImage(100), StoppedInUpdateMode(StopReason::ReplyRefused), nullptr},
+        LifetimeCase{"RefusedAfterEntry2", "serials=ABC123\nreplies=3\n", kHandOver, LeadImage(100),
+                     StoppedInUpdateMode(StopReason::ReplyRefused), nullptr},
+        LifetimeCase{"RefusedAfterEntry1", "serials=ABC123\nreplies=0,0,4\n", kHandOver, LeadImage(100),
+                     StoppedInUpdateMode(StopReason::ReplyRefused), nullptr},
         LifetimeCase{"Installed", "serials=ABC123\n", kHandOver, LeadImage(100), kInstalled, nullptr}),
     [](const ::testing::TestParamInfo<LifetimeCase>& param) { return std::string(param.param.name); });
 

@@ -50,22 +50,20 @@ TEST_P(PackageLayoutTest, SendsEveryImageInOrderWithItsPauses)
     EXPECT_EQ(images.back().Field("size"), std::to_string(lead.size() - kTestImageHeaderSize));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Layouts, PackageLayoutTest,
-    ::testing::Values(
-        // Entry 1 alone: no body at all; a body of 52 (one write, then the
-        // PadCommand); a full chunk and a last one of 52.
-        Layout{"Lead50Alone", 50, {}},
-        Layout{"Lead102Alone", 102, {}},
-        Layout{"Lead342Alone", 342, {}},
-        // 240 bytes go out as one write without drain or pause, 480 as one
-        // full chunk and a last one of 240.
-        Layout{"ThreeEntries240And480", 342, {240, 480}},
-        // Last chunks of 52, 116 and 180 among entries 2 .. n bring no
-        // PadCommand; nor does entry 1's last chunk of 3.
-        Layout{"OthersEndingInPadSizes", 293, {292, 356, 420}},
-        Layout{"ThreeEntriesLeadWithoutBody", 50, {1, 241}}),
-    CaseName<Layout>);
+INSTANTIATE_TEST_SUITE_P(Layouts, PackageLayoutTest,
+                         ::testing::Values(
+                             // Entry 1 alone: no body at all; a body of 52 (one write, then the
+                             // PadCommand); a full chunk and a last one of 52.
+                             Layout{"Lead50Alone", 50, {}}, Layout{"Lead102Alone", 102, {}},
+                             Layout{"Lead342Alone", 342, {}},
+                             // 240 bytes go out as one write without drain or pause, 480 as one
+                             // full chunk and a last one of 240.
+                             Layout{"ThreeEntries240And480", 342, {240, 480}},
+                             // Last chunks of 52, 116 and 180 among entries 2 .. n bring no
+                             // PadCommand; nor does entry 1's last chunk of 3.
+                             Layout{"OthersEndingInPadSizes", 293, {292, 356, 420}},
+                             Layout{"ThreeEntriesLeadWithoutBody", 50, {1, 241}}),
+                         CaseName<Layout>);
 
 struct ReplyCase {
     const char* name;
@@ -149,15 +147,14 @@ TEST_P(PackageGateTest, GateLetsThePackageThrough)
     EXPECT_EQ(Actual(), ExpectedInstall(lead, {}, {}, idn).Text());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Gate, PackageGateTest,
-    ::testing::Values(GateCase{"ExemptInstrumentTakesOlderDsp", "02.xx-11-07", "01.00", 0},
-                      GateCase{"ExemptInstrumentTakesEqualPanel", "02.xx-11-07", "11.00", 1},
-                      GateCase{"NewerPanel", "02.05-11-07", "12.00", 1},
-                      GateCase{"NewerMsp430", "02.05-11-07", "08.00", 2},
-                      GateCase{"TargetKind3IsNotCompared", "02.05-11-07", "00.00", 3},
-                      GateCase{"TargetKind255IsNotCompared", "02.05-11-07", "02.05", 255}),
-    CaseName<GateCase>);
+INSTANTIATE_TEST_SUITE_P(Gate, PackageGateTest,
+                         ::testing::Values(GateCase{"ExemptInstrumentTakesOlderDsp", "02.xx-11-07", "01.00", 0},
+                                           GateCase{"ExemptInstrumentTakesEqualPanel", "02.xx-11-07", "11.00", 1},
+                                           GateCase{"NewerPanel", "02.05-11-07", "12.00", 1},
+                                           GateCase{"NewerMsp430", "02.05-11-07", "08.00", 2},
+                                           GateCase{"TargetKind3IsNotCompared", "02.05-11-07", "00.00", 3},
+                                           GateCase{"TargetKind255IsNotCompared", "02.05-11-07", "02.05", 255}),
+                         CaseName<GateCase>);
 
 TEST_F(PackageUpdateTest, SecondAtSignBelongsToTheSerialNumber)
 {
@@ -199,21 +196,20 @@ TEST_P(PackageFolderTest, AtSignInTheFolderIsNotTheSerialNumbers)
     EXPECT_TRUE(recorder_.MessageBoxes().empty()) << recorder_.EventLog();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Folders, PackageFolderTest,
-    ::testing::Values(FolderCase{"LabFolder", "ABC123", "C:\\fw@lab\\@ABC123"},
-                      FolderCase{"VersionFolder", "ABC123", "D:\\releases\\2.06@beta\\@ABC123"},
-                      FolderCase{"SeveralFolders", "ABC123", "C:\\a@b\\c@d@e\\@ABC123"},
-                      FolderCase{"ForwardSlashes", "ABC123", "/home/lab/fw@lab/@ABC123"},
-                      FolderCase{"NoFolder", "ABC123", "@ABC123"},
-                      FolderCase{"SecondAtSignAfterTheFolder", "AB@123", "C:\\fw@lab\\@AB@123"}),
-    CaseName<FolderCase>);
+INSTANTIATE_TEST_SUITE_P(Folders, PackageFolderTest,
+                         ::testing::Values(FolderCase{"LabFolder", "ABC123", "C:\\fw@lab\\@ABC123"},
+                                           FolderCase{"VersionFolder", "ABC123", "D:\\releases\\2.06@beta\\@ABC123"},
+                                           FolderCase{"SeveralFolders", "ABC123", "C:\\a@b\\c@d@e\\@ABC123"},
+                                           FolderCase{"ForwardSlashes", "ABC123", "/home/lab/fw@lab/@ABC123"},
+                                           FolderCase{"NoFolder", "ABC123", "@ABC123"},
+                                           FolderCase{"SecondAtSignAfterTheFolder", "AB@123", "C:\\fw@lab\\@AB@123"}),
+                         CaseName<FolderCase>);
 
 struct FrameCase {
     const char* name;
-    const char* fault;          // the simulator's EndFrame fault
-    std::size_t others;         // entries 2 .. entry count
-    std::size_t failingFrame;   // the image whose EndFrame fails, in sending order
+    const char* fault;         // the simulator's EndFrame fault
+    std::size_t others;        // entries 2 .. entry count
+    std::size_t failingFrame;  // the image whose EndFrame fails, in sending order
 };
 
 std::ostream& operator<<(std::ostream& out, const FrameCase& frame)
@@ -243,13 +239,12 @@ TEST_P(PackageEndFrameTest, FailedEndFrameEndsTheUpdateAsAFailure)
     EXPECT_EQ(sim_.Events("image").size(), frame.failingFrame - 1) << sim_.TranscriptText();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EndFrames, PackageEndFrameTest,
-    ::testing::Values(FrameCase{"FirstOfThree", "fail_endframe=1", 2, 1},
-                      FrameCase{"MiddleOfFour", "fail_endframe_at=2", 3, 2},
-                      FrameCase{"LeadAfterTheOthers", "fail_endframe_at=3", 2, 3},
-                      FrameCase{"LeadAlone", "fail_endframe=1", 0, 1}),
-    CaseName<FrameCase>);
+INSTANTIATE_TEST_SUITE_P(EndFrames, PackageEndFrameTest,
+                         ::testing::Values(FrameCase{"FirstOfThree", "fail_endframe=1", 2, 1},
+                                           FrameCase{"MiddleOfFour", "fail_endframe_at=2", 3, 2},
+                                           FrameCase{"LeadAfterTheOthers", "fail_endframe_at=3", 2, 3},
+                                           FrameCase{"LeadAlone", "fail_endframe=1", 0, 1}),
+                         CaseName<FrameCase>);
 
 TEST_F(PackageUpdateTest, SecondInstrumentIsLeftAlone)
 {

@@ -22,15 +22,14 @@ std::ostream& operator<<(std::ostream& out, const CutCase& cut)
 
 // Entry 2's image lies right after the table and entry 1's after it, so a cut
 // reaches entry 2 before entry 1.
-const Bytes kOther = PlainImage(1000, 2);   // 4 full chunks, then 40 bytes
-const Bytes kLead = LeadImage(50 + 600);    // body: 2 full chunks, then 120 bytes
+const Bytes kOther = PlainImage(1000, 2);  // 4 full chunks, then 40 bytes
+const Bytes kLead = LeadImage(50 + 600);   // body: 2 full chunks, then 120 bytes
 const std::size_t kLeadOffset = kTableEnd + 1000;
 
 // What a run over `bytes` from `from` sends when only `available` of its bytes
 // are still in the file: a full chunk is planned after the drain, a short one
 // is never written.
-bool CutRun(ExpectedTimeline& expected, const Bytes& bytes, std::size_t from, int pause,
-            std::size_t available)
+bool CutRun(ExpectedTimeline& expected, const Bytes& bytes, std::size_t from, int pause, std::size_t available)
 {
     const std::size_t size = bytes.size() - from;
     const std::size_t full = size > 240 ? (size - 1) / 240 : 0;
@@ -59,7 +58,8 @@ TEST_P(PackageChangeTest, ShortenedPackageEndsTheUpdateAsFailure)
 {
     const CutCase& cut = GetParam();
     Configure("serials=ABC123\n");
-    PackageBuilder().Entry(static_cast<std::int32_t>(kLeadOffset), static_cast<std::int32_t>(kLead.size()))
+    PackageBuilder()
+        .Entry(static_cast<std::int32_t>(kLeadOffset), static_cast<std::int32_t>(kLead.size()))
         .Image(kOther)
         .Tail(kLead)
         .WriteTo(PackagePath());

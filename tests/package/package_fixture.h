@@ -21,8 +21,14 @@ namespace meterload::testing {
 // What a package update returns when every image was acknowledged, and when
 // it stopped in update mode or before it.
 inline const ProcedureResult kInstalled{UpdateStage::Finished, true, StopReason::None};
-inline ProcedureResult StoppedInUpdateMode(StopReason reason) { return {UpdateStage::Transfer, true, reason}; }
-inline ProcedureResult RefusedBeforeUpdateMode(StopReason reason) { return {UpdateStage::Checks, false, reason}; }
+inline ProcedureResult StoppedInUpdateMode(StopReason reason)
+{
+    return {UpdateStage::Transfer, true, reason};
+}
+inline ProcedureResult RefusedBeforeUpdateMode(StopReason reason)
+{
+    return {UpdateStage::Checks, false, reason};
+}
 
 inline constexpr const char* kSerial = "ABC123";
 inline constexpr const char* kHandOver = "C:\\fw\\@ABC123";
@@ -55,8 +61,7 @@ protected:
     // image `failingFrame` (in sending order, from 1; 0 for none) stops it.
     static ExpectedTimeline ExpectedInstall(const Bytes& lead, const std::vector<Bytes>& others,
                                             const std::vector<std::string>& replies = {},
-                                            const std::string& idnReply = kIdnReply,
-                                            std::size_t failingFrame = 0);
+                                            const std::string& idnReply = kIdnReply, std::size_t failingFrame = 0);
 
     // The record so far, and a message that shows it against `expected`.
     std::string Actual() { return timeline_.Text(); }

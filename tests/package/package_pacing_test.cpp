@@ -14,8 +14,8 @@ using namespace std::chrono_literals;
 using std::chrono::microseconds;
 
 struct WireCall {
-    std::string line;      // as WireLine gives it
-    microseconds gap{0};   // since the call before: at least, or as measured
+    std::string line;     // as WireLine gives it
+    microseconds gap{0};  // since the call before: at least, or as measured
 };
 
 // The wire lines of an expected timeline, each with the sum of the pauses

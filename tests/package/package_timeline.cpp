@@ -20,8 +20,7 @@ std::string Hex(const Bytes& bytes)
 
 bool IsWireLine(const WireEvent& event)
 {
-    return event.name == "viWrite" || event.name == "viRead" || event.name == "load" ||
-           event.name == "unload";
+    return event.name == "viWrite" || event.name == "viRead" || event.name == "load" || event.name == "unload";
 }
 
 std::string WireLine(const WireEvent& event)
@@ -140,8 +139,8 @@ void TimelineDialog::DrainMessages()
     dialog_.DrainMessages();
 }
 
-BoxAnswer TimelineDialog::ShowMessageBox(BoxOwner owner, const std::string& text,
-                                         const std::string& caption, BoxButtons buttons, BoxIcon icon)
+BoxAnswer TimelineDialog::ShowMessageBox(BoxOwner owner, const std::string& text, const std::string& caption,
+                                         BoxButtons buttons, BoxIcon icon)
 {
     const BoxAnswer answer = dialog_.ShowMessageBox(owner, text, caption, buttons, icon);
     timeline_.Add(Describe(dialog_.Events().back()));
@@ -234,13 +233,13 @@ std::size_t ExpectedTimeline::Run(const Bytes& bytes, std::size_t from, int paus
     return last;
 }
 
-bool ExpectedTimeline::Acknowledge(int wait, const Bytes& reply,
-                                   const std::function<Bytes()>& endFrameReply, bool frameFails)
+bool ExpectedTimeline::Acknowledge(int wait, const Bytes& reply, const std::function<Bytes()>& endFrameReply,
+                                   bool frameFails)
 {
     // Status replies are read with room for 239 bytes.
     Sleep(wait).Read(239, reply);
-    const bool accepted = !reply.empty() && (reply[0] == '0' ||
-                                             (reply[0] == 0xAB && reply.size() > 1 && reply[1] == '0'));
+    const bool accepted =
+        !reply.empty() && (reply[0] == '0' || (reply[0] == 0xAB && reply.size() > 1 && reply[1] == '0'));
     if (!accepted) {
         return false;
     }

@@ -77,8 +77,8 @@ public:
     void EnableControl(int control, bool enable) override;
     void HideControl(int control) override;
     void InvalidateAll() override;
-    BoxAnswer ShowMessageBox(BoxOwner owner, const std::string& text, const std::string& caption,
-                             BoxButtons buttons, BoxIcon icon) override;
+    BoxAnswer ShowMessageBox(BoxOwner owner, const std::string& text, const std::string& caption, BoxButtons buttons,
+                             BoxIcon icon) override;
     std::optional<std::string> ChooseFileToOpen(const std::string& filter) override;
 
 private:

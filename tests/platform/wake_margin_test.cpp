@@ -71,8 +71,7 @@ TEST_P(WakeMarginSpreadTest, SettlesWhereOneWakeUpInFiveIsLater)
 }
 
 INSTANTIATE_TEST_SUITE_P(Timers, WakeMarginSpreadTest,
-                         ::testing::Values(Spread{"SharpLinux", 40us, 90us},
-                                           Spread{"Wine", 100us, 600us},
+                         ::testing::Values(Spread{"SharpLinux", 40us, 90us}, Spread{"Wine", 100us, 600us},
                                            Spread{"WindowsMillisecond", 0us, 1000us}),
                          [](const auto& testCase) { return std::string(testCase.param.name); });
 

@@ -26,8 +26,7 @@ TEST(UpdateLinkTest, PadCommandFollowsExactlyTheThreeCounts)
 
 TEST(UpdateLinkTest, EndFrameBytes)
 {
-    const std::array<std::uint8_t, 10> expected = {0xAB, 0x00, 0x00, 0x00, 0x00,
-                                                   0x00, 0x00, 0x01, 0xFF, 0xFF};
+    const std::array<std::uint8_t, 10> expected = {0xAB, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0xFF, 0xFF};
     EXPECT_EQ(kEndFrame, expected);
 }
 
@@ -46,19 +45,15 @@ class ReplyStatusTest : public ::testing::TestWithParam<StatusCase> {};
 TEST_P(ReplyStatusTest, TakesByteOneOnlyAfterThePrefix)
 {
     const StatusCase& c = GetParam();
-    EXPECT_EQ(int{ReplyStatus(c.reply.data())}, int{c.status})
-        << "reply " << int{c.reply[0]} << " " << int{c.reply[1]};
+    EXPECT_EQ(int{ReplyStatus(c.reply.data())}, int{c.status}) << "reply " << int{c.reply[0]} << " " << int{c.reply[1]};
 }
 
 INSTANTIATE_TEST_SUITE_P(Replies, ReplyStatusTest,
-                         ::testing::Values(StatusCase{{'0', 0, 0}, '0'},
-                                           StatusCase{{0xAB, '0', 0}, '0'},
-                                           StatusCase{{0x32, 0, 0}, '2'},
-                                           StatusCase{{0xAB, 0x32, 0}, '2'},
+                         ::testing::Values(StatusCase{{'0', 0, 0}, '0'}, StatusCase{{0xAB, '0', 0}, '0'},
+                                           StatusCase{{0x32, 0, 0}, '2'}, StatusCase{{0xAB, 0x32, 0}, '2'},
                                            StatusCase{{0xAB, 0x00, '0'}, 0x00},
                                            StatusCase{{0x00, '0', 0}, 0x00},  // nothing arrived
-                                           StatusCase{{0xAB, 0xAB, '0'}, 0xAB},
-                                           StatusCase{{'5', 0xAB, 0}, '5'}));
+                                           StatusCase{{0xAB, 0xAB, '0'}, 0xAB}, StatusCase{{'5', 0xAB, 0}, '5'}));
 
 struct NameCase {
     std::uint8_t code;
@@ -86,13 +81,10 @@ TEST_P(ReplyCodeNameTest, NamesOnlyTheSixErrorCodes)
 
 INSTANTIATE_TEST_SUITE_P(Codes, ReplyCodeNameTest,
                          ::testing::Values(NameCase{'0', nullptr}, NameCase{'1', "FRAME_ERROR"},
-                                           NameCase{'2', "CHECKSUM_ERROR"},
-                                           NameCase{'3', "ERASE_ERROR"},
-                                           NameCase{'4', "PROGRAM_ERROR"},
-                                           NameCase{'5', "VERSION_ERROR"},
-                                           NameCase{'6', "FW_ERROR"}, NameCase{'7', nullptr},
-                                           NameCase{0x00, nullptr}, NameCase{0xAB, nullptr},
-                                           NameCase{1, nullptr}, NameCase{0xB1, nullptr}));
+                                           NameCase{'2', "CHECKSUM_ERROR"}, NameCase{'3', "ERASE_ERROR"},
+                                           NameCase{'4', "PROGRAM_ERROR"}, NameCase{'5', "VERSION_ERROR"},
+                                           NameCase{'6', "FW_ERROR"}, NameCase{'7', nullptr}, NameCase{0x00, nullptr},
+                                           NameCase{0xAB, nullptr}, NameCase{1, nullptr}, NameCase{0xB1, nullptr}));
 
 struct ChunkCase {
     std::uint64_t size;
@@ -118,16 +110,15 @@ TEST_P(PlanChunksTest, CutsIntoFullChunksAndANonEmptyLastOne)
     EXPECT_EQ(NeedsPadCommand(plan.lastChunk), c.pad) << "size " << c.size;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, PlanChunksTest,
-    ::testing::Values(ChunkCase{0, 0, 0, false}, ChunkCase{1, 0, 1, false},
-                      ChunkCase{52, 0, 52, true}, ChunkCase{239, 0, 239, false},
-                      ChunkCase{240, 0, 240, false}, ChunkCase{241, 1, 1, false},
-                      ChunkCase{292, 1, 52, true}, ChunkCase{293, 1, 53, false},
-                      ChunkCase{356, 1, 116, true}, ChunkCase{420, 1, 180, true},
-                      ChunkCase{480, 1, 240, false}, ChunkCase{481, 2, 1, false},
-                      // Larger than 32 bits: the plan must not wrap.
-                      ChunkCase{240ull * 0x1'0000'0000ull + 52, 0x1'0000'0000ull, 52, true}));
+INSTANTIATE_TEST_SUITE_P(Sizes, PlanChunksTest,
+                         ::testing::Values(ChunkCase{0, 0, 0, false}, ChunkCase{1, 0, 1, false},
+                                           ChunkCase{52, 0, 52, true}, ChunkCase{239, 0, 239, false},
+                                           ChunkCase{240, 0, 240, false}, ChunkCase{241, 1, 1, false},
+                                           ChunkCase{292, 1, 52, true}, ChunkCase{293, 1, 53, false},
+                                           ChunkCase{356, 1, 116, true}, ChunkCase{420, 1, 180, true},
+                                           ChunkCase{480, 1, 240, false}, ChunkCase{481, 2, 1, false},
+                                           // Larger than 32 bits: the plan must not wrap.
+                                           ChunkCase{240ull * 0x1'0000'0000ull + 52, 0x1'0000'0000ull, 52, true}));
 
 }  // namespace
 }  // namespace meterload

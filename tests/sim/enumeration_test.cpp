@@ -66,21 +66,26 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"HexFoundByHexPattern", "", kHexPattern, visa::VI_SUCCESS, {kHexAbc}},
         SearchCase{"HexNotFoundByDecimalPattern", "", kDecimalPattern, kNotFound, {}},
         SearchCase{"DecimalNotFoundByHexPattern", "enumerate=decimal", kHexPattern, kNotFound, {}},
-        SearchCase{"DecimalFoundByDecimalPattern", "enumerate=decimal", kDecimalPattern, visa::VI_SUCCESS,
-                   {kDecimalAbc}},
+        SearchCase{
+            "DecimalFoundByDecimalPattern", "enumerate=decimal", kDecimalPattern, visa::VI_SUCCESS, {kDecimalAbc}},
         SearchCase{"BothFormsByHexPattern", "enumerate=both", kHexPattern, visa::VI_SUCCESS, {kHexAbc}},
-        SearchCase{"BothFormsByAnyInstrument", "enumerate=both", "?*::INSTR", visa::VI_SUCCESS,
-                   {kHexAbc, kDecimalAbc}},
-        SearchCase{"TwoInstrumentsInConfiguredOrder", "serials=DEF456,ABC123", kHexPattern, visa::VI_SUCCESS,
+        SearchCase{"BothFormsByAnyInstrument", "enumerate=both", "?*::INSTR", visa::VI_SUCCESS, {kHexAbc, kDecimalAbc}},
+        SearchCase{"TwoInstrumentsInConfiguredOrder",
+                   "serials=DEF456,ABC123",
+                   kHexPattern,
+                   visa::VI_SUCCESS,
                    {kHexDef, kHexAbc}},
         SearchCase{"NoInstrument", "serials=", kHexPattern, kNotFound, {}},
         SearchCase{"NoInstrumentAnyPattern", "serials=", "?*::INSTR", kNotFound, {}},
         SearchCase{"CaseIgnored", "", "usb[0-9]*::0x1d47::0x0b62::?*instr", visa::VI_SUCCESS, {kHexAbc}},
         SearchCase{"PlusNeedsOneDigit", "", "USB[0-9]+::?*", visa::VI_SUCCESS, {kHexAbc}},
         SearchCase{"PlusMissingDigit", "", "USB[a-z]+::?*", kNotFound, {}},
-        SearchCase{"Alternatives", "serials=ABC123,DEF456", "USB0::?*::(DEF|XYZ)456::INSTR", visa::VI_SUCCESS,
-                   {kHexDef}},
-        SearchCase{"NegatedClass", "serials=ABC123,DEF456", "USB0::0x1D47::0x0B62::[^A]?*::INSTR", visa::VI_SUCCESS,
+        SearchCase{
+            "Alternatives", "serials=ABC123,DEF456", "USB0::?*::(DEF|XYZ)456::INSTR", visa::VI_SUCCESS, {kHexDef}},
+        SearchCase{"NegatedClass",
+                   "serials=ABC123,DEF456",
+                   "USB0::0x1D47::0x0B62::[^A]?*::INSTR",
+                   visa::VI_SUCCESS,
                    {kHexDef}},
         SearchCase{"WholeNameOnly", "", "USB0::0x1D47", kNotFound, {}},
         SearchCase{"UnclosedClass", "", "USB[0-9::?*", visa::VI_ERROR_INV_EXPR, {}},
@@ -134,18 +139,17 @@ TEST_P(OpenTest, AcceptsEveryFormOfTheInstrumentsName)
     EXPECT_EQ(vi == visa::VI_NULL, GetParam().status != visa::VI_SUCCESS) << "handle " << vi;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ResourceNames, OpenTest,
-    ::testing::Values(OpenCase{kHexAbc, visa::VI_SUCCESS}, OpenCase{kDecimalAbc, visa::VI_SUCCESS},
-                      OpenCase{"USB::0x1D47::0x0B62::ABC123::INSTR", visa::VI_SUCCESS},
-                      OpenCase{"usb0::0x1d47::0x0b62::abc123::instr", visa::VI_SUCCESS},
-                      OpenCase{"USB0::0x1D47::0x0B62::ABC123::0::INSTR", visa::VI_SUCCESS},
-                      OpenCase{"USB1::0x1D47::0x0B62::ABC123::INSTR", kNotFound},
-                      OpenCase{"USB0::0x1D47::0x0B63::ABC123::INSTR", kNotFound},
-                      OpenCase{"USB0::0x1D47::0x0B62::XYZ999::INSTR", kNotFound},
-                      OpenCase{"USB0::0x1D47::0x0B62", visa::VI_ERROR_INV_RSRC_NAME},
-                      OpenCase{"GPIB0::12::INSTR", visa::VI_ERROR_INV_RSRC_NAME},
-                      OpenCase{"", visa::VI_ERROR_INV_RSRC_NAME}));
+INSTANTIATE_TEST_SUITE_P(ResourceNames, OpenTest,
+                         ::testing::Values(OpenCase{kHexAbc, visa::VI_SUCCESS}, OpenCase{kDecimalAbc, visa::VI_SUCCESS},
+                                           OpenCase{"USB::0x1D47::0x0B62::ABC123::INSTR", visa::VI_SUCCESS},
+                                           OpenCase{"usb0::0x1d47::0x0b62::abc123::instr", visa::VI_SUCCESS},
+                                           OpenCase{"USB0::0x1D47::0x0B62::ABC123::0::INSTR", visa::VI_SUCCESS},
+                                           OpenCase{"USB1::0x1D47::0x0B62::ABC123::INSTR", kNotFound},
+                                           OpenCase{"USB0::0x1D47::0x0B63::ABC123::INSTR", kNotFound},
+                                           OpenCase{"USB0::0x1D47::0x0B62::XYZ999::INSTR", kNotFound},
+                                           OpenCase{"USB0::0x1D47::0x0B62", visa::VI_ERROR_INV_RSRC_NAME},
+                                           OpenCase{"GPIB0::12::INSTR", visa::VI_ERROR_INV_RSRC_NAME},
+                                           OpenCase{"", visa::VI_ERROR_INV_RSRC_NAME}));
 
 TEST(ResourceManagerTest, MissingResourceManagerFailsAndLeavesNoHandle)
 {

@@ -17,7 +17,7 @@ struct ScanCase {
     const char* reply;   // the identification reply, as the configuration writes it
     const char* format;  // one of %d %x %ld %f %lf, or "%d,%d"
     ViStatus status;
-    std::string after;   // the variables afterwards, printed; each starts at 1234 (12.5 for %f)
+    std::string after;  // the variables afterwards, printed; each starts at 1234 (12.5 for %f)
 };
 
 void PrintTo(const ScanCase& c, std::ostream* os)
@@ -69,18 +69,17 @@ TEST_P(FormattedNumberRead, WritesTheVariableOnlyWhenANumberWasRead)
 
 constexpr ViStatus kMismatch = static_cast<ViStatus>(0xBFFF003FUL);  // VI_ERROR_INV_FMT
 
-INSTANTIATE_TEST_SUITE_P(
-    Replies, FormattedNumberRead,
-    ::testing::Values(ScanCase{"Int", " 42\\n", "%d", visa::VI_SUCCESS, "42"},
-                      ScanCase{"Hex", "ff\\n", "%x", visa::VI_SUCCESS, "255"},
-                      ScanCase{"Double", "0.25\\n", "%lf", visa::VI_SUCCESS, "0.25"},
-                      ScanCase{"IntFromText", "KORVALEN\\n", "%d", kMismatch, "1234"},
-                      ScanCase{"HexFromText", "zz\\n", "%x", kMismatch, "1234"},
-                      ScanCase{"LongFromEmptyLine", "\\n", "%ld", kMismatch, "1234"},
-                      ScanCase{"FloatFromSign", "-\\n", "%f", kMismatch, "12.5"},
-                      ScanCase{"DoubleFromText", "x1\\n", "%lf", kMismatch, "12.5"},
-                      ScanCase{"SecondNumberMissing", "7,x\\n", "%d,%d", kMismatch, "7,1234"}),
-    [](const auto& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(Replies, FormattedNumberRead,
+                         ::testing::Values(ScanCase{"Int", " 42\\n", "%d", visa::VI_SUCCESS, "42"},
+                                           ScanCase{"Hex", "ff\\n", "%x", visa::VI_SUCCESS, "255"},
+                                           ScanCase{"Double", "0.25\\n", "%lf", visa::VI_SUCCESS, "0.25"},
+                                           ScanCase{"IntFromText", "KORVALEN\\n", "%d", kMismatch, "1234"},
+                                           ScanCase{"HexFromText", "zz\\n", "%x", kMismatch, "1234"},
+                                           ScanCase{"LongFromEmptyLine", "\\n", "%ld", kMismatch, "1234"},
+                                           ScanCase{"FloatFromSign", "-\\n", "%f", kMismatch, "12.5"},
+                                           ScanCase{"DoubleFromText", "x1\\n", "%lf", kMismatch, "12.5"},
+                                           ScanCase{"SecondNumberMissing", "7,x\\n", "%d,%d", kMismatch, "7,1234"}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace meterload::testing

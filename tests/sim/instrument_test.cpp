@@ -50,13 +50,13 @@ TEST_P(IdentityTest, AnswersTheIdentificationQuery)
 
 INSTANTIATE_TEST_SUITE_P(
     Identification, IdentityTest,
-    ::testing::Values(
-        IdentityCase{"Default", "", "KORVALEN,ZQ6140,ABC123,02.05-11-07\n"},
-        IdentityCase{"Versions", "serials=QX7\nversions=02.10-05-12", "KORVALEN,ZQ6140,QX7,02.10-05-12\n"},
-        IdentityCase{"WithoutComma", "idn=KORVALEN ZQ6140\\n", "KORVALEN ZQ6140\n"},
-        IdentityCase{"EscapedBytes", "idn=A,\\xAB\\x01", "A,\xAB\x01"},
-        IdentityCase{"UpdateModeAtPowerOn", "mode=update", "KORVALEN,ZQ6140,ABC123,WDL\n"},
-        IdentityCase{"UpdateModeIgnoresIdnKey", "mode=update\nidn=X", "KORVALEN,ZQ6140,ABC123,WDL\n"}),
+    ::testing::Values(IdentityCase{"Default", "", "KORVALEN,ZQ6140,ABC123,02.05-11-07\n"},
+                      IdentityCase{"Versions", "serials=QX7\nversions=02.10-05-12",
+                                   "KORVALEN,ZQ6140,QX7,02.10-05-12\n"},
+                      IdentityCase{"WithoutComma", "idn=KORVALEN ZQ6140\\n", "KORVALEN ZQ6140\n"},
+                      IdentityCase{"EscapedBytes", "idn=A,\\xAB\\x01", "A,\xAB\x01"},
+                      IdentityCase{"UpdateModeAtPowerOn", "mode=update", "KORVALEN,ZQ6140,ABC123,WDL\n"},
+                      IdentityCase{"UpdateModeIgnoresIdnKey", "mode=update\nidn=X", "KORVALEN,ZQ6140,ABC123,WDL\n"}),
     [](const ::testing::TestParamInfo<IdentityCase>& param) { return std::string(param.param.label); });
 
 TEST(ReadTest, LongReplyIsKeptForTheNextRead)
@@ -206,14 +206,15 @@ TEST_P(ScriptTest, StatusReadsFollowTheScript)
     EXPECT_EQ(answers, GetParam().answers);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ReplyScript, ScriptTest,
-    ::testing::Values(ScriptCase{"DefaultAccepts", "", {"30", "30"}},
-                      ScriptCase{"Codes", "1,6,0", {"31", "36", "30", "30"}},
-                      ScriptCase{"Prefixed", "ab2,AB0", {"AB 32", "AB 30"}},
-                      ScriptCase{"Silent", "none,0", {"TMO", "30"}},
-                      ScriptCase{"RawBytes", "hex:41AB00", {"41 AB 00"}}),
-    [](const ::testing::TestParamInfo<ScriptCase>& param) { return std::string(param.param.label); });
+INSTANTIATE_TEST_SUITE_P(ReplyScript, ScriptTest,
+                         ::testing::Values(ScriptCase{"DefaultAccepts", "", {"30", "30"}},
+                                           ScriptCase{"Codes", "1,6,0", {"31", "36", "30", "30"}},
+                                           ScriptCase{"Prefixed", "ab2,AB0", {"AB 32", "AB 30"}},
+                                           ScriptCase{"Silent", "none,0", {"TMO", "30"}},
+                                           ScriptCase{"RawBytes", "hex:41AB00", {"41 AB 00"}}),
+                         [](const ::testing::TestParamInfo<ScriptCase>& param) {
+                             return std::string(param.param.label);
+                         });
 
 struct FaultCase {
     const char* label;
@@ -243,13 +244,12 @@ TEST_P(FaultTest, DataWritesFailOrFallShortWhereConfigured)
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, FaultTest,
-    ::testing::Values(
-        FaultCase{"NoFault", "", 600, {0, 0, 0}, {240, 240, 120}},
-        FaultCase{"FailInSecondWrite", "fail_write_after=300", 720, {0, kIoError, kIoError}, {240, 0, 0}},
-        FaultCase{"FailAtFirstByte", "fail_write_after=0", 300, {kIoError, kIoError}, {0, 0}},
-        FaultCase{"FailAfterTheImage", "fail_write_after=600", 600, {0, 0, 0}, {240, 240, 120}},
-        FaultCase{"ShortSecondWrite", "short_write_after=300", 720, {0, 0, 0}, {240, 60, 240}},
-        FaultCase{"ShortLastPiece", "short_write_after=356", 420, {0, 0}, {240, 116}}),
+    ::testing::Values(FaultCase{"NoFault", "", 600, {0, 0, 0}, {240, 240, 120}},
+                      FaultCase{"FailInSecondWrite", "fail_write_after=300", 720, {0, kIoError, kIoError}, {240, 0, 0}},
+                      FaultCase{"FailAtFirstByte", "fail_write_after=0", 300, {kIoError, kIoError}, {0, 0}},
+                      FaultCase{"FailAfterTheImage", "fail_write_after=600", 600, {0, 0, 0}, {240, 240, 120}},
+                      FaultCase{"ShortSecondWrite", "short_write_after=300", 720, {0, 0, 0}, {240, 60, 240}},
+                      FaultCase{"ShortLastPiece", "short_write_after=356", 420, {0, 0}, {240, 116}}),
     [](const ::testing::TestParamInfo<FaultCase>& param) { return std::string(param.param.label); });
 
 TEST(FaultTest, FailedEndFrameReportsNothingSent)
@@ -292,7 +292,7 @@ __declspec(noinline)
 #else
 __attribute__((noinline))
 #endif
-void StackMark(std::uintptr_t& where)
+    void StackMark(std::uintptr_t& where)
 {
     volatile char mark = 0;
     where = reinterpret_cast<std::uintptr_t>(&mark);

@@ -55,7 +55,7 @@ std::string Probe(VisaApi& api, const std::string& serial)
 
 struct PerSerialCase {
     const char* name;
-    std::string config;  // for the instruments ABC123,DEF456,GHI789
+    std::string config;                 // for the instruments ABC123,DEF456,GHI789
     std::vector<std::string> expected;  // Probe() of each, in that order
 };
 
@@ -83,7 +83,8 @@ INSTANTIATE_TEST_SUITE_P(
                       "DEF456.replies=3\nreplies=1\nGHI789.replies=ab2",
                       {"KORVALEN,ZQ6140,ABC123,02.05-11-07 | data ok 200 | end ok | reply 1",
                        "KORVALEN,ZQ6140,DEF456,02.05-11-07 | data ok 200 | end ok | reply 3",
-                       "KORVALEN,ZQ6140,GHI789,02.05-11-07 | data ok 200 | end ok | reply \xAB" "2"}},
+                       "KORVALEN,ZQ6140,GHI789,02.05-11-07 | data ok 200 | end ok | reply \xAB"
+                       "2"}},
         PerSerialCase{"WriteFaultsOfOne",
                       "ABC123.fail_write_after=10\nDEF456.short_write_after=50",
                       {"KORVALEN,ZQ6140,ABC123,02.05-11-07 | data BFFF003E 0 | end ok | reply 0",
@@ -221,8 +222,7 @@ TEST(PerSerialSources, BadLinesOfTheFileAreReportedAndSkipped)
                 errors.push_back(event.Field("line"));
             }
         }
-        EXPECT_EQ(errors, (std::vector<std::string>{"DEF456.mode=asleep", "ZQSIM_DEF456_IDN=\\x",
-                                                    "XYZ.replies=1"}));
+        EXPECT_EQ(errors, (std::vector<std::string>{"DEF456.mode=asleep", "ZQSIM_DEF456_IDN=\\x", "XYZ.replies=1"}));
         EXPECT_EQ(Probe(api, "DEF456"), "KORVALEN,ZQ6140,DEF456,02.05-11-07 | data ok 200 | end ok | reply 3");
         EXPECT_EQ(Probe(api, "ABC123"), "KORVALEN,ZQ6140,ABC123,02.05-11-07" + kPlain);
     }

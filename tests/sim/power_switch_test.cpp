@@ -100,8 +100,7 @@ TEST_F(PowerSwitchTest, WhatComesBackDependsOnWhatWasAccepted)
         std::string reply;
     };
     const Case cases[] = {
-        {"accepted, received version", "received_versions=02.06-11-07\n", true,
-         "KORVALEN,ZQ6140,ABC123,02.06-11-07\n"},
+        {"accepted, received version", "received_versions=02.06-11-07\n", true, "KORVALEN,ZQ6140,ABC123,02.06-11-07\n"},
         {"accepted, no received version: the old one", "", true, "KORVALEN,ZQ6140,ABC123,02.05-11-07\n"},
         {"accepted, back in its loader", "received_versions=02.06-11-07\nreceived_mode=update\n", true,
          "KORVALEN,ZQ6140,ABC123,WDL\n"},

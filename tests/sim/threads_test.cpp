@@ -12,8 +12,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <regex>
@@ -270,8 +270,9 @@ void ExpectTranscriptWhole(const SimInstrument& sim)
     while (same < inFile.size() && same < text.size() && inFile[same] == text[same]) {
         ++same;
     }
-    EXPECT_TRUE(inFile == text) << "the transcript file differs from the library's own copy from byte " << same
-                                << ":\n" << inFile.substr(same, 200) << "\n---\n" << text.substr(same, 200);
+    EXPECT_TRUE(inFile == text) << "the transcript file differs from the library's own copy from byte " << same << ":\n"
+                                << inFile.substr(same, 200) << "\n---\n"
+                                << text.substr(same, 200);
     const std::vector<WireEvent> events = ParseTranscript(text);
     for (std::size_t i = 1; i < events.size(); ++i) {
         ASSERT_GE(events[i].time, events[i - 1].time) << "line " << i + 1 << ": " << events[i].name;
@@ -340,10 +341,10 @@ TEST(ThreadsTest, ASilentReplyHoldsUpOnlyItsOwnInstrument)
     // The silent read is stamped when it began and its session waits out
     // the timeout; every other instrument finished images in between.
     const std::vector<WireEvent> events = sim.Transcript();
-    const std::size_t read = FindEvent(events, 0, [&](const WireEvent& e) {
-        return e.name == "viRead" && e.Field("serial") == quiet;
-    });
-    const std::size_t next = FindEvent(events, read + 1, [&](const WireEvent& e) { return e.Field("serial") == quiet; });
+    const std::size_t read =
+        FindEvent(events, 0, [&](const WireEvent& e) { return e.name == "viRead" && e.Field("serial") == quiet; });
+    const std::size_t next =
+        FindEvent(events, read + 1, [&](const WireEvent& e) { return e.Field("serial") == quiet; });
     ASSERT_LT(next, events.size()) << sim.TranscriptText();
     EXPECT_EQ(events[read].Field("timeout_ms"), std::to_string(kSilentTimeoutMs));
     EXPECT_GE(events[next].time, events[read].time + kSilentTimeoutMs * 1000ULL)
@@ -403,9 +404,8 @@ TEST(ThreadsTest, AHeldWriteHoldsUpOnlyItsOwnInstrument)
     // other instrument finished images between the hold and the write.
     const std::vector<WireEvent> events = sim.Transcript();
     const std::size_t hold = FindEvent(events, 0, [](const WireEvent& e) { return e.name == "held"; });
-    const std::size_t write = FindEvent(events, hold, [&](const WireEvent& e) {
-        return e.name == "viWrite" && e.Field("serial") == gated;
-    });
+    const std::size_t write =
+        FindEvent(events, hold, [&](const WireEvent& e) { return e.name == "viWrite" && e.Field("serial") == gated; });
     ASSERT_LT(write, events.size()) << sim.TranscriptText();
     EXPECT_EQ(events[write].bytes, BytesOf(second));
     EXPECT_EQ(HeldWrites(events, gated).size(), 1U);

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <set>
 #include <regex>
+#include <set>
 #include <sstream>
 
 namespace meterload::testing {
@@ -209,8 +209,8 @@ TEST(ConfigureTest, TheLongestSerialStillFitsTheDescriptor)
     EXPECT_EQ(std::string(text), "USB0::0x1D47::0x0B62::" + serial + "::INSTR");
 }
 
-const char* const kBoundFunctions[] = {"viOpenDefaultRM", "viFindRsrc", "viClose",   "viOpen",        "viFindNext",
-                                       "viQueryf",        "viWrite",    "viRead",    "viSetAttribute"};
+const char* const kBoundFunctions[] = {"viOpenDefaultRM", "viFindRsrc", "viClose", "viOpen",        "viFindNext",
+                                       "viQueryf",        "viWrite",    "viRead",  "viSetAttribute"};
 
 class VariantTest : public ::testing::TestWithParam<const char*> {};
 

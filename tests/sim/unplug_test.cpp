@@ -106,19 +106,24 @@ INSTANTIATE_TEST_SUITE_P(
     Points, UnplugPointTest,
     ::testing::Values(
         // What arrived before the unplug is reported with the failure.
-        WhereCase{"InsideAWrite", "unplug_after_bytes=300",
+        WhereCase{"InsideAWrite",
+                  "unplug_after_bytes=300",
                   {"data:240", "data:240", "data:240", "read"},
                   {"ok 240", "lost 60", "lost 0", "lost"}},
-        WhereCase{"AtTheEndOfAWrite", "unplug_after_bytes=240", {"data:240", "read", "frame"}, {"ok 240", "lost", "lost"}},
+        WhereCase{
+            "AtTheEndOfAWrite", "unplug_after_bytes=240", {"data:240", "read", "frame"}, {"ok 240", "lost", "lost"}},
         WhereCase{"AtTheFirstByte", "unplug_after_bytes=0", {"data:10", "read"}, {"lost 0", "lost"}},
         // Between two images: the EndFrame arrives, its reply does not.
-        WhereCase{"AfterTheFirstImage", "unplug_after_images=1",
+        WhereCase{"AfterTheFirstImage",
+                  "unplug_after_images=1",
                   {"data:100", "read", "frame", "read", "data:100"},
                   {"ok 100", "ok", "ok", "lost", "lost 0"}},
-        WhereCase{"AfterTheSecondImage", "unplug_after_images=2",
+        WhereCase{"AfterTheSecondImage",
+                  "unplug_after_images=2",
                   {"data:100", "read", "frame", "read", "data:50", "read", "frame", "read"},
                   {"ok 100", "ok", "ok", "ok", "ok 50", "ok", "ok", "lost"}},
-        WhereCase{"AfterSomeTime", "unplug_after_ms=1000",
+        WhereCase{"AfterSomeTime",
+                  "unplug_after_ms=1000",
                   {"wait:999", "data:10", "wait:1", "data:10", "read"},
                   {"waited", "ok 10", "waited", "lost 0", "lost"}}),
     [](const ::testing::TestParamInfo<WhereCase>& param) { return std::string(param.param.label); });

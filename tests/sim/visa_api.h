@@ -13,8 +13,8 @@
 
 namespace meterload::testing {
 
-using visa::ViStatus;
 using visa::ViSession;
+using visa::ViStatus;
 using visa::ViUInt32;
 
 using ViGetAttributeFn = ViStatus(METERLOAD_VI_FUNC*)(visa::ViObject, visa::ViAttr, void*);
@@ -90,8 +90,8 @@ struct VisaApi {
     ViStatus WriteText(ViSession vi, const std::string& text, ViUInt32* sent = nullptr)
     {
         ViUInt32 count = 0;
-        const ViStatus status = write(vi, reinterpret_cast<const visa::ViByte*>(text.data()),
-                                      static_cast<ViUInt32>(text.size()), &count);
+        const ViStatus status =
+            write(vi, reinterpret_cast<const visa::ViByte*>(text.data()), static_cast<ViUInt32>(text.size()), &count);
         if (sent != nullptr) {
             *sent = count;
         }

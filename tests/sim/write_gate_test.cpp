@@ -45,9 +45,14 @@ TEST_F(WriteGateTest, OnlyImageDataPastTheGateWaitsUntilItOpens)
     const ViSession vi = api.OpenSerial("ABC123");
     ASSERT_NE(vi, visa::VI_NULL);
     // None of these is image data past byte 100: none waits.
-    const std::vector<std::string> passing = {"*idn?\n", "L0\n", "system:update\n", "*idn?\n",
-                                              std::string(52, 'a'), "@?\n",  // the PadCommand, not data
-                                              std::string(48, 'b'), kEndFrame};
+    const std::vector<std::string> passing = {"*idn?\n",
+                                              "L0\n",
+                                              "system:update\n",
+                                              "*idn?\n",
+                                              std::string(52, 'a'),
+                                              "@?\n",  // the PadCommand, not data
+                                              std::string(48, 'b'),
+                                              kEndFrame};
     for (const std::string& bytes : passing) {
         EXPECT_EQ(api.WriteText(vi, bytes), visa::VI_SUCCESS) << bytes;
     }
@@ -95,8 +100,7 @@ TEST_F(WriteGateTest, OnlyImageDataPastTheGateWaitsUntilItOpens)
 
 TEST_F(WriteGateTest, AnInstrumentSwitchedOffWhileAWriteWaitsFailsIt)
 {
-    ASSERT_TRUE(sim_.Configure("serials=ABC123\n" + gates_.ConfigLine() + "power_switches=" + sim_.Directory() +
-                               "\n"));
+    ASSERT_TRUE(sim_.Configure("serials=ABC123\n" + gates_.ConfigLine() + "power_switches=" + sim_.Directory() + "\n"));
     gates_.HoldAfter("ABC123", 0);
     VisaApi api(sim_.LibraryPath());
     const ViSession vi = api.OpenSerial("ABC123");

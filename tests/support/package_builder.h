@@ -78,8 +78,7 @@ inline void PutLittleEndian32(Bytes& bytes, std::size_t at, std::int32_t value)
 inline void WriteFileBytes(const std::string& path, const Bytes& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!out) {
         throw std::runtime_error("cannot write " + path);
     }
@@ -129,10 +128,7 @@ public:
     }
 
     // Where the table ends and the first image added with Image() begins.
-    std::size_t TableEnd() const
-    {
-        return kTestPackageHeaderSize + kTestPackageEntrySize * entries_.size();
-    }
+    std::size_t TableEnd() const { return kTestPackageHeaderSize + kTestPackageEntrySize * entries_.size(); }
 
     // Where image `index` (counted from 0, in the order of Image()) lies.
     std::size_t ImageOffset(std::size_t index) const
@@ -147,17 +143,13 @@ public:
     Bytes Build() const
     {
         Bytes file(TableEnd(), 0);
-        const auto count = hasCountOverride_ ? countOverride_
-                                             : static_cast<std::int32_t>(entries_.size());
+        const auto count = hasCountOverride_ ? countOverride_ : static_cast<std::int32_t>(entries_.size());
         PutLittleEndian32(file, 512, count);
         for (std::size_t e = 0; e < entries_.size(); ++e) {
             const EntrySpec& spec = entries_[e];
             const std::size_t at = kTestPackageHeaderSize + kTestPackageEntrySize * e;
-            const auto offset = spec.fromImage ? static_cast<std::int32_t>(ImageOffset(spec.image))
-                                               : spec.offset;
-            const auto size = spec.fromImage
-                                  ? static_cast<std::int32_t>(images_[spec.image].size())
-                                  : spec.size;
+            const auto offset = spec.fromImage ? static_cast<std::int32_t>(ImageOffset(spec.image)) : spec.offset;
+            const auto size = spec.fromImage ? static_cast<std::int32_t>(images_[spec.image].size()) : spec.size;
             PutLittleEndian32(file, at, offset);
             PutLittleEndian32(file, at + 4, size);
             for (std::size_t i = 0; i < spec.name.size() && i < 511; ++i) {

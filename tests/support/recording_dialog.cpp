@@ -9,10 +9,22 @@ namespace meterload::testing {
 
 namespace {
 
-const char* OwnerName(BoxOwner owner) { return owner == BoxOwner::Dialog ? "dialog" : "none"; }
-const char* ButtonsName(BoxButtons buttons) { return buttons == BoxButtons::Ok ? "OK" : "OK|Cancel"; }
-const char* IconName(BoxIcon icon) { return icon == BoxIcon::Exclamation ? "exclamation" : "question"; }
-const char* AnswerName(BoxAnswer answer) { return answer == BoxAnswer::Ok ? "OK" : "Cancel"; }
+const char* OwnerName(BoxOwner owner)
+{
+    return owner == BoxOwner::Dialog ? "dialog" : "none";
+}
+const char* ButtonsName(BoxButtons buttons)
+{
+    return buttons == BoxButtons::Ok ? "OK" : "OK|Cancel";
+}
+const char* IconName(BoxIcon icon)
+{
+    return icon == BoxIcon::Exclamation ? "exclamation" : "question";
+}
+const char* AnswerName(BoxAnswer answer)
+{
+    return answer == BoxAnswer::Ok ? "OK" : "Cancel";
+}
 
 // Shows control characters so that "\r\n" inside texts stays visible.
 std::string Quoted(const std::string& text)
@@ -39,30 +51,14 @@ std::string Describe(const DialogEvent& event)
     using Kind = DialogEvent::Kind;
     std::ostringstream out;
     switch (event.kind) {
-    case Kind::Log:
-        out << "log " << Quoted(event.text);
-        break;
-    case Kind::ScrollLogToEnd:
-        out << "scroll-to-end";
-        break;
-    case Kind::Pump:
-        out << (event.quit ? "pump (quit)" : "pump");
-        break;
-    case Kind::Drain:
-        out << "drain";
-        break;
-    case Kind::SetCaption:
-        out << "caption " << event.control << " " << Quoted(event.text);
-        break;
-    case Kind::Enable:
-        out << (event.enable ? "enable " : "disable ") << event.control;
-        break;
-    case Kind::Hide:
-        out << "hide " << event.control;
-        break;
-    case Kind::InvalidateAll:
-        out << "invalidate";
-        break;
+    case Kind::Log: out << "log " << Quoted(event.text); break;
+    case Kind::ScrollLogToEnd: out << "scroll-to-end"; break;
+    case Kind::Pump: out << (event.quit ? "pump (quit)" : "pump"); break;
+    case Kind::Drain: out << "drain"; break;
+    case Kind::SetCaption: out << "caption " << event.control << " " << Quoted(event.text); break;
+    case Kind::Enable: out << (event.enable ? "enable " : "disable ") << event.control; break;
+    case Kind::Hide: out << "hide " << event.control; break;
+    case Kind::InvalidateAll: out << "invalidate"; break;
     case Kind::MessageBox:
         out << "box owner=" << OwnerName(event.owner) << " text=" << Quoted(event.text)
             << " caption=" << Quoted(event.caption) << " buttons=" << ButtonsName(event.buttons)
@@ -76,7 +72,10 @@ std::string Describe(const DialogEvent& event)
     return out.str();
 }
 
-std::ostream& operator<<(std::ostream& out, const DialogEvent& event) { return out << Describe(event); }
+std::ostream& operator<<(std::ostream& out, const DialogEvent& event)
+{
+    return out << Describe(event);
+}
 
 RecordingDialog::RecordingDialog()
 {
@@ -172,9 +171,8 @@ void RecordingDialog::InvalidateAll()
     events_.push_back(std::move(event));
 }
 
-BoxAnswer RecordingDialog::ShowMessageBox(BoxOwner owner, const std::string& text,
-                                          const std::string& caption, BoxButtons buttons,
-                                          BoxIcon icon)
+BoxAnswer RecordingDialog::ShowMessageBox(BoxOwner owner, const std::string& text, const std::string& caption,
+                                          BoxButtons buttons, BoxIcon icon)
 {
     DialogEvent event;
     event.kind = DialogEvent::Kind::MessageBox;

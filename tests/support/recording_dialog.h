@@ -31,17 +31,17 @@ struct DialogEvent {
     };
 
     Kind kind = Kind::Pump;
-    int control = 0;             // SetCaption, Enable, Hide
-    std::string text;            // Log: the whole text; SetCaption: the caption;
-                                 // MessageBox: the text; FileDialog: the filter
-    std::string caption;         // MessageBox
-    bool enable = false;         // Enable
+    int control = 0;      // SetCaption, Enable, Hide
+    std::string text;     // Log: the whole text; SetCaption: the caption;
+                          // MessageBox: the text; FileDialog: the filter
+    std::string caption;  // MessageBox
+    bool enable = false;  // Enable
     BoxOwner owner = BoxOwner::Dialog;
     BoxButtons buttons = BoxButtons::Ok;
     BoxIcon icon = BoxIcon::Exclamation;
-    BoxAnswer answer = BoxAnswer::Ok;     // MessageBox: how it was dismissed
-    std::optional<std::string> chosen;    // FileDialog: what it returned
-    bool quit = false;                    // Pump: returned false (quit met)
+    BoxAnswer answer = BoxAnswer::Ok;   // MessageBox: how it was dismissed
+    std::optional<std::string> chosen;  // FileDialog: what it returned
+    bool quit = false;                  // Pump: returned false (quit met)
 };
 
 std::string Describe(const DialogEvent& event);
@@ -61,8 +61,8 @@ public:
     void EnableControl(int control, bool enable) override;
     void HideControl(int control) override;
     void InvalidateAll() override;
-    BoxAnswer ShowMessageBox(BoxOwner owner, const std::string& text, const std::string& caption,
-                             BoxButtons buttons, BoxIcon icon) override;
+    BoxAnswer ShowMessageBox(BoxOwner owner, const std::string& text, const std::string& caption, BoxButtons buttons,
+                             BoxIcon icon) override;
     std::optional<std::string> ChooseFileToOpen(const std::string& filter) override;
 
     // The log's whole text as the window would show it, lines separated by "\r\n".

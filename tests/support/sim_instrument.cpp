@@ -24,9 +24,9 @@ std::string MakePrivateDirectory()
     std::random_device random;
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                           ("zqsim-" + std::to_string(stamp) + "-" + std::to_string(random()) + "-" +
-                                            std::to_string(counter++));
+        const std::filesystem::path path =
+            std::filesystem::temp_directory_path() /
+            ("zqsim-" + std::to_string(stamp) + "-" + std::to_string(random()) + "-" + std::to_string(counter++));
         std::error_code error;
         if (std::filesystem::create_directory(path, error)) {
             return path.string();
@@ -81,8 +81,7 @@ std::vector<WireEvent> InstrumentEvents(const std::vector<WireEvent>& events, co
     return selected;
 }
 
-std::vector<std::vector<std::uint8_t>> InstrumentWrites(const std::vector<WireEvent>& events,
-                                                        const std::string& serial)
+std::vector<std::vector<std::uint8_t>> InstrumentWrites(const std::vector<WireEvent>& events, const std::string& serial)
 {
     std::vector<std::vector<std::uint8_t>> writes;
     for (const WireEvent& event : InstrumentEvents(events, serial)) {

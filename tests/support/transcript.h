@@ -10,8 +10,8 @@
 namespace meterload::testing {
 
 struct WireEvent {
-    std::uint64_t time = 0;  // microseconds on the simulator's clock
-    std::string name;        // load, viWrite, image, ...
+    std::uint64_t time = 0;                     // microseconds on the simulator's clock
+    std::string name;                           // load, viWrite, image, ...
     std::map<std::string, std::string> fields;  // values with their escapes decoded
     std::vector<std::uint8_t> bytes;            // the data= field, decoded from hex
 

@@ -8,9 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <random>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <set>
 #include <string>
 
@@ -20,7 +20,10 @@ inline constexpr int kAppendsEach = 25;
 // Long enough that one write cannot be assumed to go out at once.
 inline constexpr std::size_t kBigReason = 200 * 1024;
 
-inline std::size_t ReasonSize(int n) { return n % 5 == 0 ? kBigReason : 10; }
+inline std::size_t ReasonSize(int n)
+{
+    return n % 5 == 0 ? kBigReason : 10;
+}
 
 inline UpdateRecord Sample(const std::string& serial, int n, std::size_t reasonSize = 10)
 {
@@ -46,8 +49,7 @@ protected:
         // folder is named for the test and a random number, never shared.
         const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
         dir_ = (std::filesystem::temp_directory_path() /
-                ("meterload-history-" + std::string(test->name()) + "-" +
-                 std::to_string(std::random_device{}())))
+                ("meterload-history-" + std::string(test->name()) + "-" + std::to_string(std::random_device{}())))
                    .string();
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);

@@ -33,8 +33,8 @@ TEST_F(HistoryTest, ALineWrittenBeforeVerificationsIsStillAnUpdate)
             << "\n";
     }
     std::string error;
-    ASSERT_TRUE(AppendRecord(path_, At("2026-12-10T14:05:00.000Z", "DEF456", std::string(64, 'b'), true, "verified"),
-                             error))
+    ASSERT_TRUE(
+        AppendRecord(path_, At("2026-12-10T14:05:00.000Z", "DEF456", std::string(64, 'b'), true, "verified"), error))
         << error;
     const History history = ReadHistory(path_);
     EXPECT_TRUE(history.warnings.empty()) << history.warnings.front();

@@ -61,11 +61,9 @@ TEST_P(BodySizeTest, StreamsTheBodyAndInstallsIt)
 }
 
 INSTANTIATE_TEST_SUITE_P(PadRule, BodySizeTest,
-                         ::testing::Values(BodyCase{0, false}, BodyCase{52, true},
-                                           BodyCase{240, false}, BodyCase{291, false},
-                                           BodyCase{292, true}, BodyCase{293, false},
-                                           BodyCase{356, true}, BodyCase{420, true},
-                                           BodyCase{480, false}),
+                         ::testing::Values(BodyCase{0, false}, BodyCase{52, true}, BodyCase{240, false},
+                                           BodyCase{291, false}, BodyCase{292, true}, BodyCase{293, false},
+                                           BodyCase{356, true}, BodyCase{420, true}, BodyCase{480, false}),
                          [](const auto& testCase) { return "Body" + std::to_string(testCase.param.size); });
 
 // --- Pacing -------------------------------------------------------------------
@@ -120,8 +118,8 @@ TEST_F(UpdateFlowTest, PausesWhereTheInstrumentNeedsTime)
     const auto& events = dialog.Events();
     bool invalidatedThenPumped = false;
     for (std::size_t i = 0; i + 1 < events.size(); ++i) {
-        invalidatedThenPumped |= events[i].kind == DialogEvent::Kind::InvalidateAll &&
-                                 events[i + 1].kind == DialogEvent::Kind::Pump;
+        invalidatedThenPumped |=
+            events[i].kind == DialogEvent::Kind::InvalidateAll && events[i + 1].kind == DialogEvent::Kind::Pump;
     }
     EXPECT_TRUE(invalidatedThenPumped) << dialog.EventLog();
 }
@@ -177,8 +175,7 @@ TEST_P(ReplyTest, ReportsTheReplyAndEndsAccordingly)
     const std::vector<Bytes> writes = Writes();
     ASSERT_FALSE(writes.empty());
     EXPECT_EQ(writes.back() == kFrame, c.frameSent) << HexList(writes);
-    EXPECT_THAT(dialog.LogLines(),
-                ElementsAreArray(c.installed ? SuccessLines("main.bin") : FailureLines("main.bin")));
+    EXPECT_THAT(dialog.LogLines(), ElementsAreArray(c.installed ? SuccessLines("main.bin") : FailureLines("main.bin")));
     EXPECT_FALSE(driver.Ready());
     EXPECT_EQ(dialog.Caption(kSelectButton), "Continue");
 }
@@ -189,18 +186,17 @@ const char* const kRestart = "Upgrade failure...Please restart ZQ6140 and try ag
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, ReplyTest,
-    ::testing::Values(
-        ReplyCase{"BothAccepted", "0,0", {}, true, true},
-        ReplyCase{"BothAcceptedBehindPrefix", "ab0,ab0", {}, true, true},
-        ReplyCase{"FirstFrameError", "1", {kChecksum, "FRAME_ERROR"}, false, false},
-        ReplyCase{"FirstChecksum", "2", {kChecksum, "CHECKSUM_ERROR"}, false, false},
-        ReplyCase{"FirstChecksumBehindPrefix", "ab2", {kChecksum}, false, false},
-        ReplyCase{"FirstFirmwareError", "6", {kChecksum, "FW_ERROR"}, false, false},
-        ReplyCase{"FirstUnknownCode", "7", {kChecksum}, false, false},
-        ReplyCase{"FirstPrefixAlone", "hex:AB", {kChecksum}, false, false},
-        ReplyCase{"SecondVersionError", "0,5", {kCheckEof, kRestart, "VERSION_ERROR"}, true, false},
-        ReplyCase{"SecondEraseBehindPrefix", "0,ab3", {kCheckEof, kRestart}, true, false},
-        ReplyCase{"SecondProgramError", "ab0,4", {kCheckEof, kRestart, "PROGRAM_ERROR"}, true, false}),
+    ::testing::Values(ReplyCase{"BothAccepted", "0,0", {}, true, true},
+                      ReplyCase{"BothAcceptedBehindPrefix", "ab0,ab0", {}, true, true},
+                      ReplyCase{"FirstFrameError", "1", {kChecksum, "FRAME_ERROR"}, false, false},
+                      ReplyCase{"FirstChecksum", "2", {kChecksum, "CHECKSUM_ERROR"}, false, false},
+                      ReplyCase{"FirstChecksumBehindPrefix", "ab2", {kChecksum}, false, false},
+                      ReplyCase{"FirstFirmwareError", "6", {kChecksum, "FW_ERROR"}, false, false},
+                      ReplyCase{"FirstUnknownCode", "7", {kChecksum}, false, false},
+                      ReplyCase{"FirstPrefixAlone", "hex:AB", {kChecksum}, false, false},
+                      ReplyCase{"SecondVersionError", "0,5", {kCheckEof, kRestart, "VERSION_ERROR"}, true, false},
+                      ReplyCase{"SecondEraseBehindPrefix", "0,ab3", {kCheckEof, kRestart}, true, false},
+                      ReplyCase{"SecondProgramError", "ab0,4", {kCheckEof, kRestart, "PROGRAM_ERROR"}, true, false}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
 struct SilenceCase {
@@ -285,17 +281,32 @@ const char* const kShortError = "the 1-1st Error -- in writing progress.";
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, WriteFaultTest,
-    ::testing::Values(
-        WriteFaultCase{"SecondWriteFails", "fail_write_after=240", 480,
-                       {kFirstError, "", "Upgrade failure....Please restart ZQ6140 and try again."}, 2, false},
-        // A failed write is not followed by the pad, even at 52 bytes.
-        WriteFaultCase{"OnlyWriteOf52Fails", "fail_write_after=0", 52,
-                       {kFirstError, "", "Upgrade failure....Please restart ZQ6140 and try again."}, 1, false},
-        // 116 of 240 sent: the pad follows the short write.
-        WriteFaultCase{"ShortWriteOf116", "short_write_after=356", 480,
-                       {kShortError, "", "Upgrade failure....during writing progress."}, 2, true},
-        WriteFaultCase{"ShortWriteOf100", "short_write_after=100", 240,
-                       {kShortError, "", "Upgrade failure....during writing progress."}, 1, false}),
+    ::testing::Values(WriteFaultCase{"SecondWriteFails",
+                                     "fail_write_after=240",
+                                     480,
+                                     {kFirstError, "", "Upgrade failure....Please restart ZQ6140 and try again."},
+                                     2,
+                                     false},
+                      // A failed write is not followed by the pad, even at 52 bytes.
+                      WriteFaultCase{"OnlyWriteOf52Fails",
+                                     "fail_write_after=0",
+                                     52,
+                                     {kFirstError, "", "Upgrade failure....Please restart ZQ6140 and try again."},
+                                     1,
+                                     false},
+                      // 116 of 240 sent: the pad follows the short write.
+                      WriteFaultCase{"ShortWriteOf116",
+                                     "short_write_after=356",
+                                     480,
+                                     {kShortError, "", "Upgrade failure....during writing progress."},
+                                     2,
+                                     true},
+                      WriteFaultCase{"ShortWriteOf100",
+                                     "short_write_after=100",
+                                     240,
+                                     {kShortError, "", "Upgrade failure....during writing progress."},
+                                     1,
+                                     false}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST_F(UpdateFlowTest, AFailedEndFrameIsReportedWithoutACodeName)
@@ -447,8 +458,8 @@ TEST_F(UpdateFlowTest, AReadErrorInTheBodyIsAFailureNotAnEnd)
         << "no reply wait and no EndFrame after a read error";
     EXPECT_EQ(ReadTimes().size(), 1u);
     EXPECT_THAT(LogLinesBeforeEnding(),
-                ElementsAreArray(std::vector<std::string>{"Serial No: ABC123", "Please wait ...",
-                                                          "Couldn't read source file."}));
+                ElementsAreArray(
+                    std::vector<std::string>{"Serial No: ABC123", "Please wait ...", "Couldn't read source file."}));
     EXPECT_THAT(dialog.LogLines(), ElementsAreArray(FailureLines("main.bin")));
     EXPECT_TRUE(ImageEvents().empty());
     EXPECT_FALSE(driver.Ready());

@@ -11,10 +11,12 @@ namespace {
 using ::testing::ElementsAreArray;
 using namespace std::chrono_literals;
 
-const char* const kFilter =
-    "ZQ6140 Update Files (*.pak;*.bin)|*.pak;*.bin|ZQ6140 Binary Files(*.bin)|*.bin||";
+const char* const kFilter = "ZQ6140 Update Files (*.pak;*.bin)|*.pak;*.bin|ZQ6140 Binary Files(*.bin)|*.bin||";
 
-std::vector<std::string> IdentifiedLines() { return {"Serial No: ABC123", "Please wait ..."}; }
+std::vector<std::string> IdentifiedLines()
+{
+    return {"Serial No: ABC123", "Please wait ..."};
+}
 
 // What the log showed while the file dialog was open.
 std::vector<std::string> LinesAtFileDialog(const RecordingDialog& dialog)
@@ -176,15 +178,14 @@ TEST_P(IdentificationReplyTest, RefusesAnInstrumentInTheWrongMode)
     EXPECT_TRUE(driver.Ready());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Replies, IdentificationReplyTest,
-    ::testing::Values(ModeCase{"UpdateModeWdl", "mode=update", false},
-                      ModeCase{"NoComma", "idn=KORVALEN ZQ6140 ABC123\\n", false},
-                      ModeCase{"LastFieldWdl", "versions=WDL-11-07", false},
-                      ModeCase{"LowerCaseWdl", "versions=wdl", true},
-                      ModeCase{"WdOtherLetter", "versions=WDX", true},
-                      ModeCase{"EndsInComma", "idn=KORVALEN,ZQ6140,ABC123,", true}),
-    [](const auto& testCase) { return std::string(testCase.param.name); });
+INSTANTIATE_TEST_SUITE_P(Replies, IdentificationReplyTest,
+                         ::testing::Values(ModeCase{"UpdateModeWdl", "mode=update", false},
+                                           ModeCase{"NoComma", "idn=KORVALEN ZQ6140 ABC123\\n", false},
+                                           ModeCase{"LastFieldWdl", "versions=WDL-11-07", false},
+                                           ModeCase{"LowerCaseWdl", "versions=wdl", true},
+                                           ModeCase{"WdOtherLetter", "versions=WDX", true},
+                                           ModeCase{"EndsInComma", "idn=KORVALEN,ZQ6140,ABC123,", true}),
+                         [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST_F(UpdateFlowTest, SilentInstrumentIsInTheWrongModeAfterTheTimeout)
 {

@@ -27,12 +27,21 @@ Tracker& TheTracker()
 using OpenFn = void* (*)(const char*, int);
 using CloseFn = int (*)(void*);
 
-OpenFn RealOpen() { return reinterpret_cast<OpenFn>(dlsym(RTLD_NEXT, "dlopen")); }
-CloseFn RealClose() { return reinterpret_cast<CloseFn>(dlsym(RTLD_NEXT, "dlclose")); }
+OpenFn RealOpen()
+{
+    return reinterpret_cast<OpenFn>(dlsym(RTLD_NEXT, "dlopen"));
+}
+CloseFn RealClose()
+{
+    return reinterpret_cast<CloseFn>(dlsym(RTLD_NEXT, "dlclose"));
+}
 
 }  // namespace
 
-bool LibraryTracking::Supported() { return true; }
+bool LibraryTracking::Supported()
+{
+    return true;
+}
 
 void LibraryTracking::Watch(const std::string& path)
 {
@@ -94,10 +103,19 @@ extern "C" int dlclose(void* handle)
 #else
 
 namespace meterload::testing {
-bool LibraryTracking::Supported() { return false; }
+bool LibraryTracking::Supported()
+{
+    return false;
+}
 void LibraryTracking::Watch(const std::string&) {}
-int LibraryTracking::Held() { return 0; }
-int LibraryTracking::MostHeld() { return 0; }
+int LibraryTracking::Held()
+{
+    return 0;
+}
+int LibraryTracking::MostHeld()
+{
+    return 0;
+}
 }  // namespace meterload::testing
 
 #endif

@@ -19,7 +19,10 @@ std::atomic<std::int64_t> faultOffset{0};
 
 }  // namespace
 
-bool ReadFault::Supported() { return true; }
+bool ReadFault::Supported()
+{
+    return true;
+}
 
 void ReadFault::Arm(const std::string& path, std::int64_t offset)
 {
@@ -33,7 +36,10 @@ void ReadFault::Arm(const std::string& path, std::int64_t offset)
     armed = true;
 }
 
-void ReadFault::Disarm() { armed = false; }
+void ReadFault::Disarm()
+{
+    armed = false;
+}
 
 }  // namespace meterload::testing
 
@@ -56,7 +62,10 @@ extern "C" ssize_t read(int fd, void* buffer, size_t count)
 #else
 
 namespace meterload::testing {
-bool ReadFault::Supported() { return false; }
+bool ReadFault::Supported()
+{
+    return false;
+}
 void ReadFault::Arm(const std::string&, std::int64_t) {}
 void ReadFault::Disarm() {}
 }  // namespace meterload::testing

@@ -31,8 +31,7 @@ TEST(RealTimeUpdateTest, InstallsASmallImage)
     dialog.QueueFileChoice(path);
     driver.OnOK();
 
-    EXPECT_EQ(dialog.LogLines().front(),
-              "\"small.bin\" update completed. Please recycle power on instrument");
+    EXPECT_EQ(dialog.LogLines().front(), "\"small.bin\" update completed. Please recycle power on instrument");
     const auto images = sim.Events("image");
     ASSERT_EQ(images.size(), 1u);
     EXPECT_EQ(images[0].Field("size"), "500");

@@ -4,16 +4,16 @@
 #include "tests/support/virtual_clock.h"
 #include "update/status_log.h"
 
-#include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace meterload {
 namespace {
 
 using testing::DialogEvent;
+using ::testing::ElementsAre;
 using testing::RecordingDialog;
 using testing::VirtualClock;
-using ::testing::ElementsAre;
 using Kind = DialogEvent::Kind;
 
 class StatusLogTest : public ::testing::Test {

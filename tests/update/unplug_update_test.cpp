@@ -14,9 +14,9 @@
 namespace meterload::testing {
 namespace {
 
-using ::testing::ElementsAreArray;
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
+using ::testing::ElementsAreArray;
 
 constexpr milliseconds kConnectionTimeout{10000};
 
@@ -25,8 +25,8 @@ enum class Comeback { PluggedIn, PowerCycled };
 struct UnplugCase {
     const char* name;
     bool package;
-    std::string unplug;         // the simulator's unplug setting (and any reply script)
-    std::size_t bodySize;       // of the single image, or of each package entry
+    std::string unplug;    // the simulator's unplug setting (and any reply script)
+    std::size_t bodySize;  // of the single image, or of each package entry
     Comeback comeback;
 };
 
@@ -178,10 +178,8 @@ INSTANTIATE_TEST_SUITE_P(
         UnplugCase{"PackageBetweenEntries2And3", true, "unplug_after_images=1", 2000, Comeback::PluggedIn},
         UnplugCase{"PackageBeforeEntry1", true, "unplug_after_images=2", 2000, Comeback::PowerCycled},
         UnplugCase{"PackageInsideEntry1", true, "unplug_after_bytes=4100", 2000, Comeback::PluggedIn},
-        UnplugCase{"PackageWhileEntry1sReplyIsAwaited", true, "unplug_after_bytes=6000", 2000,
-                   Comeback::PowerCycled},
-        UnplugCase{"PackageDuringASilentReply", true, "replies=none\nunplug_after_ms=9000", 240,
-                   Comeback::PluggedIn},
+        UnplugCase{"PackageWhileEntry1sReplyIsAwaited", true, "unplug_after_bytes=6000", 2000, Comeback::PowerCycled},
+        UnplugCase{"PackageDuringASilentReply", true, "replies=none\nunplug_after_ms=9000", 240, Comeback::PluggedIn},
         // After an unplug at the start of a large entry the package update
         // stops at the write the library reported lost.
         UnplugCase{"PackageAtTheStartOfA256KiBEntry", true, "unplug_after_bytes=1", 262144, Comeback::PluggedIn}),
@@ -226,19 +224,17 @@ TEST_P(LostConnectionTest, PackageStopsAtTheWriteThatFoundTheInstrumentGone)
         std::find_if(events.begin(), events.end(), [](const WireEvent& e) { return e.name == "unplug"; });
     ASSERT_NE(unplug, events.end()) << sim.TranscriptText();
     // The write that met the unplug may be logged after it; nothing else is.
-    const auto after = std::count_if(unplug, events.end(), [](const WireEvent& e) {
-        return e.name == "viWrite" || e.name == "viRead";
-    });
+    const auto after = std::count_if(unplug, events.end(),
+                                     [](const WireEvent& e) { return e.name == "viWrite" || e.name == "viRead"; });
     EXPECT_LE(after, 1) << sim.TranscriptText();
     EXPECT_TRUE(outcome.endingShown);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Points, LostConnectionTest,
-    ::testing::Values(LostCase{"InsideEntry2", "unplug_after_bytes=500", 2000},
-                      LostCase{"InsideEntry1", "unplug_after_bytes=2500", 2000},
-                      LostCase{"AtTheStartOfA256KiBEntry", "unplug_after_bytes=1", 262144}),
-    [](const ::testing::TestParamInfo<LostCase>& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(Points, LostConnectionTest,
+                         ::testing::Values(LostCase{"InsideEntry2", "unplug_after_bytes=500", 2000},
+                                           LostCase{"InsideEntry1", "unplug_after_bytes=2500", 2000},
+                                           LostCase{"AtTheStartOfA256KiBEntry", "unplug_after_bytes=1", 262144}),
+                         [](const ::testing::TestParamInfo<LostCase>& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace meterload::testing

@@ -41,7 +41,10 @@ std::vector<std::chrono::microseconds> TimesOf(const std::vector<WireEvent>& eve
 
 }  // namespace
 
-std::string Hex(const Bytes& bytes) { return HexBytes(bytes); }
+std::string Hex(const Bytes& bytes)
+{
+    return HexBytes(bytes);
+}
 
 std::string HexList(const std::vector<Bytes>& writes)
 {
@@ -73,15 +76,14 @@ namespace {
 std::vector<std::string> ClosingLines()
 {
     return {"After instrument power is recycled, if you want to update another binary",
-            "file, please press the \"Continue\" button, otherwise press the \"OK\" button",
-            "to exit."};
+            "file, please press the \"Continue\" button, otherwise press the \"OK\" button", "to exit."};
 }
 }  // namespace
 
 std::vector<std::string> SuccessLines(const std::string& fileName)
 {
-    std::vector<std::string> lines = {
-        "\"" + fileName + "\" update completed. Please recycle power on instrument", "now.", ""};
+    std::vector<std::string> lines = {"\"" + fileName + "\" update completed. Please recycle power on instrument",
+                                      "now.", ""};
     for (auto& line : ClosingLines()) {
         lines.push_back(line);
     }
@@ -90,9 +92,8 @@ std::vector<std::string> SuccessLines(const std::string& fileName)
 
 std::vector<std::string> FailureLines(const std::string& fileName)
 {
-    std::vector<std::string> lines = {
-        "\"" + fileName + "\" firmware update failure! Please recycle power on",
-        "instrument now and Try again.", ""};
+    std::vector<std::string> lines = {"\"" + fileName + "\" firmware update failure! Please recycle power on",
+                                      "instrument now and Try again.", ""};
     for (auto& line : ClosingLines()) {
         lines.push_back(line);
     }
@@ -101,15 +102,14 @@ std::vector<std::string> FailureLines(const std::string& fileName)
 
 std::vector<std::string> HintLines()
 {
-    return {"Click \"Select\" button and find the file you want to update.", "",
-            "  5407 for DSP firmware.", "  1232 for 430 firmware."};
+    return {"Click \"Select\" button and find the file you want to update.", "", "  5407 for DSP firmware.",
+            "  1232 for 430 firmware."};
 }
 
 std::vector<std::string> IdentityRefusalLines()
 {
     return {"Firmware update was not successful.  Please be sure you selected the ",
-            "correct firmware file in the installation process.",
-            "\n",
+            "correct firmware file in the installation process.", "\n",
             "Click \"Exit\" to end this update process and turn ZQ6140 power off then",
             "back on and try the update again."};
 }
@@ -117,12 +117,10 @@ std::vector<std::string> IdentityRefusalLines()
 std::vector<std::string> GateRefusalLines(const std::string& processor)
 {
     return {"Firmware Update Not Possible (" + processor + "). Binary file version is older than ",
-            "instrument version.",
-            "Please press the \"Exit\" button to exit and recycle power on instrument."};
+            "instrument version.", "Please press the \"Exit\" button to exit and recycle power on instrument."};
 }
 
-UpdateFlowTest::UpdateFlowTest()
-    : driver(UpdateContext{dialog, clock, sim.LibraryPath()}), dir_(MakePrivateDirectory())
+UpdateFlowTest::UpdateFlowTest() : driver(UpdateContext{dialog, clock, sim.LibraryPath()}), dir_(MakePrivateDirectory())
 {
     sim.UseClock(clock);
     LibraryTracking::Watch(sim.LibraryPath());
@@ -157,7 +155,8 @@ void UpdateFlowTest::WriteSampleFiles()
     ImageSpec old = fresh;
     old.version = "02.05";
     WriteImage("old.bin", old);
-    WriteFile("fw.pak", PackageBuilder().Image(ImageBytes(fresh), "main.bin").Image(ImageBody(300, 3), "p.bin").Build());
+    WriteFile("fw.pak",
+              PackageBuilder().Image(ImageBytes(fresh), "main.bin").Image(ImageBody(300, 3), "p.bin").Build());
     WriteFile("old.pak", PackageBuilder().Image(ImageBytes(old), "old.bin").Build());
 }
 
@@ -185,11 +184,20 @@ void UpdateFlowTest::Press(std::optional<std::string> choice)
     driver.OnOK();
 }
 
-std::vector<Bytes> UpdateFlowTest::Writes() { return sim.Writes(); }
+std::vector<Bytes> UpdateFlowTest::Writes()
+{
+    return sim.Writes();
+}
 
-std::vector<std::chrono::microseconds> UpdateFlowTest::WriteTimes() { return TimesOf(sim.Events("viWrite")); }
+std::vector<std::chrono::microseconds> UpdateFlowTest::WriteTimes()
+{
+    return TimesOf(sim.Events("viWrite"));
+}
 
-std::vector<std::chrono::microseconds> UpdateFlowTest::ReadTimes() { return TimesOf(sim.Events("viRead")); }
+std::vector<std::chrono::microseconds> UpdateFlowTest::ReadTimes()
+{
+    return TimesOf(sim.Events("viRead"));
+}
 
 std::vector<std::string> UpdateFlowTest::ImageEvents()
 {

@@ -104,7 +104,9 @@ TEST(UtcNowTest, IsoShapeAndToday)
 {
     const std::string now = UtcNow();
     // std::regex: the Windows build's gtest knows only simple expressions.
-    EXPECT_TRUE(std::regex_match(now, std::regex("20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\\.[0-9]{3}Z")))
+    EXPECT_TRUE(
+        std::regex_match(now,
+                         std::regex("20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\\.[0-9]{3}Z")))
         << now;
     char expected[16];
     const std::time_t t = std::time(nullptr);

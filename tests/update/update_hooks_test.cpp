@@ -3,9 +3,9 @@
 // reported, the writes stopped, the outcome, and the time an update takes.
 #include "tests/update/update_flow_fixture.h"
 
-#include "update/update_duration.h"
 #include "firmware/package_plan.h"
 #include "platform/file.h"
+#include "update/update_duration.h"
 #include "update/update_observer.h"
 
 #include <numeric>
@@ -127,7 +127,8 @@ TEST_P(EachKind, StoppedWritesEndTheTransferAtOnce)
         const auto writes = WritesInUpdateMode();
         EXPECT_EQ(std::count(writes.begin(), writes.end(), kPad), 0);
         if (!writes.empty()) {
-            EXPECT_EQ(writes.back().size(), package && allowed == 1 ? kFrame.size() : std::size_t{240}) << HexList(writes);
+            EXPECT_EQ(writes.back().size(), package && allowed == 1 ? kFrame.size() : std::size_t{240})
+                << HexList(writes);
         }
         EXPECT_LE(sim.Events("image").size(), package && allowed > 0 ? 1u : 0u);
         EXPECT_THAT(observer.finished, ElementsAre(false));
@@ -211,11 +212,10 @@ TEST_P(DurationTest, MatchesTheTimeInUpdateMode)
     // From the start of "system:update\n" to the start of the last read,
     // which follows the last pause.
     const auto events = sim.Transcript();
-    const auto start = std::find_if(events.begin(), events.end(), [](const WireEvent& e) {
-        return e.name == "viWrite" && e.bytes == kSystemUpdate;
-    });
-    const auto last = std::find_if(events.rbegin(), events.rend(),
-                                   [](const WireEvent& e) { return e.name == "viRead"; });
+    const auto start = std::find_if(events.begin(), events.end(),
+                                    [](const WireEvent& e) { return e.name == "viWrite" && e.bytes == kSystemUpdate; });
+    const auto last =
+        std::find_if(events.rbegin(), events.rend(), [](const WireEvent& e) { return e.name == "viRead"; });
     ASSERT_NE(start, events.end());
     ASSERT_NE(last, events.rend());
     const auto measured = std::chrono::microseconds(last->time - start->time);
@@ -226,12 +226,9 @@ TEST_P(DurationTest, MatchesTheTimeInUpdateMode)
 
 INSTANTIATE_TEST_SUITE_P(
     Updates, DurationTest,
-    ::testing::Values(DurationCase{"EmptyImage", false, 0, {}},
-                      DurationCase{"ImageWithPad", false, 292, {}},
-                      DurationCase{"ImageOfWholeChunks", false, 480, {}},
-                      DurationCase{"LargerImage", false, 10001, {}},
-                      DurationCase{"PackageOfOne", true, 52, {}},
-                      DurationCase{"PackageWithPad", true, 292, {}},
+    ::testing::Values(DurationCase{"EmptyImage", false, 0, {}}, DurationCase{"ImageWithPad", false, 292, {}},
+                      DurationCase{"ImageOfWholeChunks", false, 480, {}}, DurationCase{"LargerImage", false, 10001, {}},
+                      DurationCase{"PackageOfOne", true, 52, {}}, DurationCase{"PackageWithPad", true, 292, {}},
                       DurationCase{"PackageOfThree", true, 1000, {240, 481}},
                       DurationCase{"PackageWithEmptyLead", true, 0, {52}}),
     [](const auto& param) { return std::string(param.param.name); });

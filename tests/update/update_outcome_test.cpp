@@ -14,14 +14,14 @@ namespace {
 // What the front end does beside answering the file dialog.
 enum class FrontEnd {
     Agrees,
-    Declines,           // says no to update mode
-    StopsWriting,       // stops the transfer before its first data write
+    Declines,      // says no to update mode
+    StopsWriting,  // stops the transfer before its first data write
 };
 
 struct OutcomeCase {
     const char* name;
-    const char* config;       // extra sim lines
-    const char* file;         // written by WriteFiles(); nullptr: no file chosen
+    const char* config;  // extra sim lines
+    const char* file;    // written by WriteFiles(); nullptr: no file chosen
     UpdateStage stage;
     bool entered;
     StopReason reason;
@@ -134,8 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{"PackageGone", "", "fw.pak", S::Checks, false, R::NotFound, F::Agrees, "serials=\n"},
         OutcomeCase{"PackageReachesAnother", "", "fw.pak", S::Checks, false, R::AnotherInstrument, F::Agrees,
                     "serials=DEF456,ABC123\n"},
-        OutcomeCase{"PackageWrongMode", "", "fw.pak", S::Checks, false, R::WrongMode, F::Agrees,
-                    "idn=no comma\\n\n"},
+        OutcomeCase{"PackageWrongMode", "", "fw.pak", S::Checks, false, R::WrongMode, F::Agrees, "idn=no comma\\n\n"},
         OutcomeCase{"PackageReply", "replies=1", "fw.pak", S::Transfer, true, R::ReplyRefused},
         OutcomeCase{"PackageSilentReply", "replies=none", "fw.pak", S::Transfer, true, R::ReplyMissing},
         OutcomeCase{"PackageEndFrameFails", "fail_endframe=1", "fw.pak", S::Transfer, true, R::EndFrameFailed},

@@ -6,7 +6,6 @@
 #include "platform/sha256.h"
 #include "update/update_history.h"
 
-
 namespace meterload::testing {
 namespace {
 
@@ -39,10 +38,10 @@ protected:
 
 struct RecordCase {
     const char* name;
-    const char* config;   // extra sim lines
-    const char* file;     // written by Files()
+    const char* config;  // extra sim lines
+    const char* file;    // written by Files()
     const char* result;
-    const char* reason;   // a part of it; "" for none
+    const char* reason;  // a part of it; "" for none
 };
 
 const RecordCase kCases[] = {

@@ -4,14 +4,14 @@
 
 #include <umockdev.h>
 
-#include <sys/ioctl.h>
 #include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
 
 #include <cerrno>
-#include <ctime>
 #include <cinttypes>
 #include <cstddef>
 #include <cstdio>
+#include <ctime>
 #include <stdexcept>
 
 namespace meterload::testing {
@@ -66,8 +66,9 @@ EmulatedBus::EmulatedBus(const std::string& instruments, const std::map<std::str
     }
     zqsim::InstrumentModel::Listener listener;
     listener.modeChanged = [this](const zqsim::InstrumentState& state) {
-        Record(visa_surface::EventLine("mode").Add("serial", state.serial).Add("mode",
-                                                                               state.updateMode ? "update" : "normal"));
+        Record(visa_surface::EventLine("mode")
+                   .Add("serial", state.serial)
+                   .Add("mode", state.updateMode ? "update" : "normal"));
     };
     listener.imageEnded = [this](const zqsim::InstrumentState& state, std::uint64_t size, std::uint32_t crc) {
         char crcText[12];
@@ -133,8 +134,8 @@ EmulatedBus::~EmulatedBus()
 void EmulatedBus::Record(const visa_surface::EventLine& line)
 {
     const auto now = std::chrono::steady_clock::now() - start_;
-    transcript_.Record(
-        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(now).count()), line);
+    transcript_.Record(static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(now).count()),
+                       line);
 }
 
 std::string EmulatedBus::TranscriptText() const
@@ -174,8 +175,7 @@ std::vector<std::size_t> EmulatedBus::OutPackets(const std::string& serial) cons
 const zqsim::InstrumentState& EmulatedBus::Instrument(const std::string& serial) const
 {
     const std::lock_guard<std::mutex> lock(mutex_);
-    return model_->Instruments().at(
-        static_cast<std::size_t>(&MeterOf(serial) - meters_.data()));
+    return model_->Instruments().at(static_cast<std::size_t>(&MeterOf(serial) - meters_.data()));
 }
 
 const EmulatedBus::Meter& EmulatedBus::MeterOf(const std::string& serial) const
@@ -227,8 +227,8 @@ EmulatedBus::Meter* EmulatedBus::MeterAt(const std::string& node)
 void EmulatedBus::PowerUp(std::size_t index, unsigned address)
 {
     Meter& meter = meters_.at(index);
-    meter.function = std::make_unique<UsbtmcFunction>(
-        *model_, index, meter.faults, [this](const visa_surface::EventLine& line) { Record(line); });
+    meter.function = std::make_unique<UsbtmcFunction>(*model_, index, meter.faults,
+                                                      [this](const visa_surface::EventLine& line) { Record(line); });
     meter.node = NodeAt(address);
     meter.address = address;
     meter.sysPath = SysPathOf(index);
@@ -391,9 +391,7 @@ bool EmulatedBus::Handle(UMockdevIoctlClient* client)
     case USBDEVFS_SETINTERFACE:
     case USBDEVFS_SETCONFIGURATION:
     case USBDEVFS_RESET:
-    case USBDEVFS_RESETEP:
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return true;
+    case USBDEVFS_RESETEP: umockdev_ioctl_client_complete(client, 0, 0); return true;
     case USBDEVFS_IOCTL: {
         UMockdevIoctlData* data = umockdev_ioctl_data_resolve(argument, 0, sizeof(usbdevfs_ioctl), nullptr);
         const usbdevfs_ioctl command = *reinterpret_cast<usbdevfs_ioctl*>(data->data);
@@ -453,10 +451,10 @@ void EmulatedBus::Submit(Meter& meter, UMockdevIoctlClient* client, UMockdevIoct
         std::size_t accepted = 0;
         const OutResult result = meter.function->BulkOut(bytes, length, accepted);
         request->actual_length = static_cast<int>(accepted);
-        request->status = result == OutResult::Halted      ? -EPIPE
-                          : result != OutResult::Unplugged ? 0
+        request->status = result == OutResult::Halted           ? -EPIPE
+                          : result != OutResult::Unplugged      ? 0
                           : meter.function->TakeProtocolError() ? -EPROTO
-                                                                 : -ENODEV;
+                                                                : -ENODEV;
         meter.completed.push_back(urb);
     } else if (request->type == USBDEVFS_URB_TYPE_BULK && request->endpoint == UsbtmcFunction::kBulkIn) {
         meter.pendingIn.push_back(urb);

@@ -34,8 +34,8 @@ protected:
     std::unique_ptr<EmulatedBus> bus_;
 };
 
-#define START_OR_SKIP(...)                                                         \
-    if (!Start(__VA_ARGS__)) {                                                     \
+#define START_OR_SKIP(...)                                                       \
+    if (!Start(__VA_ARGS__)) {                                                   \
         GTEST_SKIP() << "umockdev cannot start here: " << bus_->WhyNotStarted(); \
     }
 

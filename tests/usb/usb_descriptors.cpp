@@ -12,11 +12,11 @@ std::vector<std::uint8_t> DeviceDescriptor()
 
 std::vector<std::uint8_t> ConfigurationDescriptor()
 {
-    return {9,    0x02, 39, 0, 1, 1, 0, 0x80, 50,         // one interface, bus powered
-            9,    0x04, 0,  0, 3, 0xFE, 0x03, 0x01, 0,    // USBTMC, USB488
-            7,    0x05, 0x01, 0x02, 64, 0, 0,             // bulk out
-            7,    0x05, 0x82, 0x02, 64, 0, 0,             // bulk in
-            7,    0x05, 0x83, 0x03, 8,  0, 10};           // interrupt in
+    return {9, 0x02, 39,   0,    1,  1,    0,    0x80, 50,  // one interface, bus powered
+            9, 0x04, 0,    0,    3,  0xFE, 0x03, 0x01, 0,   // USBTMC, USB488
+            7, 0x05, 0x01, 0x02, 64, 0,    0,               // bulk out
+            7, 0x05, 0x82, 0x02, 64, 0,    0,               // bulk in
+            7, 0x05, 0x83, 0x03, 8,  0,    10};             // interrupt in
 }
 
 std::optional<std::vector<std::uint8_t>> StringDescriptor(std::uint8_t index, const std::string& serial)

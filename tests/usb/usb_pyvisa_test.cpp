@@ -19,8 +19,9 @@ TEST(UsbPyvisaTest, PyvisaQueriesTheIdentityThroughTheUsbLibrary)
     if (!bus.Started()) {
         GTEST_SKIP() << "umockdev cannot start here: " << bus.WhyNotStarted();
     }
-    const CliRun run = RunCli({"/usr/bin/python3", PYVISA_CHECK, USBTMC_LIBRARY_PATH, "USB0::0x1D47::0x0B62::ABC123::INSTR"},
-                              {{"LD_PRELOAD", UMOCKDEV_PRELOAD_PATH}, {"UMOCKDEV_DIR", bus.RootDirectory()}});
+    const CliRun run =
+        RunCli({"/usr/bin/python3", PYVISA_CHECK, USBTMC_LIBRARY_PATH, "USB0::0x1D47::0x0B62::ABC123::INSTR"},
+               {{"LD_PRELOAD", UMOCKDEV_PRELOAD_PATH}, {"UMOCKDEV_DIR", bus.RootDirectory()}});
     EXPECT_EQ(run.code, 0) << run.out << run.err;
     EXPECT_THAT(run.out, ::testing::HasSubstr("ok: KORVALEN,ZQ6140,ABC123,02.05-11-07"));
     const auto writes = bus.Writes("ABC123");

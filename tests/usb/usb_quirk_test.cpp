@@ -51,23 +51,23 @@ UsbFaults With(void (*set)(UsbFaults&))
 
 const QuirkCase kQuirks[] = {
     {"WholePacketsThenZeroLengthPacket", kLongSerial, "", UsbFaults{}, "viRead returned=52", true, 0, false},
-    {"WholePacketsThenPadding", kLongSerial, "",
-     With([](UsbFaults& f) { f.fullPacketEnd = FullPacketEnd::Padding; }), "viRead returned=52", true, 0, false},
-    {"WholePacketsThenNothing", kLongSerial, "",
-     With([](UsbFaults& f) { f.fullPacketEnd = FullPacketEnd::Nothing; }), "viRead returned=52", true, 0, false},
-    {"StaleReplyBeforeTheCurrentOne", "ABC123", "", With([](UsbFaults& f) { f.staleReplies = 1000; }), "stale",
+    {"WholePacketsThenPadding", kLongSerial, "", With([](UsbFaults& f) { f.fullPacketEnd = FullPacketEnd::Padding; }),
+     "viRead returned=52", true, 0, false},
+    {"WholePacketsThenNothing", kLongSerial, "", With([](UsbFaults& f) { f.fullPacketEnd = FullPacketEnd::Nothing; }),
+     "viRead returned=52", true, 0, false},
+    {"StaleReplyBeforeTheCurrentOne", "ABC123", "", With([](UsbFaults& f) { f.staleReplies = 1000; }), "stale", true, 0,
+     false},
+    {"StrayZeroLengthPacket", "ABC123", "", With([](UsbFaults& f) { f.strayZeroLengthPackets = 1000; }), "stray_zlp",
      true, 0, false},
-    {"StrayZeroLengthPacket", "ABC123", "", With([](UsbFaults& f) { f.strayZeroLengthPackets = 1000; }),
-     "stray_zlp", true, 0, false},
     {"ClearStatusPendingAWhile", "ABC123", "", With([](UsbFaults& f) { f.pendingChecks = 12; }),
      "control request=6 answer=2", true, 0, false},
-    {"ClearRefused", "ABC123", "", With([](UsbFaults& f) { f.refuseClear = true; }),
-     "control request=5 answer=128", true, 0, false},
+    {"ClearRefused", "ABC123", "", With([](UsbFaults& f) { f.refuseClear = true; }), "control request=5 answer=128",
+     true, 0, false},
     {"UnplugReportedAsProtocolErrorFirst", "ABC123", "unplug_after_bytes=500\n",
      With([](UsbFaults& f) { f.protocolErrorsAtUnplug = 3; }), "eproto", true, 1, true},
     {"Usb488WithRenControl", "ABC123", "", UsbFaults{}, "control request=160 value=1", true, 0, false},
-    {"Usb488WithoutRenControl", "ABC123", "", With([](UsbFaults& f) { f.renControl = false; }),
-     "control request=160", false, 0, false},
+    {"Usb488WithoutRenControl", "ABC123", "", With([](UsbFaults& f) { f.renControl = false; }), "control request=160",
+     false, 0, false},
 };
 
 class UsbQuirkTest : public UsbCliFixture, public ::testing::WithParamInterface<QuirkCase> {
@@ -108,10 +108,9 @@ TEST_P(UsbQuirkTest, IdentifyPyvisaAndInstallDoTheRightThing)
 
 #ifdef QUIRK_PYVISA_CHECK
     if (std::system("/usr/bin/python3 -c 'import pyvisa' >/dev/null 2>&1") == 0) {
-        const CliRun pyvisa =
-            RunCli({"/usr/bin/python3", QUIRK_PYVISA_CHECK, USBTMC_LIBRARY_PATH,
-                    std::string("USB0::0x1D47::0x0B62::") + c.serial + "::INSTR"},
-                   {{"LD_PRELOAD", UMOCKDEV_PRELOAD_PATH}, {"UMOCKDEV_DIR", bus_->RootDirectory()}});
+        const CliRun pyvisa = RunCli({"/usr/bin/python3", QUIRK_PYVISA_CHECK, USBTMC_LIBRARY_PATH,
+                                      std::string("USB0::0x1D47::0x0B62::") + c.serial + "::INSTR"},
+                                     {{"LD_PRELOAD", UMOCKDEV_PRELOAD_PATH}, {"UMOCKDEV_DIR", bus_->RootDirectory()}});
         EXPECT_EQ(pyvisa.code, 0) << pyvisa.out << pyvisa.err;
         EXPECT_THAT(pyvisa.out, HasSubstr("ok: " + identity));
     }

@@ -74,8 +74,8 @@ protected:
     std::unique_ptr<VisaApi> api_;
 };
 
-#define START_OR_SKIP(...)                                          \
-    if (!Start(__VA_ARGS__)) {                                      \
+#define START_OR_SKIP(...)                                                       \
+    if (!Start(__VA_ARGS__)) {                                                   \
         GTEST_SKIP() << "umockdev cannot start here: " << bus_->WhyNotStarted(); \
     }
 
@@ -83,9 +83,9 @@ TEST_F(UsbTransportTest, FindsEveryMeterUnderBoardZeroAndOpensItUnderAnyBoard)
 {
     START_OR_SKIP("serials=AAA111,BBB222,CCC333");
     // The board is VISA's number, not the USB bus (1 here).
-    EXPECT_EQ(Search(kAll), (std::vector<std::string>{"USB0::0x1D47::0x0B62::AAA111::INSTR",
-                                                      "USB0::0x1D47::0x0B62::BBB222::INSTR",
-                                                      "USB0::0x1D47::0x0B62::CCC333::INSTR"}));
+    EXPECT_EQ(Search(kAll),
+              (std::vector<std::string>{"USB0::0x1D47::0x0B62::AAA111::INSTR", "USB0::0x1D47::0x0B62::BBB222::INSTR",
+                                        "USB0::0x1D47::0x0B62::CCC333::INSTR"}));
     EXPECT_EQ(Search("USB[0-9]*::0x1D47::0x0B62::BBB?*INSTR"),
               std::vector<std::string>{"USB0::0x1D47::0x0B62::BBB222::INSTR"});
     EXPECT_TRUE(Search("USB1::?*").empty()) << "the bus number is not the board";
@@ -401,8 +401,8 @@ TEST_F(UsbTransportTest, RenIsAssertedWhereTheInterfaceDeclaresIt)
             }
         }
         // GET_CAPABILITIES, REN_CONTROL where declared, then the clear.
-        EXPECT_EQ(requests, ren ? (std::vector<std::string>{"7", "160", "5", "6"})
-                                : (std::vector<std::string>{"7", "5", "6"}));
+        EXPECT_EQ(requests,
+                  ren ? (std::vector<std::string>{"7", "160", "5", "6"}) : (std::vector<std::string>{"7", "5", "6"}));
         TearDown();
     }
 }

@@ -15,8 +15,8 @@
 namespace meterload::testing {
 namespace {
 
-using ::testing::HasSubstr;
 using nlohmann::json;
+using ::testing::HasSubstr;
 
 class UsbVerifyTest : public UsbCliFixture {
 protected:
@@ -59,8 +59,8 @@ TEST_P(UsbInstallVerifyTest, TheMeterIsAskedAgainOnceItIsBackOnTheBus)
     }
     WriteFirmwareFiles();
     const std::string nodeBefore = bus_->NodeOf("ABC123");
-    BackgroundRun run(Command({"install", "{main.bin}", "--serial", "ABC123", "--yes", "--verify",
-                               "--verify-timeout", "10"}),
+    BackgroundRun run(Command({"install", "{main.bin}", "--serial", "ABC123", "--yes", "--verify", "--verify-timeout",
+                               "10"}),
                       UsbEnv());
     ASSERT_TRUE(run.WaitForError("Switch the ZQ6140 off and on now")) << run.Error();
     bus_->SwitchOff("ABC123");
@@ -81,17 +81,16 @@ TEST_P(UsbInstallVerifyTest, TheMeterIsAskedAgainOnceItIsBackOnTheBus)
 
 INSTANTIATE_TEST_SUITE_P(
     PowerCycles, UsbInstallVerifyTest,
-    ::testing::Values(
-        InstallCase{"Verified", "received_versions=02.06-11-07", Operator::SwitchesOffAndOn, 0, "verified",
-                    "Verified: the ZQ6140 reports DSP 02.06."},
-        InstallCase{"ComesBackWithTheOldVersion", "", Operator::SwitchesOffAndOn, 7, "not verified",
-                    "Installed, but not verified: the ZQ6140 reports DSP 02.05, not 02.06."},
-        InstallCase{"ComesBackInItsLoader", "received_versions=02.06-11-07\nreceived_mode=update",
-                    Operator::SwitchesOffAndOn, 7, "not verified",
-                    "Installed, but not verified: the ZQ6140 is in the wrong mode"},
-        InstallCase{"NeverComesBack", "received_versions=02.06-11-07", Operator::OnlySwitchesOff, 7,
-                    "not verified",
-                    "Installed, but not verified: the ZQ6140 left but did not come back within 10 s."}),
+    ::testing::Values(InstallCase{"Verified", "received_versions=02.06-11-07", Operator::SwitchesOffAndOn, 0,
+                                  "verified", "Verified: the ZQ6140 reports DSP 02.06."},
+                      InstallCase{"ComesBackWithTheOldVersion", "", Operator::SwitchesOffAndOn, 7, "not verified",
+                                  "Installed, but not verified: the ZQ6140 reports DSP 02.05, not 02.06."},
+                      InstallCase{"ComesBackInItsLoader", "received_versions=02.06-11-07\nreceived_mode=update",
+                                  Operator::SwitchesOffAndOn, 7, "not verified",
+                                  "Installed, but not verified: the ZQ6140 is in the wrong mode"},
+                      InstallCase{"NeverComesBack", "received_versions=02.06-11-07", Operator::OnlySwitchesOff, 7,
+                                  "not verified",
+                                  "Installed, but not verified: the ZQ6140 left but did not come back within 10 s."}),
     [](const ::testing::TestParamInfo<InstallCase>& param) { return std::string(param.param.name); });
 
 TEST_F(UsbVerifyTest, VerifyAsksEachMeterAndChangesNothing)

@@ -174,9 +174,9 @@ void UsbtmcFunction::Answer(std::uint8_t tag, std::uint32_t maxCount)
     }
     outstandingTag_ = 0;
     const auto size = static_cast<std::uint32_t>(outcome.bytes.size());
-    std::vector<std::uint8_t> transfer = ReplyTransfer(
-        tag, std::string(outcome.bytes.begin(), outcome.bytes.end()),
-        outcome.status == visa::VI_SUCCESS && !faults_.neverEndOfMessage);
+    std::vector<std::uint8_t> transfer =
+        ReplyTransfer(tag, std::string(outcome.bytes.begin(), outcome.bytes.end()),
+                      outcome.status == visa::VI_SUCCESS && !faults_.neverEndOfMessage);
     if (faults_.wrongMsgIds > 0) {
         --faults_.wrongMsgIds;
         transfer[0] = 0x7F;

@@ -28,17 +28,17 @@ enum class FullPacketEnd {
 // transport must ride over; each a switch of the device model.
 struct UsbFaults {
     FullPacketEnd fullPacketEnd = FullPacketEnd::ZeroLengthPacket;
-    int silentRequests = 0;        // reply requests left unanswered (the request stays outstanding)
-    int wrongTags = 0;             // replies with a bTag never sent
-    int wrongMsgIds = 0;           // replies with another MsgID
+    int silentRequests = 0;  // reply requests left unanswered (the request stays outstanding)
+    int wrongTags = 0;       // replies with a bTag never sent
+    int wrongMsgIds = 0;     // replies with another MsgID
     bool neverEndOfMessage = false;
-    int haltedBulkOuts = 0;             // bulk-out transfers that stall
-    std::optional<std::size_t> splitReplyAfter;  // data bytes in a reply's first transfer
+    int haltedBulkOuts = 0;                         // bulk-out transfers that stall
+    std::optional<std::size_t> splitReplyAfter;     // data bytes in a reply's first transfer
     std::optional<std::uint64_t> unplugAfterBytes;  // of bulk-out data, headers included
-    int staleReplies = 0;            // replies preceded by a leftover one with an earlier bTag
-    int strayZeroLengthPackets = 0;  // replies preceded by a zero-length packet
-    int pendingChecks = 0;           // PENDING answers to each abort's or clear's status check
-    bool refuseClear = false;        // INITIATE_CLEAR answered STATUS_FAILED
+    int staleReplies = 0;                           // replies preceded by a leftover one with an earlier bTag
+    int strayZeroLengthPackets = 0;                 // replies preceded by a zero-length packet
+    int pendingChecks = 0;                          // PENDING answers to each abort's or clear's status check
+    bool refuseClear = false;                       // INITIATE_CLEAR answered STATUS_FAILED
     int protocolErrorsAtUnplug = 0;  // transfers failing with EPROTO once unplugged, before the node goes
     bool renControl = true;          // GET_CAPABILITIES declares USB488 with REN_CONTROL
 };

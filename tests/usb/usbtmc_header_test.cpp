@@ -32,7 +32,8 @@ TEST(UsbtmcHeaderTest, AMessageOutIsPaddedToFourBytesWithEndOfMessage)
         std::uint32_t count;
         std::size_t size;
     };
-    for (const Case c : {Case{0, 12}, Case{1, 16}, Case{3, 16}, Case{4, 16}, Case{52, 64}, Case{53, 68}, Case{240, 252}}) {
+    for (const Case c :
+         {Case{0, 12}, Case{1, 16}, Case{3, 16}, Case{4, 16}, Case{52, 64}, Case{53, 68}, Case{240, 252}}) {
         SCOPED_TRACE(c.count);
         const std::vector<std::uint8_t> data(c.count, 0x5A);
         const std::vector<std::uint8_t> message = MessageOut(7, data.data(), c.count);
@@ -88,9 +89,8 @@ TEST(UsbtmcHeaderTest, EarlierTagsAreTheHalfOfTheSequenceBehind)
         int current;
         bool earlier;
     };
-    const Case cases[] = {{4, 5, true},    {255, 1, true},   {254, 1, true},   {5, 5, false},
-                          {6, 5, false},   {1, 255, false},  {133, 5, true},   {132, 5, false},
-                          {0, 5, false}};
+    const Case cases[] = {{4, 5, true},    {255, 1, true}, {254, 1, true},  {5, 5, false}, {6, 5, false},
+                          {1, 255, false}, {133, 5, true}, {132, 5, false}, {0, 5, false}};
     for (const Case c : cases) {
         EXPECT_EQ(IsEarlierTag(static_cast<std::uint8_t>(c.tag), static_cast<std::uint8_t>(c.current)), c.earlier)
             << c.tag << " before " << c.current;

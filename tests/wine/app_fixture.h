@@ -69,7 +69,8 @@ inline std::string Hex(const std::string& text) {
     std::string hex;
     char digits[3];
     for (char c : text) {
-        std::snprintf(digits, sizeof digits, "%02X", static_cast<unsigned>(static_cast<unsigned char>(c)));
+        std::snprintf(digits, sizeof digits, "%02X",
+                      static_cast<unsigned>(static_cast<unsigned char>(c)));
         hex += digits;
     }
     return hex;
@@ -77,7 +78,8 @@ inline std::string Hex(const std::string& text) {
 
 inline std::string Crc32Text(const Bytes& bytes) {
     char text[9];
-    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(Crc32(bytes.data(), bytes.size())));
+    std::snprintf(text, sizeof text, "%08X",
+                  static_cast<unsigned>(Crc32(bytes.data(), bytes.size())));
     return text;
 }
 

@@ -90,18 +90,20 @@ std::string WindowsPath(const std::string& unixPath) {
 }
 
 std::wstring Wide(const std::string& utf8) {
-    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                        length);
     return wide;
 }
 
 std::string Utf8(const std::wstring& wide) {
-    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                           nullptr, nullptr);
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                           nullptr, 0, nullptr, nullptr);
     std::string utf8(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), length, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), length,
+                        nullptr, nullptr);
     return utf8;
 }
 
@@ -148,14 +150,17 @@ std::string AppSession::WriteRunFile(const std::string& name,
                                      const std::vector<unsigned char>& bytes) {
     const std::string path = runDir_ + "\\" + name;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out) {
         throw std::runtime_error("cannot write " + path);
     }
     return path;
 }
 
-std::string AppSession::HistoryPath() const { return runDir_ + "\\history.jsonl"; }
+std::string AppSession::HistoryPath() const {
+    return runDir_ + "\\history.jsonl";
+}
 
 std::vector<std::string> AppSession::HistoryLines() const {
     std::ifstream in(HistoryPath(), std::ios::binary);  // the run's folder is ASCII
@@ -173,8 +178,8 @@ void AppSession::Start(const std::string& simConfig) {
 
 void AppSession::StartIn(const std::string& programFolder, const std::string& currentFolder,
                          const std::string& simConfig) {
-    const std::string config = simConfig + "\nstate=" + runDir_ + "\\zqsim.state\ntranscript=" +
-                               transcriptPath_ + "\n";
+    const std::string config =
+        simConfig + "\nstate=" + runDir_ + "\\zqsim.state\ntranscript=" + transcriptPath_ + "\n";
     const std::string configPath = WriteRunFile("zqsim.conf", {config.begin(), config.end()});
 
     // The program's environment: ours without settings for the simulator,
@@ -205,7 +210,8 @@ void AppSession::StartIn(const std::string& programFolder, const std::string& cu
 }
 
 bool AppSession::Running() const {
-    return process_.hProcess != nullptr && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+    return process_.hProcess != nullptr &&
+           WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
 }
 
 bool AppSession::WaitForExit(milliseconds timeout) const {
@@ -372,8 +378,8 @@ bool RunUnixCommand(std::string line) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION helper{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &helper)) {
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &helper)) {
         return false;
     }
     if (WaitForSingleObject(helper.hProcess, 30000) != WAIT_OBJECT_0) {
@@ -415,8 +421,8 @@ std::string AppSession::Screenshot(HWND window, const std::string& name) const {
     if (!RunUnixCommand("/bin/mkdir -p " + std::string(METERLOAD_WINE_SHOTS))) {
         return {};
     }
-    const std::string command = std::string("/bin/sh ") + METERLOAD_WINE_SCREENSHOT + " \"" +
-                                Utf8(title) + "\" " + path;
+    const std::string command =
+        std::string("/bin/sh ") + METERLOAD_WINE_SCREENSHOT + " \"" + Utf8(title) + "\" " + path;
     // A window that has just opened reaches the screen a little later, when
     // Wine's desktop has drawn it; until then the picture is the bare desktop.
     // The script takes the picture again while it is mostly one colour or

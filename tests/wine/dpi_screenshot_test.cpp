@@ -12,11 +12,11 @@ namespace {
 // The setting a program reads when it starts.
 void SetLogPixels(DWORD dpi) {
     HKEY desktop = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE,
-                              nullptr, &desktop, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0,
+                              KEY_SET_VALUE, nullptr, &desktop, nullptr),
               ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
-                             sizeof dpi),
+    EXPECT_EQ(RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD,
+                             reinterpret_cast<const BYTE*>(&dpi), sizeof dpi),
               ERROR_SUCCESS);
     RegCloseKey(desktop);
 }
@@ -25,7 +25,8 @@ void SetLogPixels(DWORD dpi) {
 int LogLineHeight(HWND log) {
     const LRESULT second = SendMessageW(log, EM_LINEINDEX, 1, 0);
     const auto first = static_cast<DWORD>(SendMessageW(log, EM_POSFROMCHAR, 0, 0));
-    const auto next = static_cast<DWORD>(SendMessageW(log, EM_POSFROMCHAR, static_cast<WPARAM>(second), 0));
+    const auto next =
+        static_cast<DWORD>(SendMessageW(log, EM_POSFROMCHAR, static_cast<WPARAM>(second), 0));
     return static_cast<short>(HIWORD(next)) - static_cast<short>(HIWORD(first));
 }
 
@@ -50,8 +51,10 @@ TEST_P(ScreenDpi, DialogAndAboutBoxGrowWithTheScreen) {
     // measure half as much at 192.
     RECT client{};
     GetClientRect(app_.MainDialog(), &client);
-    EXPECT_NEAR(client.right / Scale(), 520, 520 * 0.16) << "client width " << client.right << " at " << dpi;
-    EXPECT_NEAR(client.bottom / Scale(), 185, 185 * 0.12) << "client height " << client.bottom << " at " << dpi;
+    EXPECT_NEAR(client.right / Scale(), 520, 520 * 0.16)
+        << "client width " << client.right << " at " << dpi;
+    EXPECT_NEAR(client.bottom / Scale(), 185, 185 * 0.12)
+        << "client height " << client.bottom << " at " << dpi;
     // The log's font: a 16-pixel cell at 96 DPI.
     const int line = LogLineHeight(app_.Control(kLog));
     EXPECT_NEAR(line / Scale(), 17, 3) << "log line height " << line << " at " << dpi;
@@ -64,7 +67,8 @@ TEST_P(ScreenDpi, DialogAndAboutBoxGrowWithTheScreen) {
     RECT box{};
     GetClientRect(about, &box);
     // 248 dialog units.
-    EXPECT_NEAR(box.right / Scale(), 400, 400 * 0.16) << "About width " << box.right << " at " << dpi;
+    EXPECT_NEAR(box.right / Scale(), 400, 400 * 0.16)
+        << "About width " << box.right << " at " << dpi;
     app_.Press(about, IDOK);
     EXPECT_TRUE(app_.WaitForNoDialog("About MeterLoad"));
 }

@@ -17,9 +17,8 @@ using Bands = std::vector<std::pair<int, int>>;  // (top, grey)
 Bands Paint(const std::vector<int>& heights) {
     std::size_t asked = 0;
     Bands bands;
-    PaintGradientBands(
-        [&] { return heights[std::min(asked++, heights.size() - 1)]; },
-        [&](int top, int grey) { bands.emplace_back(top, grey); });
+    PaintGradientBands([&] { return heights[std::min(asked++, heights.size() - 1)]; },
+                       [&](int top, int grey) { bands.emplace_back(top, grey); });
     return bands;
 }
 
@@ -37,18 +36,26 @@ TEST_P(GradientTest, PaintsTheseBands) {
 
 INSTANTIATE_TEST_SUITE_P(
     Heights, GradientTest,
-    ::testing::Values(
-        GradientCase{"ZeroHeightPaintsNothing", {0}, {}},
-        GradientCase{"OnePixelIsOneWhiteBand", {1}, {{0, 255}}},
-        GradientCase{"TenPixelsIsOneWhiteBand", {10}, {{0, 255}}},
-        // -1270 / 11 truncates to -115.
-        GradientCase{"ElevenPixelsAddAGreyBand", {11}, {{0, 255}, {10, 140}}},
-        GradientCase{"HundredPixels", {100},
-                     {{0, 255}, {10, 243}, {20, 230}, {30, 217}, {40, 205},
-                      {50, 192}, {60, 179}, {70, 167}, {80, 154}, {90, 141}}},
-        // Band 1 is computed with the height read for it, not the first one.
-        GradientCase{"HeightReReadForEachBand", {100, 20}, {{0, 255}, {10, 192}}},
-        GradientCase{"ShrinkingAreaStopsEarly", {30, 30, 15}, {{0, 255}, {10, 213}}}),
+    ::testing::Values(GradientCase{"ZeroHeightPaintsNothing", {0}, {}},
+                      GradientCase{"OnePixelIsOneWhiteBand", {1}, {{0, 255}}},
+                      GradientCase{"TenPixelsIsOneWhiteBand", {10}, {{0, 255}}},
+                      // -1270 / 11 truncates to -115.
+                      GradientCase{"ElevenPixelsAddAGreyBand", {11}, {{0, 255}, {10, 140}}},
+                      GradientCase{"HundredPixels",
+                                   {100},
+                                   {{0, 255},
+                                    {10, 243},
+                                    {20, 230},
+                                    {30, 217},
+                                    {40, 205},
+                                    {50, 192},
+                                    {60, 179},
+                                    {70, 167},
+                                    {80, 154},
+                                    {90, 141}}},
+                      // Band 1 is computed with the height read for it, not the first one.
+                      GradientCase{"HeightReReadForEachBand", {100, 20}, {{0, 255}, {10, 192}}},
+                      GradientCase{"ShrinkingAreaStopsEarly", {30, 30, 15}, {{0, 255}, {10, 213}}}),
     [](const ::testing::TestParamInfo<GradientCase>& param) { return param.param.name; });
 
 TEST(GradientGrey, DarkestBandOfATallDialogStaysAbove128) {

@@ -18,7 +18,8 @@ protected:
         const std::wstring fake = Wide(WindowsPath(METERLOAD_WINE_FAKE_VISA));
         for (const char* visa : kVisaNames) {
             DeleteFileW(Wide(folder + "\\" + visa + ".loaded").c_str());
-            EXPECT_TRUE(CopyFileW(fake.c_str(), Wide(folder + "\\" + visa).c_str(), FALSE)) << folder;
+            EXPECT_TRUE(CopyFileW(fake.c_str(), Wide(folder + "\\" + visa).c_str(), FALSE))
+                << folder;
         }
         return folder;
     }

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <string>
 #include <functional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -189,10 +189,11 @@ TEST_P(SelectThenCancel, AbortsAfterIdentifying) {
     EXPECT_EQ(GetWindow(open, GW_OWNER), app_.MainDialog());
 
     app_.Press(open, IDCANCEL);
-    ASSERT_TRUE(WaitUntil([&] { return app_.LogLines() == Lines{"User Abort..."}; }, kWindowTimeout))
+    ASSERT_TRUE(
+        WaitUntil([&] { return app_.LogLines() == Lines{"User Abort..."}; }, kWindowTimeout))
         << "log: " << app_.LogText();
-    EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(app_.Control(kSelect)) != FALSE; },
-                          kWindowTimeout));
+    EXPECT_TRUE(
+        WaitUntil([&] { return IsWindowEnabled(app_.Control(kSelect)) != FALSE; }, kWindowTimeout));
     EXPECT_EQ(app_.Caption(kSelect), "Select");
     EXPECT_EQ(WrittenData(), (std::vector<std::string>{Hex("L0\n"), Hex("*idn?\n")}));
 }
@@ -246,8 +247,9 @@ TEST_F(MeterLoadApp, EachUpdateLeavesOneRecordInTheHistory) {
     WaitForContinue();
     const std::vector<std::string> lines = app_.HistoryLines();
     ASSERT_EQ(lines.size(), 1u) << app_.HistoryPath();
-    for (const char* part : {"\"serial\":\"ABC123\"", "\"firmware_version_field\":\"02.05-11-07", "\"file\":\"main.bin\"",
-                             "\"size\":750", "\"kind\":\"image\"", "\"result\":\"done\""}) {
+    for (const char* part :
+         {"\"serial\":\"ABC123\"", "\"firmware_version_field\":\"02.05-11-07",
+          "\"file\":\"main.bin\"", "\"size\":750", "\"kind\":\"image\"", "\"result\":\"done\""}) {
         EXPECT_NE(lines[0].find(part), std::string::npos) << part << " in " << lines[0];
     }
     // The digest from the system's cryptography API, as 64 hex digits.
@@ -268,13 +270,13 @@ TEST_F(MeterLoadApp, VersionGateRefusesAnImageOfTheInstalledVersion) {
     };
     ASSERT_TRUE(WaitUntil([&] { return app_.LogLines() == expected; }, kUpdateTimeout))
         << "log: " << app_.LogText();
-    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(app_.Control(kSelect)) == FALSE; },
-                          kWindowTimeout));
+    EXPECT_TRUE(
+        WaitUntil([&] { return IsWindowVisible(app_.Control(kSelect)) == FALSE; }, kWindowTimeout));
     EXPECT_FALSE(IsWindowEnabled(app_.Control(kSelect)));
     EXPECT_TRUE(IsWindowEnabled(app_.Control(kExit)));
     EXPECT_EQ(app_.Caption(kExit), "Exit");
-    EXPECT_EQ(WrittenData(), (std::vector<std::string>{Hex("L0\n"), Hex("*idn?\n"),
-                                                       Hex("system:update\n")}));
+    EXPECT_EQ(WrittenData(),
+              (std::vector<std::string>{Hex("L0\n"), Hex("*idn?\n"), Hex("system:update\n")}));
     EXPECT_TRUE(app_.Events("image").empty());
 }
 
@@ -311,7 +313,8 @@ TEST_F(MeterLoadApp, PackageInAFolderNamedWithAnAtSignInstalls) {
     const std::string marker = app_.WriteRunFile("fw@lab.folder", {});
     const std::string folder = marker.substr(0, marker.rfind('\\') + 1) + "fw@lab";
     // Left from an earlier run of the test, it is used again.
-    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) << folder;
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
+        << folder;
     const Bytes leadBody = ImageBody(400, 6);
     const Bytes second = ImageBody(300, 7);
     WriteFile(folder + "\\fw.pak", Package(SingleImage("02.06", 0, leadBody), {second}));

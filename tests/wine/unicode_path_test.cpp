@@ -9,7 +9,8 @@ namespace {
 TEST_F(MeterLoadApp, ImageInAFolderNamedInCyrillicAndChineseInstalls) {
     StartWithInstrument();
     const std::string folder = app_.RunFolder() + "\\Папка 测试";
-    ASSERT_TRUE(CreateDirectoryW(Wide(folder).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
+    ASSERT_TRUE(CreateDirectoryW(Wide(folder).c_str(), nullptr) ||
+                GetLastError() == ERROR_ALREADY_EXISTS)
         << folder;
     const Bytes body = ImageBody(600, 4);
     const std::string path = folder + "\\прошивка.bin";
