@@ -87,24 +87,40 @@ StopReason UpdateDriver::Transfer(InstrumentConnection& connection, File& image)
     log_.WaitPumping(pauses::kImageSettleSteps);
 
     ChunkBuffer chunk{};
-    StopReason stop = StopReason::None;
+    const BodySent sent = SendBody(connection, image, chunk);
+    // Stopped: nothing more goes out, not even the PadCommand.
+    if (sent.stop == StopReason::Stopped) {
+        return sent.stop;
+    }
+    const bool writeFailed = sent.stop == StopReason::WriteFailed || sent.stop == StopReason::ConnectionLost;
+    if (!writeFailed && NeedsPadCommand(sent.lastWriteCount)) {
+        WriteFromChunk(connection, chunk, kPadCommand);
+    }
+    if (sent.stop != StopReason::None) {
+        return sent.stop;
+    }
+    return AwaitAcceptance(connection, chunk);
+}
+
+// The image's body in writes of up to 240 bytes, 15 ms apart, until the file
+// ends or a write or read goes wrong.
+UpdateDriver::BodySent UpdateDriver::SendBody(InstrumentConnection& connection, File& image, ChunkBuffer& chunk)
+{
     bool wroteData = false;
     std::uint32_t lastWriteCount = 0;
     for (;;) {
         const std::int64_t k = image.Read(chunk.data(), chunk.size());
         if (k == 0) {
-            break;
+            return BodySent{StopReason::None, lastWriteCount};
         }
         if (k < 0) {
             // A read error is not the end of the image: sending what came
             // before it would install a partial image.
             log_.AppendLine("Couldn't read source file.");
-            stop = StopReason::FileUnreadable;
-            break;
+            return BodySent{StopReason::FileUnreadable, lastWriteCount};
         }
-        // Stopped: nothing more goes out, not even the PadCommand.
         if (!context_.Observer().MayWrite()) {
-            return StopReason::Stopped;
+            return BodySent{StopReason::Stopped, lastWriteCount};
         }
         // The 5 ms count from the deadline of the previous write's 10 ms pause,
         // not from when that pause woke: a late wake-up shortens this pause
@@ -120,25 +136,14 @@ StopReason UpdateDriver::Transfer(InstrumentConnection& connection, File& image)
         if (w == 0) {
             log_.AppendLine("the 1st error -- in writing progress.");
             log_.AppendLine("\r\nUpgrade failure....Please restart ZQ6140 and try again.");
-            stop = connection.ConnectionLost() ? StopReason::ConnectionLost : StopReason::WriteFailed;
-            break;
+            return BodySent{connection.ConnectionLost() ? StopReason::ConnectionLost : StopReason::WriteFailed, w};
         }
         if (w != count) {
             log_.AppendLine("the 1-1st Error -- in writing progress.");
             log_.AppendLine("\r\nUpgrade failure....during writing progress.");
-            stop = StopReason::ShortWrite;
-            break;
+            return BodySent{StopReason::ShortWrite, w};
         }
     }
-
-    const bool writeFailed = stop == StopReason::WriteFailed || stop == StopReason::ConnectionLost;
-    if (wroteData && !writeFailed && NeedsPadCommand(lastWriteCount)) {
-        WriteFromChunk(connection, chunk, kPadCommand);
-    }
-    if (stop != StopReason::None) {
-        return stop;
-    }
-    return AwaitAcceptance(connection, chunk);
 }
 
 // The reply to the image, the EndFrame and the reply to that, read into the

@@ -137,41 +137,75 @@ struct Checked {
     PackagePlan plan;
 };
 
+// The instrument the dialog identified, reached again: found, switched to
+// local, and the one the hand-over names.
+StopReason CheckInstrument(UpdateContext& context, InstrumentConnection& connection,
+                           const std::optional<std::string>& serial)
+{
+    DialogPort& dialog = context.dialog;
+    connection.OpenSelected(context.serial);
+    if (connection.FoundCount() == 0) {
+        ShowBox(dialog, kDeviceNotFoundText, kCaption);
+        return StopReason::NotFound;
+    }
+
+    connection.Write(kCommandLocal);
+    PauseAfter(context.clock, connection.WritePauseEnd(), pauses::kCommand);
+
+    if (!serial) {
+        ShowBox(dialog, "DMM device serial no miss.", kCaption);
+        return StopReason::SerialMissing;
+    }
+    if (connection.SerialNumber() != *serial) {
+        ShowBox(dialog, "The firmware update device missed.", kCaption);
+        return StopReason::AnotherInstrument;
+    }
+    return StopReason::None;
+}
+
+// The whole package is judged before any part of it: an entry that lies
+// outside the file, or a package without entries, never gets near the
+// instrument, which stays in its normal mode. Then entry 1's header, against
+// the instrument's versions. Plans the sound package once, whole.
+StopReason JudgePackage(DialogPort& dialog, File& file, const std::string& versionField, PackagePlan& plan)
+{
+    const PackageCheck package = CheckPackage(file);
+    if (package.damage) {
+        ShowBox(dialog, *package.damage, kCaption);
+        return StopReason::PackageDamaged;
+    }
+    const std::int32_t leadOffset = package.table.rows.front().offset;
+    const ImageHeader imageHeader = file.Seek(leadOffset) ? DecodeImageHeader(file) : DecodeImageHeader(nullptr, 0);
+    if (!IdentityMatches(imageHeader)) {
+        ShowBox(dialog, IdentityMismatchBoxText(), kCaption);
+        return StopReason::NotZq6140Image;
+    }
+    if (!VersionGate(versionField, imageHeader)) {
+        ShowBox(dialog, GateRefusalBoxText(imageHeader.targetKind), kCaption);
+        return StopReason::VersionGate;
+    }
+    plan = PlanPackage(package.table);
+    return StopReason::None;
+}
+
 // The instrument, the serial number and the whole package, in the order the
 // dialog has always checked them, each refusal in its message box.
 Checked CheckInstrumentAndFile(UpdateContext& context, InstrumentConnection& connection, const std::string& packagePath,
                                const std::optional<std::string>& serial)
 {
     DialogPort& dialog = context.dialog;
-    Clock& clock = context.clock;
-    const auto refuse = [](StopReason reason) { return Checked{reason, {}, {}}; };
-
-    connection.OpenSelected(context.serial);
-    if (connection.FoundCount() == 0) {
-        ShowBox(dialog, kDeviceNotFoundText, kCaption);
-        return refuse(StopReason::NotFound);
-    }
-
-    connection.Write(kCommandLocal);
-    PauseAfter(clock, connection.WritePauseEnd(), pauses::kCommand);
-
-    if (!serial) {
-        ShowBox(dialog, "DMM device serial no miss.", kCaption);
-        return refuse(StopReason::SerialMissing);
-    }
-    if (connection.SerialNumber() != *serial) {
-        ShowBox(dialog, "The firmware update device missed.", kCaption);
-        return refuse(StopReason::AnotherInstrument);
+    if (const StopReason refusal = CheckInstrument(context, connection, serial); refusal != StopReason::None) {
+        return Checked{refusal, {}, {}};
     }
 
     auto headerFile = File::Open(packagePath);
     if (!headerFile) {
         ShowBox(dialog, "The first bin file not found.", kFileCaption);
-        return refuse(StopReason::FileUnreadable);
+        return Checked{StopReason::FileUnreadable, {}, {}};
     }
 
     connection.Write(kCommandIdentify);
-    PauseAfter(clock, connection.WritePauseEnd(), pauses::kCommand);
+    PauseAfter(context.clock, connection.WritePauseEnd(), pauses::kCommand);
 
     const std::optional<std::string> versionField = VersionsField(ReadIdentificationReply(connection));
     if (!versionField) {
@@ -180,29 +214,11 @@ Checked CheckInstrumentAndFile(UpdateContext& context, InstrumentConnection& con
         const ButtonAdvice advice(dialog);
         ShowBox(dialog, "Incorrect mode.\nPlease recycle power on instrument and click \"Select\" to try again.",
                 kCaption);
-        return refuse(StopReason::WrongMode);
+        return Checked{StopReason::WrongMode, {}, {}};
     }
-    // The whole package is judged before any part of it: an entry that lies
-    // outside the file, or a package without entries, never gets near the
-    // instrument, which stays in its normal mode.
-    const PackageCheck package = CheckPackage(*headerFile);
-    if (package.damage) {
-        ShowBox(dialog, *package.damage, kCaption);
-        return refuse(StopReason::PackageDamaged);
-    }
-    const std::int32_t leadOffset = package.table.rows.front().offset;
-    const ImageHeader imageHeader =
-        headerFile->Seek(leadOffset) ? DecodeImageHeader(*headerFile) : DecodeImageHeader(nullptr, 0);
-    if (!IdentityMatches(imageHeader)) {
-        ShowBox(dialog, IdentityMismatchBoxText(), kCaption);
-        return refuse(StopReason::NotZq6140Image);
-    }
-    if (!VersionGate(*versionField, imageHeader)) {
-        ShowBox(dialog, GateRefusalBoxText(imageHeader.targetKind), kCaption);
-        return refuse(StopReason::VersionGate);
-    }
-    // The table is sound: it is planned once, whole.
-    return Checked{StopReason::None, *versionField, PlanPackage(package.table)};
+    Checked checked{StopReason::None, *versionField, {}};
+    checked.refusal = JudgePackage(dialog, *headerFile, *versionField, checked.plan);
+    return checked;
 }
 
 // Switches the instrument into update mode and lets it settle; the next

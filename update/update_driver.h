@@ -74,6 +74,11 @@ private:
                                 std::unique_ptr<InstrumentConnection>& connection);
     StopReason Transfer(InstrumentConnection& connection, File& image);
     using ChunkBuffer = std::array<std::uint8_t, kChunkSize>;
+    struct BodySent {
+        StopReason stop;               // None when the whole body went out
+        std::uint32_t lastWriteCount;  // what the last data write reported; 0 when none went out
+    };
+    BodySent SendBody(InstrumentConnection& connection, File& image, ChunkBuffer& chunk);
     StopReason AwaitAcceptance(InstrumentConnection& connection, ChunkBuffer& chunk);
     ProcedureResult EndTransfer(std::unique_ptr<File>& image, std::unique_ptr<InstrumentConnection>& connection,
                                 const std::string& fileName, StopReason reason);
