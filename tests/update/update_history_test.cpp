@@ -56,6 +56,7 @@ TEST_F(HistoryTest, RecordsComeBackAsWritten)
     r.entryCount = 3;
     r.result = "refused";
     r.reason = "line one\r\nline \"two\"";
+    r.reasonKey = "version_gate";
     r.file = "fw\xE4.pak";  // an ANSI name
     std::string error;
     ASSERT_TRUE(AppendRecord(path_, r, error)) << error;
@@ -64,9 +65,38 @@ TEST_F(HistoryTest, RecordsComeBackAsWritten)
     const UpdateRecord& back = history.records[0];
     EXPECT_EQ(back.serial, r.serial);
     EXPECT_EQ(back.reason, r.reason);
+    EXPECT_EQ(back.reasonKey, "version_gate");
     EXPECT_TRUE(back.package);
     EXPECT_EQ(back.entryCount, 3);
     EXPECT_EQ(back.file, "fw\xEF\xBF\xBD.pak");  // not UTF-8: replaced, never refused
+}
+
+// A record of an earlier version has no reason key; one of this version has
+// nothing an earlier reader needs beyond the keys it always read.
+TEST_F(HistoryTest, RecordsWithAndWithoutAReasonKeyReadAlike)
+{
+    UpdateRecord r = Sample("NEW", 1);
+    r.result = "failed";
+    r.reasonKey = "reply_missing";
+    std::string error;
+    ASSERT_TRUE(AppendRecord(path_, r, error)) << error;
+    {
+        std::ofstream out(path_, std::ios::app | std::ios::binary);
+        out << R"({"time":"2026-12-01T10:00:00.000Z","serial":"OLD","firmware_version_field":"02.05-11-07\n",)"
+            << R"("file":"a.bin","size":10,"sha256":"","kind":"image","result":"refused","reason":"r",)"
+            << R"("duration_ms":5})"
+            << "\n";
+    }
+
+    const History history = ReadHistory(path_);
+    ASSERT_EQ(history.records.size(), 2u);
+    EXPECT_TRUE(history.warnings.empty());
+    EXPECT_EQ(history.records[0].reasonKey, "reply_missing");
+    EXPECT_EQ(history.records[1].reasonKey, "");
+    EXPECT_EQ(history.records[1].result, "refused");
+    const std::string line = RecordLine(r);
+    EXPECT_THAT(line, HasSubstr(R"("result":"failed")"));
+    EXPECT_THAT(line, HasSubstr(R"("reason_key":"reply_missing")"));
 }
 
 TEST_F(HistoryTest, AnAppendThatCannotBeWrittenSaysWhy)
