@@ -108,6 +108,26 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"SilenceAfterEntry1", {"0", "0", "0", "0", "none"}, StoppedInUpdateMode(StopReason::ReplyMissing)}),
     CaseName<ReplyCase>);
 
+// The package's own identification reads an over-long reply to its end, as
+// the dialog's does: its rest must not pass for the reply to the first image.
+TEST_F(PackageUpdateTest, AnOverlongIdentificationIsReadToItsEnd)
+{
+    const std::string tail(70, 'Z');
+    Configure("serials=ABC123\nidn=KORVALEN,ZQ6140,ABC123,02.05-11-07-" + tail + "\\n\n");
+    WritePackage(LeadImage(100), {PlainImage(300, 2)});
+
+    EXPECT_EQ(Install(), kInstalled);
+
+    // Two images, two replies each, after the identification's reads.
+    const auto reads = sim_.Events("viRead");
+    ASSERT_GE(reads.size(), 5u) << sim_.TranscriptText();
+    std::size_t received = 0;
+    for (std::size_t i = 0; i + 4 < reads.size(); ++i) {
+        received += reads[i].bytes.size();
+    }
+    EXPECT_EQ(received, 35 + tail.size() + 1) << "the whole reply was read before update mode";
+}
+
 TEST_F(PackageUpdateTest, SilentInstrumentIsWaitedForTheConnectionTimeout)
 {
     Configure("serials=ABC123\nreplies=none\n");
