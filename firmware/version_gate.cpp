@@ -69,16 +69,6 @@ VersionCheck CheckInstalledVersion(std::string_view firmwareVersionField, const 
     return reported == sent ? VersionCheck::Verified : VersionCheck::NotVerified;
 }
 
-const char* VersionCheckName(VersionCheck check)
-{
-    switch (check) {
-    case VersionCheck::Verified: return "verified";
-    case VersionCheck::NotVerified: return "not verified";
-    case VersionCheck::NotChecked: return "not checked";
-    }
-    return "?";
-}
-
 std::string ComparedImageVersion(const ImageHeader& header)
 {
     GateRow row{};

@@ -23,9 +23,6 @@ enum class VersionCheck {
 // field against the image version's first characters, as equal text.
 VersionCheck CheckInstalledVersion(std::string_view firmwareVersionField, const ImageHeader& header);
 
-// "verified", "not verified", "not checked".
-const char* VersionCheckName(VersionCheck check);
-
 // The characters that take part for the image's processor: those of the
 // image version, and those at the instrument's positions (as far as the field
 // reaches). Empty for an image that names no processor.

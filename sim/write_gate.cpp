@@ -1,7 +1,8 @@
 #include "sim/write_gate.h"
 
-#include <cctype>
+#include <charconv>
 #include <fstream>
+#include <system_error>
 
 namespace zqsim {
 
@@ -12,15 +13,13 @@ bool WriteGateHolds(const std::string& folder, const std::string& serial, std::u
         return false;
     }
     std::string word;
-    if (!(file >> word) || word.size() > 19) {
+    std::uint64_t open = 0;
+    if (!(file >> word)) {
         return true;
     }
-    std::uint64_t open = 0;
-    for (const char c : word) {
-        if (std::isdigit(static_cast<unsigned char>(c)) == 0) {
-            return true;
-        }
-        open = open * 10 + static_cast<std::uint64_t>(c - '0');
+    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), open);
+    if (error != std::errc() || end != word.data() + word.size()) {
+        return true;
     }
     return endBytes > open;
 }
