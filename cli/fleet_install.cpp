@@ -82,6 +82,19 @@ void RunSlot(FleetSlot& slot, std::size_t row, const InstallSettings& settings, 
     }
 }
 
+// One question for every instrument that passed its checks and waits.
+void AskOnceForAll(SharedAnswer& answer, const std::vector<FleetSlot>& slots)
+{
+    const std::vector<std::size_t> waiting = answer.Gather();
+    if (waiting.empty()) {
+        return;
+    }
+    const std::string named =
+        Joined(waiting, [&slots](std::size_t row) { return Printable(slots[row].instrument.serial); });
+    answer.Give(!StopRequested() && AskYes("Switch these " + std::to_string(waiting.size()) +
+                                           " ZQ6140 into update mode and install (" + named + ")? [y/N] "));
+}
+
 }  // namespace
 
 int InstallOnSeveral(Report& report, const std::string& visaLibraryOption, const std::vector<std::string>& serials,
@@ -91,12 +104,11 @@ int InstallOnSeveral(Report& report, const std::string& visaLibraryOption, const
     const VisaLibraryChoice library = ChooseVisaLibrary(visaLibraryOption);
     const Attached attached = FindInstruments(library);
     if (attached.problem) {
-        return report.Fail(attached.problem.code, attached.problem.message, attached.problem.next);
+        return report.Fail(attached.problem);
     }
     std::vector<FleetSlot> slots = Select(attached.search, serials);
     if (slots.empty()) {
-        const Problem problem = NotFoundProblem(Sought::Several);
-        return report.Fail(problem.code, problem.message, problem.next);
+        return report.Fail(NotFoundProblem(Sought::Several));
     }
     report.Data()["duration_ms"] = UpdateModeDuration(settings.facts).count();
 
@@ -129,13 +141,7 @@ int InstallOnSeveral(Report& report, const std::string& visaLibraryOption, const
         threads.emplace_back(RunSlot, std::ref(slots[row]), row, std::cref(shared), std::ref(answer), cursor);
     }
     if (!settings.yes && !settings.dryRun) {
-        const std::vector<std::size_t> waiting = answer.Gather();
-        if (!waiting.empty()) {
-            const std::string named =
-                Joined(waiting, [&slots](std::size_t row) { return Printable(slots[row].instrument.serial); });
-            answer.Give(!StopRequested() && AskYes("Switch these " + std::to_string(waiting.size()) +
-                                                   " ZQ6140 into update mode and install (" + named + ")? [y/N] "));
-        }
+        AskOnceForAll(answer, slots);
     }
     for (std::thread& thread : threads) {
         thread.join();

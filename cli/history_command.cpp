@@ -30,6 +30,67 @@ bool IsDate(const std::string& text)
     return true;
 }
 
+bool Matches(const UpdateRecord& record, const std::string& serial, const std::string& since)
+{
+    return (serial.empty() || record.serial == serial) && (since.empty() || record.time >= since);
+}
+
+nlohmann::json EntryJson(const HistoryEntry& entry)
+{
+    nlohmann::json object = nlohmann::json::parse(RecordLine(entry.record));
+    if (entry.verification) {
+        object["verification"] = nlohmann::json::parse(RecordLine(*entry.verification));
+    }
+    return object;
+}
+
+std::string HeaderRow()
+{
+    return Cell("TIME (UTC)", 25) + Cell("SERIAL", 12) + Cell("BEFORE", 14) + Cell("RESULT", 9) + Cell("VERIFIED", 13) +
+           Cell("DURATION", 10) + "FILE";
+}
+
+std::string FileCell(const UpdateRecord& record)
+{
+    const std::string kind = record.package ? "package of " + std::to_string(record.entryCount) + " entries" : "image";
+    return Printable(record.file) + " (" + kind + ", " + std::to_string(record.size) + " bytes, sha256 " +
+           record.sha256.substr(0, 16) + ")";
+}
+
+std::string ReasonTail(const UpdateRecord& record)
+{
+    return record.reason.empty() ? std::string() : "; " + Printable(record.reason);
+}
+
+// A verification whose update is not in the history (another PC's, or older
+// than the file): a row of its own.
+void PrintLoneVerification(Report& report, const UpdateRecord& record)
+{
+    report.Out(Cell(record.time, 25) + Cell(Printable(record.serial), 12) + Cell("-", 14) + Cell("verify", 9) +
+               Cell(record.result, 13) + Cell("-", 10) + FileCell(record));
+    report.Out("    reported " + VersionFieldText(record.firmwareVersionField) + ReasonTail(record));
+}
+
+void PrintUpdate(Report& report, const HistoryEntry& entry)
+{
+    const UpdateRecord& record = entry.record;
+    report.Out(Cell(record.time, 25) + Cell(Printable(record.serial), 12) +
+               Cell(VersionFieldText(record.firmwareVersionField), 14) + Cell(record.result, 9) +
+               Cell(entry.verification ? entry.verification->result : "-", 13) + Cell(Seconds(record.durationMs), 10) +
+               FileCell(record));
+    if (!record.reason.empty()) {
+        report.Out("    " + Printable(record.reason));
+    }
+    if (entry.verification) {
+        const UpdateRecord& verification = *entry.verification;
+        const std::string reported = verification.firmwareVersionField.empty()
+                                         ? std::string("nothing")
+                                         : VersionFieldText(verification.firmwareVersionField);
+        report.Out("    " + verification.result + " " + verification.time + ": reported " + reported +
+                   ReasonTail(verification));
+    }
+}
+
 }  // namespace
 
 int RunHistory(const CommonOptions& common, const std::string& serial, const std::string& since)
@@ -47,48 +108,18 @@ int RunHistory(const CommonOptions& common, const std::string& serial, const std
     report.Data()["warnings"] = history.warnings;
 
     nlohmann::json records = nlohmann::json::array();
-    bool header = false;
     for (const HistoryEntry& entry : PairVerifications(history.records)) {
-        const UpdateRecord& record = entry.record;
-        if ((!serial.empty() && record.serial != serial) || (!since.empty() && record.time < since)) {
+        if (!Matches(entry.record, serial, since)) {
             continue;
         }
-        nlohmann::json object = nlohmann::json::parse(RecordLine(record));
-        if (entry.verification) {
-            object["verification"] = nlohmann::json::parse(RecordLine(*entry.verification));
+        if (records.empty()) {
+            report.Out(HeaderRow());
         }
-        records.push_back(object);
-        if (!header) {
-            report.Out(Cell("TIME (UTC)", 25) + Cell("SERIAL", 12) + Cell("BEFORE", 14) + Cell("RESULT", 9) +
-                       Cell("VERIFIED", 13) + Cell("DURATION", 10) + "FILE");
-            header = true;
-        }
-        const std::string kind =
-            record.package ? "package of " + std::to_string(record.entryCount) + " entries" : "image";
-        const std::string file = Printable(record.file) + " (" + kind + ", " + std::to_string(record.size) +
-                                 " bytes, sha256 " + record.sha256.substr(0, 16) + ")";
-        if (record.verification) {
-            // Its update is not in the history (another PC's, or older than the file).
-            report.Out(Cell(record.time, 25) + Cell(Printable(record.serial), 12) + Cell("-", 14) + Cell("verify", 9) +
-                       Cell(record.result, 13) + Cell("-", 10) + file);
-            report.Out("    reported " + VersionFieldText(record.firmwareVersionField) +
-                       (record.reason.empty() ? std::string() : "; " + Printable(record.reason)));
-            continue;
-        }
-        report.Out(Cell(record.time, 25) + Cell(Printable(record.serial), 12) +
-                   Cell(VersionFieldText(record.firmwareVersionField), 14) + Cell(record.result, 9) +
-                   Cell(entry.verification ? entry.verification->result : "-", 13) +
-                   Cell(Seconds(record.durationMs), 10) + file);
-        if (!record.reason.empty()) {
-            report.Out("    " + Printable(record.reason));
-        }
-        if (entry.verification) {
-            const UpdateRecord& verification = *entry.verification;
-            report.Out("    " + verification.result + " " + verification.time + ": reported " +
-                       (verification.firmwareVersionField.empty()
-                            ? std::string("nothing")
-                            : VersionFieldText(verification.firmwareVersionField)) +
-                       (verification.reason.empty() ? std::string() : "; " + Printable(verification.reason)));
+        records.push_back(EntryJson(entry));
+        if (entry.record.verification) {
+            PrintLoneVerification(report, entry.record);
+        } else {
+            PrintUpdate(report, entry);
         }
     }
     report.Data()["records"] = records;

@@ -21,14 +21,14 @@ int RunInspect(const CommonOptions& common, const std::string& file,
         report.Out(line);
     }
     if (const Problem problem = FileProblem(facts)) {
-        return report.Fail(problem.code, problem.message, problem.next);
+        return report.Fail(problem);
     }
 
     std::optional<std::string> field = firmwareVersionField;
     if (!serial.empty()) {
         const Selected chosen = SelectInstrument(common.visaLibrary, serial);
         if (chosen.problem) {
-            return report.Fail(chosen.problem.code, chosen.problem.message, chosen.problem.next);
+            return report.Fail(chosen.problem);
         }
         const Identification identification = Identify(chosen.library.library, serial);
         report.Data()["instrument"] = InstrumentJson(chosen.instrument);
@@ -36,7 +36,7 @@ int RunInspect(const CommonOptions& common, const std::string& file,
         if (!identification.answered) {
             const Problem problem =
                 identification.wrongMode ? WrongModeProblem() : Problem{kNoInstrument, NotFoundProblem().message, ""};
-            return report.Fail(problem.code, problem.message, problem.next);
+            return report.Fail(problem);
         }
         field = identification.firmwareVersionField;
     }

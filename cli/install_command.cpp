@@ -20,62 +20,38 @@
 
 namespace meterload::cli {
 
-int RunInstall(const CommonOptions& common, const InstallOptions& options)
+namespace {
+
+InstallHooks ConsoleHooks(const FileFacts& facts)
 {
-    Report report("install", common.json);
-    report.Data()["dry_run"] = options.dryRun;
-    if (!options.yes && !options.dryRun && !StandardInputIsTerminal()) {
-        return report.Fail(kUsage, "Standard input is not a terminal, so nobody can confirm the update.",
-                           "Add --yes to install without asking, or --dry-run to check only.");
-    }
-
-    // The file first: nothing is touched for a file that no instrument takes.
-    const FileFacts facts = ReadFileFacts(options.file);
-    report.Data()["file"] = FactsJson(facts);
-    if (const Problem problem = FileProblem(facts)) {
-        return report.Fail(problem.code, problem.message, problem.next);
-    }
-    InstallSettings settings{facts, options.dryRun, options.yes, std::string(), HistoryPath()};
-    settings.verify = options.verify;
-    settings.verifyTimeout = std::chrono::seconds(options.verifyTimeoutSeconds);
-    const std::vector<std::string> serials = Distinct(options.serials);
-    if (options.all || serials.size() > 1) {
-        return InstallOnSeveral(report, common.visaLibrary, serials, settings);
-    }
-
-    const Selected chosen = SelectInstrument(common.visaLibrary, serials.empty() ? std::string() : serials.front());
-    if (chosen.problem) {
-        return report.Fail(chosen.problem.code, chosen.problem.message, chosen.problem.next);
-    }
-    report.Data()["instrument"] = InstrumentJson(chosen.instrument);
-    report.Data()["duration_ms"] = UpdateModeDuration(facts).count();
-
-    InstallSettings one = settings;
-    one.visaLibrary = chosen.library.library;
     const auto say = [](const std::string& line) { TheConsole().Line(line); };
-    const InstallHooks hooks{say,
-                             [&say, &facts](const std::string& instrumentLine) {
-                                 say(instrumentLine);
-                                 for (const std::string& line : FileLines(facts)) {
-                                     say(line);
-                                 }
-                             },
-                             [] { return AskYes("Switch the ZQ6140 into update mode and install? [y/N] "); }};
-    Progress progress(TheConsole(), StandardErrorIsTerminal(), SentSizes(facts));
-    InstallOutcome outcome = InstallOn(chosen.instrument, one, hooks, progress);
-    if (one.verify && outcome.code == kDone && outcome.updateModeEntered) {
-        // One load of the library for the whole wait, not one per search.
-        DynamicLibrary held;
-        InstallSettings waiting = one;
-        waiting.libraryHeldElsewhere = held.Load(one.visaLibrary);
-        const VerifyOutcome verification = VerifyAfterPowerCycle(chosen.instrument, waiting, hooks, progress);
-        ApplyVerification(outcome, verification);
-        report.Data()["verification"] = VerificationJson(verification);
-        if (verification.result != VerifyResult::NotVerified) {
-            say(VerificationLine(verification));
+    const auto plan = [say, &facts](const std::string& instrumentLine) {
+        say(instrumentLine);
+        for (const std::string& line : FileLines(facts)) {
+            say(line);
         }
-    }
+    };
+    return {say, plan, [] { return AskYes("Switch the ZQ6140 into update mode and install? [y/N] "); }};
+}
 
+// Waits for the power cycle after an install that finished, and asks again.
+void VerifyInstall(Report& report, InstallOutcome& outcome, const FoundInstrument& instrument,
+                   const InstallSettings& settings, const InstallHooks& hooks, Progress& progress)
+{
+    // One load of the library for the whole wait, not one per search.
+    DynamicLibrary held;
+    InstallSettings waiting = settings;
+    waiting.libraryHeldElsewhere = held.Load(settings.visaLibrary);
+    const VerifyOutcome verification = VerifyAfterPowerCycle(instrument, waiting, hooks, progress);
+    ApplyVerification(outcome, verification);
+    report.Data()["verification"] = VerificationJson(verification);
+    if (verification.result != VerifyResult::NotVerified) {
+        hooks.say(VerificationLine(verification));
+    }
+}
+
+int EndWithOutcome(Report& report, const InstallOutcome& outcome)
+{
     if (outcome.firmwareVersionField) {
         report.Data()["firmware_version_field"] = *outcome.firmwareVersionField;
     }
@@ -93,6 +69,48 @@ int RunInstall(const CommonOptions& common, const InstallOptions& options)
         TheConsole().Line(outcome.message);
     }
     return report.Finish(kDone);
+}
+
+}  // namespace
+
+int RunInstall(const CommonOptions& common, const InstallOptions& options)
+{
+    Report report("install", common.json);
+    report.Data()["dry_run"] = options.dryRun;
+    if (!options.yes && !options.dryRun && !StandardInputIsTerminal()) {
+        return report.Fail(kUsage, "Standard input is not a terminal, so nobody can confirm the update.",
+                           "Add --yes to install without asking, or --dry-run to check only.");
+    }
+
+    // The file first: nothing is touched for a file that no instrument takes.
+    const FileFacts facts = ReadFileFacts(options.file);
+    report.Data()["file"] = FactsJson(facts);
+    if (const Problem problem = FileProblem(facts)) {
+        return report.Fail(problem);
+    }
+    InstallSettings settings{facts, options.dryRun, options.yes, std::string(), HistoryPath()};
+    settings.verify = options.verify;
+    settings.verifyTimeout = std::chrono::seconds(options.verifyTimeoutSeconds);
+    const std::vector<std::string> serials = Distinct(options.serials);
+    if (options.all || serials.size() > 1) {
+        return InstallOnSeveral(report, common.visaLibrary, serials, settings);
+    }
+
+    const Selected chosen = SelectInstrument(common.visaLibrary, serials.empty() ? std::string() : serials.front());
+    if (chosen.problem) {
+        return report.Fail(chosen.problem);
+    }
+    report.Data()["instrument"] = InstrumentJson(chosen.instrument);
+    report.Data()["duration_ms"] = UpdateModeDuration(facts).count();
+
+    settings.visaLibrary = chosen.library.library;
+    const InstallHooks hooks = ConsoleHooks(facts);
+    Progress progress(TheConsole(), StandardErrorIsTerminal(), SentSizes(facts));
+    InstallOutcome outcome = InstallOn(chosen.instrument, settings, hooks, progress);
+    if (settings.verify && outcome.code == kDone && outcome.updateModeEntered) {
+        VerifyInstall(report, outcome, chosen.instrument, settings, hooks, progress);
+    }
+    return EndWithOutcome(report, outcome);
 }
 
 Registered RegisterInstall(CLI::App& app)

@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 namespace meterload::cli {
 namespace {
@@ -220,35 +221,44 @@ bool AskYes(const std::string& question)
     return answer && (*answer == "y" || *answer == "Y" || *answer == "yes" || *answer == "YES");
 }
 
+namespace {
+
+// The say before update mode: a single image's version gate (a package's
+// entry 1 the package update has judged itself by now), the instrument's
+// line, then the question unless it is a dry run or --yes.
+Said Decide(const std::string& field, const FoundInstrument& instrument, const InstallSettings& settings,
+            const InstallHooks& hooks, std::vector<std::string>& refusal)
+{
+    if (!settings.facts.package) {
+        const GateVerdict verdict = JudgeVersion(settings.facts, field, RefusalForm::Box);
+        if (!verdict.accepted) {
+            refusal = verdict.refusal;
+            return Said::Refused;
+        }
+    }
+    hooks.plan(InstrumentLine(instrument, DecodeFirmwareVersions(field)));
+    if (settings.dryRun) {
+        return Said::Checked;
+    }
+    if (!settings.yes && !hooks.confirm()) {
+        return StopRequested() ? Said::Interrupted : Said::Declined;
+    }
+    return Said::Go;
+}
+
+}  // namespace
+
 InstallOutcome InstallOn(const FoundInstrument& instrument, const InstallSettings& settings, const InstallHooks& hooks,
                          Progress& progress)
 {
-    const FileFacts& facts = settings.facts;
     InstallOutcome outcome;
     std::vector<std::string> refusal;
-    const auto decide = [&](std::string_view fieldView) {
-        const std::string field(fieldView);
-        outcome.firmwareVersionField = field;
-        // The package update has judged its entry 1 itself by now; a single
-        // image is judged here, before update mode rather than in it.
-        if (!facts.package) {
-            const GateVerdict verdict = JudgeVersion(facts, field, RefusalForm::Box);
-            if (!verdict.accepted) {
-                refusal = verdict.refusal;
-                return Said::Refused;
-            }
-        }
-        hooks.plan(InstrumentLine(instrument, DecodeFirmwareVersions(field)));
-        if (settings.dryRun) {
-            return Said::Checked;
-        }
-        if (!settings.yes && !hooks.confirm()) {
-            return StopRequested() ? Said::Interrupted : Said::Declined;
-        }
-        return Said::Go;
+    const auto decide = [&](std::string_view field) {
+        outcome.firmwareVersionField = std::string(field);
+        return Decide(*outcome.firmwareVersionField, instrument, settings, hooks, refusal);
     };
 
-    ConsolePort port(facts.path, hooks.say);
+    ConsolePort port(settings.facts.path, hooks.say);
     InstallObserver observer(decide, progress, hooks.say);
     observer.refusal = &refusal;
     HistoryFile history(settings.historyPath, [&hooks](const std::string& error) {
@@ -259,29 +269,26 @@ InstallOutcome InstallOn(const FoundInstrument& instrument, const InstallSetting
     context.libraryHeldElsewhere = settings.libraryHeldElsewhere;
     UpdateDriver driver(context);
     UpdateOutcome update;
+    std::optional<std::string> thrown;
     try {
         update = driver.Update();
     } catch (const std::exception& error) {
-        if (observer.entered) {
-            TransferEnds();
-        }
-        // Whatever threw, the instrument is where the observer last saw it.
-        outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(SystemClock().Now() - start);
-        outcome.updateModeEntered = observer.entered;
-        outcome.log = port.Lines();
-        outcome.boxes = port.Boxes();
-        SetResult(outcome, InstallResult::Failed, observer.entered ? kUpdateFailed : kInstrumentFault, error.what(),
-                  observer.entered ? "Switch it off and on, then run the update again." : std::string());
-        return outcome;
+        thrown = error.what();
     }
     if (observer.entered) {
         TransferEnds();
     }
     outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(SystemClock().Now() - start);
-
-    outcome.updateModeEntered = update.updateModeEntered;
     outcome.log = port.Lines();
     outcome.boxes = port.Boxes();
+    if (thrown) {
+        // Whatever threw, the instrument is where the observer last saw it.
+        outcome.updateModeEntered = observer.entered;
+        SetResult(outcome, InstallResult::Failed, observer.entered ? kUpdateFailed : kInstrumentFault, *thrown,
+                  observer.entered ? "Switch it off and on, then run the update again." : std::string());
+        return outcome;
+    }
+    outcome.updateModeEntered = update.updateModeEntered;
     Judge(outcome, update, observer.said, refusal);
     return outcome;
 }

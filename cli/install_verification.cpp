@@ -26,6 +26,17 @@ std::string Waited(std::chrono::seconds timeout)
     return std::to_string(timeout.count()) + " s";
 }
 
+// A wait that ended without an answer from the instrument: the procedure
+// kept nothing, so the command keeps why.
+void KeepNotVerified(const VerifyOutcome& outcome, const FoundInstrument& instrument, const InstallSettings& settings,
+                     const InstallHooks& hooks)
+{
+    Keep(settings.historyPath,
+         VerificationRecord(instrument.serial, settings.facts.path, VerifyResultText(outcome.result), std::string(),
+                            outcome.detail, outcome.waited),
+         hooks.say);
+}
+
 }  // namespace
 
 VerifyOutcome VerifyNow(const FileFacts& facts, const std::string& visaLibrary, bool libraryHeldElsewhere,
@@ -93,10 +104,7 @@ VerifyOutcome VerifyAfterPowerCycle(const FoundInstrument& instrument, const Ins
         outcome.detail = std::string(left ? "left but did not come back" : "did not leave and come back") + " within " +
                          Waited(settings.verifyTimeout);
         outcome.waited = waitedSoFar();
-        Keep(settings.historyPath,
-             VerificationRecord(instrument.serial, settings.facts.path, VerifyResultText(outcome.result), std::string(),
-                                outcome.detail, outcome.waited),
-             hooks.say);
+        KeepNotVerified(outcome, instrument, settings, hooks);
         return outcome;
     }
     case PowerCycleEnd::CameBack: break;
@@ -110,10 +118,7 @@ VerifyOutcome VerifyAfterPowerCycle(const FoundInstrument& instrument, const Ins
         // Back in the search, gone again when asked.
         outcome.result = VerifyResult::NotVerified;
         outcome.detail = "was not found when asked for its versions";
-        Keep(settings.historyPath,
-             VerificationRecord(instrument.serial, settings.facts.path, VerifyResultText(outcome.result), std::string(),
-                                outcome.detail, outcome.waited),
-             hooks.say);
+        KeepNotVerified(outcome, instrument, settings, hooks);
     }
     return outcome;
 }

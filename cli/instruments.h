@@ -3,6 +3,7 @@
 // fails.
 #pragma once
 
+#include "cli/problem.h"
 #include "cli/visa_library.h"
 #include "firmware/firmware_versions.h"
 #include "link/instrument_connection.h"
@@ -13,14 +14,6 @@
 #include <vector>
 
 namespace meterload::cli {
-
-// A step that may fail: the exit code, the message and what to do next.
-struct Problem {
-    int code = 0;
-    std::string message;
-    std::string next;
-    explicit operator bool() const { return code != 0; }
-};
 
 struct Attached {
     InstrumentSearch search;

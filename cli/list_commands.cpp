@@ -18,7 +18,7 @@ int RunList(const CommonOptions& common, bool identify)
     const Attached attached = FindInstruments(library);
     report.Data()["instruments"] = nlohmann::json::array();
     if (attached.problem) {
-        return report.Fail(attached.problem.code, attached.problem.message, attached.problem.next);
+        return report.Fail(attached.problem);
     }
     for (const FoundInstrument& found : attached.search.instruments) {
         if (StopRequested()) {
@@ -35,8 +35,7 @@ int RunList(const CommonOptions& common, bool identify)
         report.Out(text);
     }
     if (attached.search.instruments.empty()) {
-        const Problem problem = NotFoundProblem();
-        return report.Fail(problem.code, problem.message, problem.next);
+        return report.Fail(NotFoundProblem());
     }
     return report.Finish(kDone);
 }
@@ -46,7 +45,7 @@ int RunIdentify(const CommonOptions& common, const std::string& serial)
     Report report("identify", common.json);
     const Selected chosen = SelectInstrument(common.visaLibrary, serial);
     if (chosen.problem) {
-        return report.Fail(chosen.problem.code, chosen.problem.message, chosen.problem.next);
+        return report.Fail(chosen.problem);
     }
     report.Data()["instrument"] = InstrumentJson(chosen.instrument);
     const Identification identification = Identify(chosen.library.library, chosen.instrument.serial);
@@ -56,13 +55,11 @@ int RunIdentify(const CommonOptions& common, const std::string& serial)
     }
     if (!identification.answered) {
         if (!identification.wrongMode) {
-            const Problem problem = NotFoundProblem();
-            return report.Fail(problem.code, problem.message, problem.next);
+            return report.Fail(NotFoundProblem());
         }
         report.Out("Serial number:     " + chosen.instrument.serial);
         report.Out("Mode:              wrong mode");
-        const Problem problem = WrongModeProblem();
-        return report.Fail(problem.code, problem.message, problem.next);
+        return report.Fail(WrongModeProblem());
     }
     report.Out("Serial number:     " + chosen.instrument.serial);
     report.Out("Resource:          " + chosen.instrument.resource);
@@ -106,7 +103,7 @@ int RunInfo(const CommonOptions& common)
         report.Out("  " + found.serial + "  " + found.resource);
     }
     if (attached.problem) {
-        return report.Fail(attached.problem.code, attached.problem.message, attached.problem.next);
+        return report.Fail(attached.problem);
     }
     return report.Finish(kDone);
 }

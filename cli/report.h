@@ -2,6 +2,8 @@
 // with --json), messages on standard error, and the exit code.
 #pragma once
 
+#include "cli/problem.h"
+
 #include <nlohmann/json.hpp>
 
 #include <string>
@@ -25,6 +27,7 @@ public:
     int Finish(int code);
     // A message, then what to do next, then Finish(code).
     int Fail(int code, const std::string& message, const std::string& next = std::string());
+    int Fail(const Problem& problem) { return Fail(problem.code, problem.message, problem.next); }
 
 private:
     std::string command_;

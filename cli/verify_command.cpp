@@ -22,6 +22,53 @@ int CodeOf(const VerifyOutcome& outcome)
     return FactsOf(outcome.result).code;
 }
 
+// The instruments named, every one with --all, or else the only one attached.
+struct ToVerify {
+    std::vector<Chosen> chosen;
+    Problem problem;
+};
+
+ToVerify ChooseToVerify(const InstrumentSearch& search, const VerifyOptions& options)
+{
+    const std::vector<std::string> serials = Distinct(options.serials);
+    ToVerify result;
+    if (options.all || !serials.empty()) {
+        result.chosen = ChooseEach(search, serials);
+    } else {
+        result.chosen.push_back(ChooseInstrument(search, std::string()));
+        result.problem = result.chosen.front().problem;
+    }
+    if (result.chosen.empty()) {
+        result.problem = NotFoundProblem(Sought::Several);
+    }
+    return result;
+}
+
+VerifyOutcome VerifyOne(const Chosen& one, const FileFacts& facts, const std::string& visaLibrary,
+                        const std::string& historyPath)
+{
+    if (one.problem) {
+        VerifyOutcome outcome;
+        outcome.result = VerifyResult::NotFound;
+        outcome.detail = "was not found";
+        return outcome;
+    }
+    const std::string label = Printable(one.instrument.serial);
+    return VerifyNow(facts, visaLibrary, false, one.instrument.serial, historyPath,
+                     [&label](const std::string& line) { TheConsole().Line(label + ": " + line); });
+}
+
+void ReportRow(Report& report, const std::string& serial, const VerifyOutcome& outcome)
+{
+    const std::string reports = outcome.firmwareVersionField ? VersionFieldText(*outcome.firmwareVersionField) : "-";
+    report.Out(Cell(Printable(serial), 12) + Cell(reports, 14) + VerificationCell(outcome));
+    nlohmann::json row = VerificationJson(outcome);
+    row.erase("waited_ms");
+    row["serial"] = serial;
+    row["exit_code"] = CodeOf(outcome);
+    report.Data()["instruments"].push_back(row);
+}
+
 }  // namespace
 
 int RunVerify(const CommonOptions& common, const VerifyOptions& options)
@@ -31,58 +78,32 @@ int RunVerify(const CommonOptions& common, const VerifyOptions& options)
     const FileFacts facts = ReadFileFacts(options.file);
     report.Data()["file"] = FactsJson(facts);
     if (const Problem problem = FileProblem(facts)) {
-        return report.Fail(problem.code, problem.message, problem.next);
+        return report.Fail(problem);
     }
 
     const VisaLibraryChoice library = ChooseVisaLibrary(common.visaLibrary);
     const Attached attached = FindInstruments(library);
     if (attached.problem) {
-        return report.Fail(attached.problem.code, attached.problem.message, attached.problem.next);
+        return report.Fail(attached.problem);
     }
-    const std::vector<std::string> serials = Distinct(options.serials);
-    std::vector<Chosen> chosen;
-    if (options.all || !serials.empty()) {
-        chosen = ChooseEach(attached.search, serials);
-    } else {
-        chosen.push_back(ChooseInstrument(attached.search, std::string()));
-        if (chosen.front().problem) {
-            return report.Fail(chosen.front().problem.code, chosen.front().problem.message,
-                               chosen.front().problem.next);
-        }
-    }
-    if (chosen.empty()) {
-        const Problem problem = NotFoundProblem(Sought::Several);
-        return report.Fail(problem.code, problem.message, problem.next);
+    const ToVerify toVerify = ChooseToVerify(attached.search, options);
+    if (toVerify.problem) {
+        return report.Fail(toVerify.problem);
     }
 
     const std::string historyPath = HistoryPath();
     report.Out(Cell("SERIAL", 12) + Cell("REPORTS", 14) + "RESULT");
     int code = kDone;
     std::string firstFailure;
-    for (const Chosen& one : chosen) {
+    for (const Chosen& one : toVerify.chosen) {
         if (StopRequested()) {
             return report.Fail(kInterrupted, "Interrupted.");
         }
-        const std::string label = Printable(one.instrument.serial);
-        VerifyOutcome outcome;
-        if (one.problem) {
-            outcome.result = VerifyResult::NotFound;
-            outcome.detail = "was not found";
-        } else {
-            outcome = VerifyNow(facts, library.library, false, one.instrument.serial, historyPath,
-                                [&label](const std::string& line) { TheConsole().Line(label + ": " + line); });
-        }
-        const std::string reports =
-            outcome.firmwareVersionField ? VersionFieldText(*outcome.firmwareVersionField) : "-";
-        report.Out(Cell(label, 12) + Cell(reports, 14) + VerificationCell(outcome));
-        nlohmann::json row = VerificationJson(outcome);
-        row.erase("waited_ms");
-        row["serial"] = one.instrument.serial;
-        row["exit_code"] = CodeOf(outcome);
-        report.Data()["instruments"].push_back(row);
+        const VerifyOutcome outcome = VerifyOne(one, facts, library.library, historyPath);
+        ReportRow(report, one.instrument.serial, outcome);
         if (code == kDone && CodeOf(outcome) != kDone) {
             code = CodeOf(outcome);
-            firstFailure = label + ": the ZQ6140 " + outcome.detail + ".";
+            firstFailure = Printable(one.instrument.serial) + ": the ZQ6140 " + outcome.detail + ".";
         }
     }
     if (code != kDone) {
