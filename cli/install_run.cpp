@@ -163,6 +163,29 @@ void Judge(InstallOutcome& outcome, const UpdateOutcome& update, Said said, cons
     Explain(outcome, update);
 }
 
+// The say before update mode: a single image's version gate (a package's
+// entry 1 the package update has judged itself by now), the instrument's
+// line, then the question unless it is a dry run or --yes.
+Said Decide(const std::string& field, const FoundInstrument& instrument, const InstallSettings& settings,
+            const InstallHooks& hooks, std::vector<std::string>& refusal)
+{
+    if (!settings.facts.package) {
+        const GateVerdict verdict = JudgeVersion(settings.facts, field, RefusalForm::Box);
+        if (!verdict.accepted) {
+            refusal = verdict.refusal;
+            return Said::Refused;
+        }
+    }
+    hooks.plan(InstrumentLine(instrument, DecodeFirmwareVersions(field)));
+    if (settings.dryRun) {
+        return Said::Checked;
+    }
+    if (!settings.yes && !hooks.confirm()) {
+        return StopRequested() ? Said::Interrupted : Said::Declined;
+    }
+    return Said::Go;
+}
+
 }  // namespace
 
 std::chrono::milliseconds UpdateModeDuration(const FileFacts& facts)
@@ -220,33 +243,6 @@ bool AskYes(const std::string& question)
     }
     return answer && (*answer == "y" || *answer == "Y" || *answer == "yes" || *answer == "YES");
 }
-
-namespace {
-
-// The say before update mode: a single image's version gate (a package's
-// entry 1 the package update has judged itself by now), the instrument's
-// line, then the question unless it is a dry run or --yes.
-Said Decide(const std::string& field, const FoundInstrument& instrument, const InstallSettings& settings,
-            const InstallHooks& hooks, std::vector<std::string>& refusal)
-{
-    if (!settings.facts.package) {
-        const GateVerdict verdict = JudgeVersion(settings.facts, field, RefusalForm::Box);
-        if (!verdict.accepted) {
-            refusal = verdict.refusal;
-            return Said::Refused;
-        }
-    }
-    hooks.plan(InstrumentLine(instrument, DecodeFirmwareVersions(field)));
-    if (settings.dryRun) {
-        return Said::Checked;
-    }
-    if (!settings.yes && !hooks.confirm()) {
-        return StopRequested() ? Said::Interrupted : Said::Declined;
-    }
-    return Said::Go;
-}
-
-}  // namespace
 
 InstallOutcome InstallOn(const FoundInstrument& instrument, const InstallSettings& settings, const InstallHooks& hooks,
                          Progress& progress)
